@@ -1,0 +1,14 @@
+#pragma once
+#include <stdexcept>
+#include <string>
+
+namespace toolkit {
+
+// The one error type the core raises. Its message is German and is shown to the user as it
+// stands, so it never carries a secret (API key, service code).
+class Error : public std::runtime_error {
+public:
+    explicit Error(const std::string& message) : std::runtime_error(message) {}
+};
+
+} // namespace toolkit

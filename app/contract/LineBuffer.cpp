@@ -1,0 +1,39 @@
+#include "app/contract/LineBuffer.h"
+
+namespace toolkit {
+
+std::vector<std::string_view> SplitLinesView(std::string_view text) {
+    std::vector<std::string_view> out;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        const std::size_t pos = text.find("\r\n", start);
+        if (pos == std::string_view::npos) {
+            out.push_back(text.substr(start));
+            break;
+        }
+        out.push_back(text.substr(start, pos - start));
+        start = pos + 2;
+    }
+    return out;
+}
+
+void LineBuffer::setText(std::string_view text) {
+    lines_.clear();
+    for (std::string_view l : SplitLinesView(text))
+        lines_.emplace_back(l);
+}
+
+std::string LineBuffer::text() const {
+    std::size_t total = 0;
+    for (const auto& l : lines_)
+        total += l.size() + 2;
+    std::string out;
+    out.reserve(total);
+    for (const auto& l : lines_) {
+        out += l;
+        out += "\r\n";
+    }
+    return out;
+}
+
+} // namespace toolkit

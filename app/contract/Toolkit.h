@@ -1,0 +1,59 @@
+#pragma once
+// The few things the Qt-free core needs from the window. table/, retrieval/ and storage/ see the
+// window only through these interfaces; app/ implements them over Qt, tests over fakes.
+// All text is UTF-8.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace toolkit {
+
+// Width in pixels of a text in the grid's font.
+class TextWidth {
+public:
+    virtual ~TextWidth() = default;
+    virtual std::int32_t width(std::string_view text) const = 0;
+};
+
+// Modal boxes. showMessage: plain box, one OK button, no icon. showError: the error box that
+// the window shows for an error a handler did not catch.
+class MessageBox {
+public:
+    virtual ~MessageBox() = default;
+    virtual void showMessage(const std::string& text) = 0;
+    virtual void showError(const std::string& text) = 0;
+};
+
+// Lets the given milliseconds pass while window events keep being handled.
+class PacedWaiter {
+public:
+    virtual ~PacedWaiter() = default;
+    virtual void pacedWait(std::int32_t milliseconds) = 0;
+};
+
+// The window fields the commands read and write.
+class WindowFields {
+public:
+    virtual ~WindowFields() = default;
+
+    virtual std::string domainText() const = 0;
+    virtual std::vector<std::string> domainHistory() const = 0;
+    // Replaces the drop-down list of the domain field (redrawing suspended meanwhile).
+    virtual void setDomainHistory(const std::vector<std::string>& entries) = 0;
+
+    virtual bool seokicksChosen() const = 0; // RadioButton1
+    virtual bool xoviChosen() const = 0;     // XOVI
+
+    virtual std::string maxergText() const = 0;
+    virtual void setMaxergText(const std::string& text) = 0;
+    virtual std::string xoviApiText() const = 0;
+    virtual void setXoviApiText(const std::string& text) = 0;
+    virtual std::string seokicksText() const = 0;
+    virtual void setSeokicksText(const std::string& text) = 0;
+
+    virtual void setCaption(const std::string& text) = 0;
+};
+
+} // namespace toolkit

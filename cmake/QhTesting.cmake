@@ -1,0 +1,20 @@
+# qh_add_test(<name> SOURCES <files...> LIBS <targets...> [GUI] [LABELS <labels...>])
+# One executable per test file. GUI tests get the Qt-aware main (offscreen platform when
+# QT_QPA_PLATFORM is unset), the others GoogleTest's own main.
+find_package(GTest REQUIRED)
+function(qh_add_test name)
+  cmake_parse_arguments(T "GUI" "" "SOURCES;LIBS;LABELS" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  add_test(NAME ${name} COMMAND ${name})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} qh_common_cfg GTest::gtest)
+  target_compile_definitions(${name} PRIVATE QH_TEST_DATA_DIR="${PROJECT_SOURCE_DIR}/tests/data")
+  if(T_GUI)
+    target_link_libraries(${name} PRIVATE qh_test_qtmain)
+    list(APPEND T_LABELS gui)
+    # Qt and fontconfig keep caches until exit, which LeakSanitizer would report as leaks.
+    set_property(TEST ${name} APPEND PROPERTY ENVIRONMENT "ASAN_OPTIONS=detect_leaks=0")
+  else()
+    target_link_libraries(${name} PRIVATE GTest::gtest_main)
+  endif()
+  set_tests_properties(${name} PROPERTIES TIMEOUT 300 LABELS "${T_LABELS}")
+endfunction()
