@@ -1,0 +1,35 @@
+#pragma once
+// What the commands share: the process-wide values owned by the window module and the parts of
+// the window they work on. TForm1 builds one; tests build one over fakes.
+
+#include "app/contract/LineBuffer.h"
+#include "app/contract/Toolkit.h"
+
+#include <string>
+
+namespace table {
+class BacklinkTable;
+}
+
+namespace toolkit {
+
+inline constexpr const char* kTitleText = "Quandrel Halmfang 0.1b";
+
+struct Shared {
+    std::string programFolder; // directory of the executable, ending with '/'
+    std::string titleText = kTitleText;
+    std::string reportPath; // the report file being written
+};
+
+struct Window {
+    Shared& shared;
+    WindowFields& fields;
+    MessageBox& box;
+    PacedWaiter& waiter;
+    table::BacklinkTable& table;
+    LineBuffer& memo1;
+    LineBuffer& memo3;
+    LineBuffer& memo11;
+};
+
+} // namespace toolkit
