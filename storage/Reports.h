@@ -3,6 +3,7 @@
 
 #include "app/contract/Window.h"
 
+#include <ctime>
 #include <string>
 #include <string_view>
 
@@ -13,9 +14,15 @@ class BacklinkTable;
 namespace storage {
 
 // Program folder + a relative literal such as "\reporting\seokicks\"; backslashes become '/'.
+// The separator that the folder's trailing '/' and the literal's leading one would double is
+// written once; an empty folder stands for the working directory.
 std::string ProgramPath(const std::string& programFolder, std::string_view literal);
 
-std::string DateStamp();                       // today's short date without . : - /
+std::string DateStamp(); // today's short date without . : - /
+// `date` in the short date form of the LC_TIME locale `localeName` ("" = the one the environment
+// names); where that locale has none of its own (C, POSIX) or is not installed, dd.mm.yyyy.
+std::string ShortDate(const std::tm& date, const std::string& localeName);
+std::string DateStamp(const std::tm& date, const std::string& localeName);
 std::string DomainStamp(std::string_view domain); // without . : - / "
 
 void WriteCsv(const table::BacklinkTable& table, const std::string& path);
@@ -23,5 +30,7 @@ void BuildHtml(const table::BacklinkTable& table, toolkit::LineBuffer& memo11);
 // Writes <domain>_<date>.csv and .html under the folder, then shows "Report gespeichert".
 // Throws toolkit::Error when a file cannot be written.
 void WriteReports(toolkit::Window& window, std::string_view folderLiteral);
+// The same with a given date stamp.
+void WriteReports(toolkit::Window& window, std::string_view folderLiteral, const std::string& dateStamp);
 
 } // namespace storage

@@ -1,0 +1,45 @@
+#pragma once
+// File helpers for the stored text files: reading with encoding detection, line splitting,
+// atomic replacement and directory creation. Failures throw toolkit::Error with a German message
+// that names the file and the system's reason.
+
+#include <string>
+#include <string_view>
+#include <sys/types.h>
+#include <vector>
+
+namespace storage {
+
+// German text for an errno value, for the parenthesised reason in error messages.
+std::string SystemReason(int errorNumber);
+
+bool FileExists(const std::string& path);      // a regular file (or a link to one)
+bool DirectoryExists(const std::string& path); // a directory (or a link to one)
+
+// Creates every missing level of `path` from the top down. A level that cannot be created is
+// passed over; returns whether the full path is a directory afterwards.
+bool MakeMissingDirectories(const std::string& path);
+
+bool IsValidUtf8(std::string_view bytes);
+std::string Windows1252ToUtf8(std::string_view bytes);
+
+// Whole file as UTF-8: a leading UTF-8 byte order mark is dropped; content that is not valid
+// UTF-8 is taken as Windows-1252.
+std::string ReadTextFile(const std::string& path);
+
+// Lines ended by CR LF or a lone LF; a lone CR stays inside its line. A final line end adds no
+// empty line; an empty text has no lines.
+std::vector<std::string> SplitFileLines(std::string_view text);
+
+// ReadTextFile + SplitFileLines.
+std::vector<std::string> ReadFileLines(const std::string& path);
+
+// Every line followed by CR LF.
+std::string JoinCrLf(const std::vector<std::string>& lines);
+
+// Replaces `path` with `data`: a temporary file beside it is written, flushed to disk and renamed
+// over the old file, so that a failure leaves the old file as it was and no partial file behind.
+// The new file gets exactly `mode`.
+void WriteFileAtomic(const std::string& path, std::string_view data, mode_t mode = 0644);
+
+} // namespace storage

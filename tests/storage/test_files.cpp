@@ -1,0 +1,107 @@
+#include "app/contract/Error.h"
+#include "storage/Files.h"
+#include "tests/storage/StorageTestSupport.h"
+
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+using namespace storage_test;
+namespace fs = std::filesystem;
+
+namespace {
+
+mode_t ModeOf(const std::string& path) {
+    struct stat st {};
+    EXPECT_EQ(::stat(path.c_str(), &st), 0) << path;
+    return st.st_mode & 07777;
+}
+
+} // namespace
+
+TEST(Files, SplitFileLinesEndsLinesAtCrLfOrLf) {
+    EXPECT_EQ(storage::SplitFileLines(""), Lines{});
+    EXPECT_EQ(storage::SplitFileLines("a"), Lines{"a"});
+    EXPECT_EQ(storage::SplitFileLines("a\r\n"), Lines{"a"});
+    EXPECT_EQ(storage::SplitFileLines("\r\n"), Lines{""});
+    EXPECT_EQ(storage::SplitFileLines("a\r\nb\nc"), (Lines{"a", "b", "c"}));
+    EXPECT_EQ(storage::SplitFileLines("a\n\n"), (Lines{"a", ""}));
+    EXPECT_EQ(storage::SplitFileLines("a\rb\r\nc\r"), (Lines{"a\rb", "c\r"}));
+    EXPECT_EQ(storage::JoinCrLf({"a", "", "b"}), "a\r\n\r\nb\r\n");
+}
+
+TEST(Files, Utf8Validation) {
+    EXPECT_TRUE(storage::IsValidUtf8(""));
+    EXPECT_TRUE(storage::IsValidUtf8("plain"));
+    EXPECT_TRUE(storage::IsValidUtf8("Gr\xc3\xbc\xc3\x9f"
+                                     "e \xe2\x82\xac \xf0\x9f\x98\x80"));
+    EXPECT_FALSE(storage::IsValidUtf8("m\xfcller"));        // Windows-1252 umlaut
+    EXPECT_FALSE(storage::IsValidUtf8("\xc3"));             // cut short
+    EXPECT_FALSE(storage::IsValidUtf8("\xc0\xaf"));         // overlong
+    EXPECT_FALSE(storage::IsValidUtf8("\xe0\x80\xaf"));     // overlong
+    EXPECT_FALSE(storage::IsValidUtf8("\xed\xa0\x80"));     // surrogate
+    EXPECT_FALSE(storage::IsValidUtf8("\xf4\x90\x80\x80")); // above U+10FFFF
+    EXPECT_FALSE(storage::IsValidUtf8("\xe2\x82"
+                                      "A")); // bad continuation
+}
+
+TEST(Files, Windows1252Decoding) {
+    EXPECT_EQ(storage::Windows1252ToUtf8("\xe4\xf6\xfc\xdf \x80 \x9f"), "äöüß € Ÿ");
+    // Bytes the code page leaves undefined come through as the C1 controls, as Windows reads them.
+    EXPECT_EQ(storage::Windows1252ToUtf8("a\x81"
+                                         "b\x9d"),
+              "a\xc2\x81"
+              "b\xc2\x9d");
+    // Longer than one conversion buffer.
+    const std::string many(5000, '\xe4');
+    std::string expected;
+    for (int i = 0; i < 5000; ++i)
+        expected += "ä";
+    EXPECT_EQ(storage::Windows1252ToUtf8(many), expected);
+}
+
+TEST(Files, ReadFailuresNameTheFile) {
+    TempFolder dir;
+    EXPECT_EQ(ErrorText([&] { storage::ReadTextFile(dir / "missing.txt"); }),
+              "Datei konnte nicht gelesen werden: " + (dir / "missing.txt") +
+                  " (Datei oder Verzeichnis nicht gefunden)");
+    fs::create_directory(dir / "sub");
+    EXPECT_EQ(ErrorText([&] { storage::ReadTextFile(dir / "sub"); }),
+              "Datei konnte nicht gelesen werden: " + (dir / "sub") + " (Ist ein Verzeichnis)");
+}
+
+TEST(Files, AtomicWriteSetsContentAndModeAndLeavesNothingElse) {
+    TempFolder dir;
+    const std::string path = dir / "config.txt";
+    storage::WriteFileAtomic(path, "one\r\ntwo\r\n", 0600);
+    EXPECT_EQ(ReadBytes(path), "one\r\ntwo\r\n");
+    EXPECT_EQ(ModeOf(path), 0600u);
+
+    ::chmod(path.c_str(), 0666);
+    storage::WriteFileAtomic(path, "x", 0600);
+    EXPECT_EQ(ReadBytes(path), "x");
+    EXPECT_EQ(ModeOf(path), 0600u);
+
+    storage::WriteFileAtomic(dir / "report.csv", "");
+    EXPECT_EQ(ReadBytes(dir / "report.csv"), "");
+    EXPECT_EQ(ModeOf(dir / "report.csv"), 0644u);
+    const std::string longName(255, 'n');
+    storage::WriteFileAtomic(dir / longName, "long");
+    EXPECT_EQ(ReadBytes(dir / longName), "long");
+    EXPECT_EQ(FolderEntries(dir.path()), (Lines{"config.txt", longName, "report.csv"}));
+}
+
+TEST(Files, WriteFailuresNameTheTarget) {
+    TempFolder dir;
+    fs::create_directory(dir / "taken");
+    EXPECT_EQ(ErrorText([&] { storage::WriteFileAtomic(dir / "taken", "x"); }),
+              "Datei konnte nicht geschrieben werden: " + (dir / "taken") + " (Ist ein Verzeichnis)");
+    EXPECT_TRUE(fs::is_directory(dir / "taken"));
+    EXPECT_EQ(ErrorText([&] { storage::WriteFileAtomic(dir / "no/such/file.txt", "x"); }),
+              "Datei konnte nicht geschrieben werden: " + (dir / "no/such/file.txt") +
+                  " (Datei oder Verzeichnis nicht gefunden)");
+    const std::string withNul = (dir / "a") + std::string(1, '\0') + "b";
+    EXPECT_EQ(ErrorText([&] { storage::WriteFileAtomic(withNul, "x"); }),
+              "Datei konnte nicht geschrieben werden: " + (dir / "a?b") + " (Ungültiger Dateiname)");
+    EXPECT_EQ(FolderEntries(dir.path()), Lines{"taken"});
+}
