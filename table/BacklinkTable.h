@@ -3,13 +3,21 @@
 
 #include "app/contract/Toolkit.h"
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
+#include <limits>
+#include <map>
+#include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace table {
 
 // Told of every change so that a view can follow. All calls come after the change is made.
+// Cells written outside the counts are not reported; they show through rowCountChanged or
+// colCountChanged once the counts include them.
 class TableObserver {
 public:
     virtual ~TableObserver() = default;
@@ -40,8 +48,8 @@ public:
     std::int32_t ColCount() const;
     void SetColCount(std::int32_t count);
 
-    std::int32_t Col() const;                             // current column
-    std::int32_t Row() const;                             // current row
+    std::int32_t Col() const;                                // current column
+    std::int32_t Row() const;                                // current row
     void SetCurrentCell(std::int32_t col, std::int32_t row); // the user's selection
 
     std::int32_t ColWidth(std::int32_t col) const;
@@ -50,12 +58,58 @@ public:
     void ResetWithHeaders(const std::vector<std::string>& headers);
     // cells[0] goes to column 1; column 0 gets the row's own index.
     void AppendRecord(const std::vector<std::string>& cells);
+    void AppendRecord(std::vector<std::string>&& cells); // takes the texts over instead of copying
     std::vector<std::string> ColumnText(std::int32_t col) const;
     std::vector<std::string> RowCells(std::int32_t row) const;
+    // Costs one look per column: the widths are kept up to date as cells and counts change.
     void FitColumnWidths(std::int32_t minimumWidth);
 
 private:
-    // filled in by the implementation
+    static constexpr int kChunkBits = 10;
+    static constexpr std::int32_t kChunkSize = std::int32_t{1} << kChunkBits;
+    static constexpr std::int32_t kUnmeasured = std::numeric_limits<std::int32_t>::min();
+
+    // Rows are stored in chunks so that a cell written far beyond the others costs one chunk.
+    struct Chunk {
+        std::array<std::string, kChunkSize> text;
+        std::array<std::int32_t, kChunkSize> width; // of text, or kUnmeasured
+        Chunk() { width.fill(kUnmeasured); }
+    };
+
+    struct Column {
+        std::vector<std::unique_ptr<Chunk>> chunks;
+        std::int32_t extent = 0; // no text is stored in this row or later ones
+        std::int32_t width = kStartWidth;
+        // Widths of the non-empty cells in rows 0..RowCount-1, each with its number of cells.
+        // Empty cells measure 0 and cannot raise a widest width, which starts at 0.
+        std::map<std::int32_t, std::int32_t> widthCounts;
+    };
+
+    template <typename Fn>
+    static void ForStoredRows(Column& column, std::int32_t from, std::int32_t to, Fn fn);
+    Column& ColumnAt(std::int32_t col);
+    const Column* FindColumn(std::int32_t col) const;
+    std::int32_t Measure(const std::string& text);
+    static void AddWidth(Column& column, std::int32_t width);
+    static void RemoveWidth(Column& column, std::int32_t width);
+    bool StoreCell(std::int32_t col, std::int32_t row, std::string&& text);
+    void ChangeRowCount(std::int32_t count);
+    void ChangeColCount(std::int32_t count);
+    void ClearRows();
+    template <typename Cells> void Append(Cells&& cells);
+    bool Visible(std::int32_t col, std::int32_t row) const { return col < colCount_ && row < rowCount_; }
+
+    const toolkit::TextWidth& measure_;
+    // Measuring is the dearest step of fitting (microseconds per text in a real font), and
+    // columns such as Follow or Ziel-URL repeat a few texts over and over. Bounded: cleared when full.
+    static constexpr std::size_t kWidthCacheEntries = 4096;
+    std::unordered_map<std::string, std::int32_t> widthCache_;
+    TableObserver* observer_ = nullptr;
+    std::map<std::int32_t, Column> columns_; // only columns that hold text or a changed width
+    std::int32_t rowCount_ = kStartCount;
+    std::int32_t colCount_ = kStartCount;
+    std::int32_t col_ = 1;
+    std::int32_t row_ = 1;
 };
 
 } // namespace table
