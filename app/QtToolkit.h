@@ -5,12 +5,22 @@
 
 #include <QFont>
 #include <QFontMetrics>
+#include <QPointer>
+#include <functional>
+#include <string>
+
+class QComboBox;
+class QLineEdit;
+class QRadioButton;
+class QWidget;
 
 namespace app {
 
 // Tahoma at pixel size 11, plain. Where Tahoma is missing Qt substitutes a font, and the
 // metrics below then measure in the font the grid really uses.
 QFont GridFont();
+
+QString ToQString(const std::string& text);
 
 class QtTextWidth final : public toolkit::TextWidth {
 public:
@@ -19,6 +29,62 @@ public:
 
 private:
     QFontMetrics metrics_;
+};
+
+// Plain box: one OK button, no icon. Error box: the critical box. While a hook is set the boxes
+// go to it instead of opening, so that no test waits on a modal box.
+class QtMessageBox final : public toolkit::MessageBox {
+public:
+    enum class Kind { Message, Error };
+    using Hook = std::function<void(Kind kind, const std::string& text)>;
+
+    QtMessageBox(QWidget* parent, QString title);
+
+    void showMessage(const std::string& text) override;
+    void showError(const std::string& text) override;
+
+    static void setHook(Hook hook);
+
+private:
+    QPointer<QWidget> parent_;
+    QString title_;
+};
+
+class QtWindowFields final : public toolkit::WindowFields {
+public:
+    struct Widgets {
+        QComboBox* domain;
+        QRadioButton* seokicks; // RadioButton1
+        QRadioButton* xovi;     // XOVI
+        QLineEdit* maxerg;
+        QLineEdit* xoviApi;
+        QLineEdit* seokicksCode;
+        QWidget* window; // carries the caption
+    };
+
+    explicit QtWindowFields(const Widgets& widgets) : w_(widgets) {}
+
+    std::string domainText() const override;
+    std::vector<std::string> domainHistory() const override;
+    void setDomainHistory(const std::vector<std::string>& entries) override;
+    bool seokicksChosen() const override;
+    bool xoviChosen() const override;
+    std::string maxergText() const override;
+    void setMaxergText(const std::string& text) override;
+    std::string xoviApiText() const override;
+    void setXoviApiText(const std::string& text) override;
+    std::string seokicksText() const override;
+    void setSeokicksText(const std::string& text) override;
+    void setCaption(const std::string& text) override;
+
+private:
+    Widgets w_;
+};
+
+// The paced wait is not built yet; until then a command that needs it stops with an error.
+class UnbuiltPacedWaiter final : public toolkit::PacedWaiter {
+public:
+    void pacedWait(std::int32_t milliseconds) override;
 };
 
 } // namespace app

@@ -12,3 +12,13 @@ public:
 };
 
 } // namespace toolkit
+
+namespace toolkit {
+
+// Raised when a running command is ended because the window is being closed. Never shown.
+class Cancelled : public std::exception {
+public:
+    const char* what() const noexcept override { return "cancelled"; }
+};
+
+} // namespace toolkit

@@ -1,0 +1,71 @@
+#pragma once
+// StringGrid1: a table view over the backlink table. Row 0 of the table is shown as the
+// horizontal header and column 0 as the vertical header, so that both stay in place while the
+// cells scroll and a large table costs no widget per cell.
+
+#include "table/BacklinkTable.h"
+
+#include <QAbstractTableModel>
+#include <QTableView>
+
+namespace app {
+
+class BacklinkModel final : public QAbstractTableModel, public table::TableObserver {
+    Q_OBJECT
+public:
+    explicit BacklinkModel(table::BacklinkTable& table, QObject* parent = nullptr);
+    ~BacklinkModel() override;
+
+    table::BacklinkTable& table() const { return table_; }
+    QString cornerText() const;
+
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+    Qt::ItemFlags flags(const QModelIndex& index) const override;
+
+    void cellChanged(std::int32_t col, std::int32_t row) override;
+    void rowCountChanged(std::int32_t oldCount, std::int32_t newCount) override;
+    void colCountChanged(std::int32_t oldCount, std::int32_t newCount) override;
+    void colWidthChanged(std::int32_t col, std::int32_t width) override;
+    void tableReset() override;
+
+signals:
+    // A column of the table (0 = number column) got a new width.
+    void widthChanged(int col, int width);
+    void cornerChanged();
+
+private:
+    void syncRows();
+    void syncColumns();
+
+    table::BacklinkTable& table_;
+    // The counts the view has been told of; Qt must hear of every change before it is seen.
+    int rows_ = 0;
+    int cols_ = 0;
+};
+
+class StringGrid final : public QTableView {
+    Q_OBJECT
+public:
+    static constexpr int kRowHeight = 24;
+
+    explicit StringGrid(QWidget* parent = nullptr);
+
+    void setBacklinkModel(BacklinkModel* model);
+    BacklinkModel* backlinkModel() const { return model_; }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void applyWidth(int col, int width);
+    void applyAllWidths();
+    void showTableCurrentCell();
+
+    BacklinkModel* model_ = nullptr;
+    QWidget* corner_ = nullptr;
+};
+
+} // namespace app

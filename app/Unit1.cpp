@@ -1,0 +1,255 @@
+#include "app/Unit1.h"
+
+#include "app/CategoryPanel.h"
+#include "app/TableModel.h"
+#include "storage/Settings.h"
+#include "table/BacklinkTable.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QCompleter>
+#include <QCoreApplication>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <algorithm>
+
+namespace app {
+
+namespace {
+
+template <typename W> W* place(QWidget* parent, const char* name, int left, int top, int width, int height) {
+    auto* widget = new W(parent);
+    widget->setObjectName(QString::fromLatin1(name));
+    widget->setGeometry(left, top, width, height);
+    return widget;
+}
+
+QPushButton* button(QWidget* parent, const char* name, const QString& text, int left, int top) {
+    auto* b = place<QPushButton>(parent, name, left, top, 75, 25);
+    b->setText(text);
+    b->setAutoDefault(false);
+    b->setDefault(false);
+    return b;
+}
+
+QLineEdit* edit(QWidget* parent, const char* name, const QString& text, int left, int top, int width) {
+    auto* e = place<QLineEdit>(parent, name, left, top, width, 21);
+    e->setText(text);
+    return e;
+}
+
+// Labels size themselves to their text, so that a font wider than the designed one (where
+// Tahoma is missing) does not cut it off.
+QLabel* label(QWidget* parent, const char* name, const QString& text, int left, int top, int width,
+              const QFont* font = nullptr) {
+    auto* l = place<QLabel>(parent, name, left, top, width, 13);
+    if (font != nullptr)
+        l->setFont(*font);
+    l->setTextFormat(Qt::PlainText);
+    l->setText(text);
+    l->resize(std::max(width, l->sizeHint().width()), 13);
+    return l;
+}
+
+// Each radio button stays a tab stop of its own. Qt would otherwise make the pair one tab stop
+// as soon as one of them had the focus.
+class RadioButton final : public QRadioButton {
+public:
+    using QRadioButton::QRadioButton;
+
+protected:
+    void focusInEvent(QFocusEvent* event) override { QWidget::focusInEvent(event); }
+};
+
+QFont boldLabelFont() {
+    QFont font(QStringLiteral("MS Sans Serif"));
+    font.setPixelSize(11);
+    font.setBold(true);
+    return font;
+}
+
+} // namespace
+
+TForm1::TForm1(std::string programFolder, QWidget* parent)
+    : QMainWindow(parent), injectedFolder_(std::move(programFolder)) {
+    setObjectName(QStringLiteral("Form1"));
+    setFont(GridFont());
+    buildControls();
+    buildMenu();
+
+    measure_ = std::make_unique<QtTextWidth>(StringGrid1->font());
+    table_ = std::make_unique<table::BacklinkTable>(*measure_);
+    model_ = new BacklinkModel(*table_, this);
+    StringGrid1->setBacklinkModel(model_);
+
+    fields_ = std::make_unique<QtWindowFields>(
+        QtWindowFields::Widgets{Domainname, RadioButton1, XOVI, maxerg, xovi_api, seokicks, this});
+    box_ = std::make_unique<QtMessageBox>(this, QStringLiteral("Quandrel Halmfang"));
+    window_ = std::make_unique<toolkit::Window>(
+        toolkit::Window{shared_, *fields_, *box_, waiter_, *table_, Memo1, Memo3, Memo11});
+
+    resize(kClientWidth, kClientHeight + menuBar()->sizeHint().height());
+    FormCreate();
+}
+
+// The model stops observing the table before the table goes.
+TForm1::~TForm1() {
+    StringGrid1->setModel(nullptr);
+    delete model_;
+}
+
+void TForm1::buildControls() {
+    Panel2 = new QWidget(this);
+    Panel2->setObjectName(QStringLiteral("Panel2"));
+    setCentralWidget(Panel2);
+    auto* layout = new QHBoxLayout(Panel2);
+    layout->setContentsMargins(1, 1, 1, 1);
+    layout->setSpacing(0);
+
+    CategoryPanelGroup1 = new CategoryPanelGroup(Panel2);
+    CategoryPanelGroup1->setObjectName(QStringLiteral("CategoryPanelGroup1"));
+    CategoryPanelGroup1->setFixedWidth(200);
+    CategoryPanelGroup1->setFocusPolicy(Qt::NoFocus);
+    layout->addWidget(CategoryPanelGroup1);
+
+    StringGrid1 = new StringGrid(Panel2);
+    StringGrid1->setObjectName(QStringLiteral("StringGrid1"));
+    layout->addWidget(StringGrid1, 1);
+
+    CategoryPanel1 = CategoryPanelGroup1->addPanel(QStringLiteral("Checks"));
+    CategoryPanel1->setObjectName(QStringLiteral("CategoryPanel1"));
+    QWidget* checks = CategoryPanel1->content();
+
+    Domainname = place<QComboBox>(checks, "Domainname", 10, 8, 145, 21);
+    Domainname->setEditable(true);
+    Domainname->setInsertPolicy(QComboBox::NoInsert);
+    Domainname->completer()->setCaseSensitivity(Qt::CaseSensitive);
+    Domainname->setEditText(QStringLiteral("Domainname"));
+
+    XOVI = place<RadioButton>(checks, "XOVI", 10, 35, 63, 17);
+    XOVI->setText(QStringLiteral("XOVI"));
+    RadioButton1 = place<RadioButton>(checks, "RadioButton1", 79, 35, 76, 17);
+    RadioButton1->setText(QStringLiteral("SEOKICKS"));
+
+    Label21 = label(checks, "Label21", QStringLiteral("max. Ergebnisse"), 10, 80, 79);
+    maxerg = edit(checks, "maxerg", QStringLiteral("100"), 9, 98, 88);
+    Button1 = button(checks, "Button1", QStringLiteral("Check"), 10, 125);
+    Button3 = button(checks, "Button3", QStringLiteral("Prüfe"), 91, 125);
+
+    CategoryPanel2 = CategoryPanelGroup1->addPanel(QStringLiteral("Einstellungen"));
+    CategoryPanel2->setObjectName(QStringLiteral("CategoryPanel2"));
+    QWidget* settings = CategoryPanel2->content();
+
+    const QFont bold = boldLabelFont();
+    Label93 = label(settings, "Label93", QStringLiteral("XOVI-API-Key"), 9, 14, 79, &bold);
+    xovi_api = edit(settings, "xovi_api", QStringLiteral("XOVI-API-Keys"), 8, 33, 121);
+    Label1 = label(settings, "Label1", QStringLiteral("SEO-KICKS-Code"), 9, 62, 99, &bold);
+    seokicks = edit(settings, "seokicks", QStringLiteral("SEO-KICKS-Code"), 8, 81, 121);
+    Button2 = button(settings, "Button2", QStringLiteral("Speichern"), 96, 108);
+    CategoryPanel2->setCollapsed(true);
+
+    QWidget* const order[] = {XOVI,    maxerg,   Button1, Domainname, RadioButton1,
+                              Button3, xovi_api, Button2, seokicks,   StringGrid1};
+    for (std::size_t i = 0; i + 1 < std::size(order); ++i)
+        setTabOrder(order[i], order[i + 1]);
+
+    connect(Button1, &QPushButton::clicked, this, &TForm1::Button1Click);
+    connect(Button2, &QPushButton::clicked, this, &TForm1::Button2Click);
+    connect(Button3, &QPushButton::clicked, this, &TForm1::Button3Click);
+}
+
+void TForm1::buildMenu() {
+    QMenuBar* bar = menuBar();
+    bar->setObjectName(QStringLiteral("MainMenu1"));
+
+    Datei1 = bar->addMenu(QStringLiteral("Datei"));
+    Datei1->setObjectName(QStringLiteral("Datei1"));
+    Beenden1 = Datei1->addAction(QStringLiteral("Beenden"));
+    Beenden1->setObjectName(QStringLiteral("Beenden1"));
+
+    ools1 = bar->addMenu(QStringLiteral("Tools"));
+    ools1->setObjectName(QStringLiteral("ools1"));
+    abelle1 = ools1->addMenu(QStringLiteral("Tabelle"));
+    abelle1->setObjectName(QStringLiteral("abelle1"));
+    Filter1 = abelle1->addMenu(QStringLiteral("Filter"));
+    Filter1->setObjectName(QStringLiteral("Filter1"));
+    BLgefunden1 = Filter1->addAction(QStringLiteral("BL gefunden"));
+    BLgefunden1->setObjectName(QStringLiteral("BLgefunden1"));
+    BLnichtgefunden1 = Filter1->addAction(QStringLiteral("BL nicht gefunden"));
+    BLnichtgefunden1->setObjectName(QStringLiteral("BLnichtgefunden1"));
+    BLSpendertotFehler1 = Filter1->addAction(QStringLiteral("BL-Spender tot / Fehler"));
+    BLSpendertotFehler1->setObjectName(QStringLiteral("BLSpendertotFehler1"));
+    zurcksetzen1 = Filter1->addAction(QStringLiteral("zurücksetzen"));
+    zurcksetzen1->setObjectName(QStringLiteral("zurcksetzen1"));
+    ools1->menuAction()->setVisible(false);
+
+    connect(Beenden1, &QAction::triggered, this, &TForm1::Beenden1Click);
+    connect(BLgefunden1, &QAction::triggered, this, &TForm1::BLgefunden1Click);
+    connect(BLnichtgefunden1, &QAction::triggered, this, &TForm1::BLnichtgefunden1Click);
+    connect(BLSpendertotFehler1, &QAction::triggered, this, &TForm1::BLSpendertotFehler1Click);
+    connect(zurcksetzen1, &QAction::triggered, this, &TForm1::zurcksetzen1Click);
+}
+
+void TForm1::showError(const std::string& text) noexcept {
+    try {
+        box_->showError(text);
+    } catch (...) {
+        // Nothing is left to tell the user with.
+    }
+}
+
+void TForm1::FormCreate() {
+    guarded([this] {
+        std::string folder = injectedFolder_;
+        if (folder.empty())
+            folder = QCoreApplication::applicationDirPath().toStdString();
+        if (folder.empty() || folder.back() != '/')
+            folder += '/';
+        shared_.programFolder = folder;
+        shared_.titleText = toolkit::kTitleText;
+        fields_->setCaption(shared_.titleText);
+        // A broken config.txt leaves the history unloaded; the window opens all the same.
+        storage::LoadSettings(*window_);
+        storage::LoadHistory(*window_);
+    });
+}
+
+void TForm1::Button1Click() {
+    guarded([] {});
+}
+
+void TForm1::Button2Click() {
+    guarded([this] { storage::SaveSettings(*window_); });
+}
+
+void TForm1::Button3Click() {
+    guarded([] {});
+}
+
+void TForm1::Beenden1Click() {
+    guarded([] { QCoreApplication::quit(); });
+}
+
+// The filter of the Tools menu comes with its own change.
+void TForm1::BLgefunden1Click() {
+    guarded([] {});
+}
+
+void TForm1::BLnichtgefunden1Click() {
+    guarded([] {});
+}
+
+void TForm1::BLSpendertotFehler1Click() {
+    guarded([] {});
+}
+
+void TForm1::zurcksetzen1Click() {
+    guarded([] {});
+}
+
+} // namespace app

@@ -1,0 +1,10 @@
+#include "app/Unit1.h"
+
+#include <QApplication>
+
+int main(int argc, char** argv) {
+    QApplication application(argc, argv);
+    app::TForm1 form;
+    form.show();
+    return QApplication::exec();
+}

@@ -1,0 +1,69 @@
+#pragma once
+// A TForm1 over a temporary program folder, with its message boxes recorded instead of shown.
+
+#include "app/QtToolkit.h"
+#include "app/Unit1.h"
+
+#include <QTemporaryDir>
+#include <QTest>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <iterator>
+#include <memory>
+#include <ostream>
+#include <string>
+#include <utility>
+#include <vector>
+
+inline void PrintTo(const QString& text, std::ostream* out) {
+    *out << '"' << text.toStdString() << '"';
+}
+inline void PrintTo(const QStringList& list, std::ostream* out) {
+    *out << '{' << list.join(QStringLiteral(", ")).toStdString() << '}';
+}
+
+// Types text into a widget key by key, also characters that have no key of their own.
+inline void TypeText(QWidget* widget, const QString& text) {
+    for (const QChar c : text)
+        QTest::sendKeyEvent(QTest::Click, widget, Qt::Key_unknown, QString(c), Qt::NoModifier);
+}
+
+struct ShownBox {
+    app::QtMessageBox::Kind kind;
+    std::string text;
+};
+
+class FormFixture : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(dir_.isValid());
+        folder_ = dir_.path().toStdString() + "/";
+        app::QtMessageBox::setHook([this](app::QtMessageBox::Kind kind, const std::string& text) {
+            boxes_.push_back({kind, text});
+        });
+    }
+    void TearDown() override {
+        form_.reset();
+        app::QtMessageBox::setHook(nullptr);
+    }
+
+    app::TForm1& makeForm() { return makeFormIn(folder_); }
+    app::TForm1& makeFormIn(const std::string& folder) {
+        form_ = std::make_unique<app::TForm1>(folder);
+        return *form_;
+    }
+
+    void writeFile(const std::string& name, const std::string& bytes) const {
+        std::ofstream out(folder_ + name, std::ios::binary);
+        out << bytes;
+    }
+    std::string readFile(const std::string& name) const {
+        std::ifstream in(folder_ + name, std::ios::binary);
+        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    }
+
+    QTemporaryDir dir_;
+    std::string folder_;
+    std::vector<ShownBox> boxes_;
+    std::unique_ptr<app::TForm1> form_;
+};

@@ -1,0 +1,69 @@
+#!/usr/bin/env bash
+# Starts the built program in an empty folder under Xvfb, chooses Datei > Beenden with the mouse
+# and the keyboard, and checks that it exits with status 0 and leaves no file behind.
+# Usage: realwindow_beenden.sh <program>   (run under xvfb-run unless QH_INSIDE_XVFB is set)
+set -euo pipefail
+
+program=$1
+if [[ -z ${QH_INSIDE_XVFB:-} ]]; then
+  for tool in xvfb-run Xvfb xauth xdotool; do
+    command -v "$tool" >/dev/null || { echo "FAIL: $tool is missing (scripts/deps.sh installs it)"; exit 1; }
+  done
+  export QH_INSIDE_XVFB=1
+  exec timeout 100 xvfb-run -a -s "-screen 0 1024x768x24 -nolisten tcp" "$0" "$program"
+fi
+
+work=$(mktemp -d /tmp/qh-realwindow-XXXXXX)
+runtime=$(mktemp -d /tmp/qh-runtime-XXXXXX)
+chmod 700 "$runtime"
+pid=""
+cleanup() {
+  if [[ -n $pid ]] && kill -0 "$pid" 2>/dev/null; then kill "$pid" 2>/dev/null || true; fi
+  rm -rf "$work" "$runtime"
+}
+trap cleanup EXIT
+
+cp "$program" "$work/QuandrelHalmfang"
+before=$(cd "$work" && ls -A)
+XDG_RUNTIME_DIR=$runtime QT_QPA_PLATFORM=xcb "$work/QuandrelHalmfang" >"$runtime/out.log" 2>&1 &
+pid=$!
+
+window=""
+for _ in $(seq 1 300); do
+  window=$(xdotool search --onlyvisible --name '^Quandrel Halmfang 0\.1b$' 2>/dev/null | head -n 1 || true)
+  [[ -n $window ]] && break
+  kill -0 "$pid" 2>/dev/null || { echo "FAIL: the program ended before its window showed"; cat "$runtime/out.log"; exit 1; }
+  sleep 0.1
+done
+[[ -n $window ]] || { echo "FAIL: no window titled 'Quandrel Halmfang 0.1b'"; exit 1; }
+echo "window $window: $(xdotool getwindowname "$window")"
+sleep 0.5
+
+# "Datei" is the first entry of the menu bar at the window's top left; without accelerators the
+# menu is opened by a click, its first item chosen with Down and Return.
+status=""
+for attempt in 1 2 3; do
+  xdotool mousemove --window "$window" 14 9 click 1
+  sleep 0.5
+  xdotool key Down Return
+  for _ in $(seq 1 50); do
+    kill -0 "$pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  if ! kill -0 "$pid" 2>/dev/null; then
+    set +e
+    wait "$pid"
+    status=$?
+    set -e
+    pid=""
+    break
+  fi
+  echo "attempt $attempt: the program is still running"
+  xdotool key Escape Escape || true
+done
+
+[[ -n $status ]] || { echo "FAIL: Datei > Beenden did not end the program"; exit 1; }
+[[ $status -eq 0 ]] || { echo "FAIL: exit status $status"; cat "$runtime/out.log"; exit 1; }
+after=$(cd "$work" && ls -A)
+[[ $before == "$after" ]] || { echo "FAIL: files appeared in the program folder:"; echo "$after"; exit 1; }
+echo "PASS: exit status 0, program folder unchanged"

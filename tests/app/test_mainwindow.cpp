@@ -1,0 +1,338 @@
+#include "FormFixture.h"
+#include "app/CategoryPanel.h"
+#include "app/TableModel.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScrollBar>
+#include <QTest>
+#include <QToolButton>
+
+using app::TForm1;
+
+namespace {
+
+QString textOf(QWidget* w) {
+    if (auto* combo = qobject_cast<QComboBox*>(w))
+        return combo->currentText();
+    if (auto* edit = qobject_cast<QLineEdit*>(w))
+        return edit->text();
+    if (auto* button = qobject_cast<QAbstractButton*>(w))
+        return button->text();
+    if (auto* label = qobject_cast<QLabel*>(w))
+        return label->text();
+    return {};
+}
+
+// The name of the control that holds the keyboard focus (the editable combo box hands it to
+// its line edit).
+QString focusedControl(QWidget* window) {
+    QWidget* w = window->focusWidget();
+    while (w != nullptr && w->objectName().isEmpty())
+        w = w->parentWidget();
+    return w != nullptr ? w->objectName() : QString();
+}
+
+QStringList tabSequence(TForm1& form, QWidget* start, int steps) {
+    start->setFocus(Qt::TabFocusReason);
+    QStringList names{focusedControl(&form)};
+    for (int i = 0; i < steps; ++i) {
+        QTest::keyClick(form.focusWidget(), Qt::Key_Tab);
+        names << focusedControl(&form);
+    }
+    return names;
+}
+
+} // namespace
+
+using MainWindow = FormFixture;
+
+TEST_F(MainWindow, ControlsHaveTheirNamesKindsTextsAndPlaces) {
+    TForm1& form = makeForm();
+    struct Expected {
+        const char* name;
+        const char* panel;
+        const char* kind;
+        QRect place;
+        QString text;
+    };
+    const Expected controls[] = {
+        {"Domainname", "CategoryPanel1", "QComboBox", {10, 8, 145, 21}, "Domainname"},
+        {"XOVI", "CategoryPanel1", "QRadioButton", {10, 35, 63, 17}, "XOVI"},
+        {"RadioButton1", "CategoryPanel1", "QRadioButton", {79, 35, 76, 17}, "SEOKICKS"},
+        {"Label21", "CategoryPanel1", "QLabel", {10, 80, 79, 13}, "max. Ergebnisse"},
+        {"maxerg", "CategoryPanel1", "QLineEdit", {9, 98, 88, 21}, "100"},
+        {"Button1", "CategoryPanel1", "QPushButton", {10, 125, 75, 25}, "Check"},
+        {"Button3", "CategoryPanel1", "QPushButton", {91, 125, 75, 25}, "Prüfe"},
+        {"Label93", "CategoryPanel2", "QLabel", {9, 14, 79, 13}, "XOVI-API-Key"},
+        {"xovi_api", "CategoryPanel2", "QLineEdit", {8, 33, 121, 21}, "XOVI-API-Keys"},
+        {"Label1", "CategoryPanel2", "QLabel", {9, 62, 99, 13}, "SEO-KICKS-Code"},
+        {"seokicks", "CategoryPanel2", "QLineEdit", {8, 81, 121, 21}, "SEO-KICKS-Code"},
+        {"Button2", "CategoryPanel2", "QPushButton", {96, 108, 75, 25}, "Speichern"},
+    };
+    for (const Expected& c : controls) {
+        SCOPED_TRACE(c.name);
+        auto* w = form.findChild<QWidget*>(QString::fromLatin1(c.name));
+        ASSERT_NE(w, nullptr);
+        EXPECT_TRUE(w->inherits(c.kind));
+        auto* panel = form.findChild<app::CategoryPanel*>(QString::fromLatin1(c.panel));
+        ASSERT_NE(panel, nullptr);
+        EXPECT_EQ(w->parentWidget(), panel->content());
+        EXPECT_EQ(textOf(w), c.text);
+        if (qobject_cast<QLabel*>(w) != nullptr) {
+            // A label grows to its text where the substitute font is wider than Tahoma.
+            EXPECT_EQ(w->pos(), c.place.topLeft());
+            EXPECT_EQ(w->height(), c.place.height());
+            EXPECT_GE(w->width(), c.place.width());
+            EXPECT_GE(w->width(), w->sizeHint().width());
+        } else {
+            EXPECT_EQ(w->geometry(), c.place);
+        }
+    }
+    EXPECT_TRUE(form.Domainname->isEditable());
+    EXPECT_EQ(form.Domainname->count(), 0);
+    EXPECT_FALSE(form.XOVI->isChecked());
+    EXPECT_FALSE(form.RadioButton1->isChecked());
+    EXPECT_EQ(form.XOVI->parentWidget(), form.RadioButton1->parentWidget());
+    EXPECT_TRUE(form.Label93->font().bold());
+    EXPECT_TRUE(form.Label1->font().bold());
+    EXPECT_FALSE(form.Label21->font().bold());
+    for (QPushButton* b : {form.Button1, form.Button2, form.Button3}) {
+        EXPECT_FALSE(b->isDefault()) << b->objectName().toStdString();
+        EXPECT_FALSE(b->autoDefault()) << b->objectName().toStdString();
+    }
+}
+
+TEST_F(MainWindow, StartsWithCaptionClientAreaAndPanels) {
+    TForm1& form = makeForm();
+    form.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+
+    EXPECT_EQ(form.windowTitle(), QStringLiteral("Quandrel Halmfang 0.1b"));
+    EXPECT_EQ(form.shared().titleText, "Quandrel Halmfang 0.1b");
+    EXPECT_EQ(form.shared().programFolder, folder_);
+    EXPECT_EQ(form.centralWidget(), form.Panel2);
+    EXPECT_EQ(form.Panel2->size(), QSize(736, 373));
+    EXPECT_EQ(form.CategoryPanelGroup1->geometry(), QRect(1, 1, 200, 371));
+    EXPECT_EQ(form.StringGrid1->geometry(), QRect(201, 1, 534, 371));
+
+    EXPECT_EQ(form.CategoryPanel1->title(), QStringLiteral("Checks"));
+    EXPECT_EQ(form.CategoryPanel2->title(), QStringLiteral("Einstellungen"));
+    EXPECT_FALSE(form.CategoryPanel1->isCollapsed());
+    EXPECT_TRUE(form.CategoryPanel2->isCollapsed());
+    EXPECT_EQ(form.CategoryPanel1->y(), 0);
+    EXPECT_EQ(form.CategoryPanel2->y(), 200);
+    EXPECT_TRUE(form.Button3->isVisible());
+    EXPECT_FALSE(form.seokicks->isVisible());
+
+    EXPECT_EQ(form.Memo1.count(), 0u);
+    EXPECT_EQ(form.Memo3.count(), 0u);
+    EXPECT_EQ(form.Memo11.count(), 0u);
+    EXPECT_EQ(form.IdSSLIOHandlerSocketOpenSSL1.mode, app::TlsTransport::Mode::Unassigned);
+    EXPECT_TRUE(form.IdSSLIOHandlerSocketOpenSSL1.verifyMode.empty());
+    EXPECT_EQ(form.IdSSLIOHandlerSocketOpenSSL1.verifyDepth, 0);
+    EXPECT_EQ(form.IdSSLIOHandlerSocketOpenSSL1.port, 0);
+    EXPECT_TRUE(boxes_.empty());
+
+    form.resize(form.width() + 100, form.height() + 50);
+    QApplication::processEvents();
+    EXPECT_EQ(form.StringGrid1->geometry(), QRect(201, 1, 634, 421));
+    EXPECT_EQ(form.CategoryPanelGroup1->geometry(), QRect(1, 1, 200, 421));
+}
+
+TEST_F(MainWindow, PanelsCollapseAndExpandByTheirHeadersAndTheGroupScrolls) {
+    TForm1& form = makeForm();
+    form.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+    QScrollBar* bar = form.CategoryPanelGroup1->verticalScrollBar();
+    EXPECT_FALSE(bar->isVisible());
+
+    QTest::mouseClick(form.CategoryPanel2->header(), Qt::LeftButton);
+    QApplication::processEvents();
+    EXPECT_FALSE(form.CategoryPanel2->isCollapsed());
+    EXPECT_TRUE(form.seokicks->isVisible());
+    EXPECT_TRUE(form.Button2->isVisible());
+    // Two expanded panels are taller than the group: it scrolls.
+    EXPECT_TRUE(bar->isVisible());
+    EXPECT_GT(bar->maximum(), 0);
+
+    QTest::mouseClick(form.CategoryPanel1->header(), Qt::LeftButton);
+    QApplication::processEvents();
+    EXPECT_TRUE(form.CategoryPanel1->isCollapsed());
+    EXPECT_FALSE(form.Button1->isVisible());
+    EXPECT_EQ(form.CategoryPanel2->y(), app::CategoryPanel::kHeaderHeight);
+    EXPECT_FALSE(bar->isVisible());
+}
+
+TEST_F(MainWindow, TabOrderFollowsTheDesign) {
+    TForm1& form = makeForm();
+    form.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+    EXPECT_EQ(tabSequence(form, form.XOVI, 6), QStringList({"XOVI", "maxerg", "Button1", "Domainname",
+                                                            "RadioButton1", "Button3", "StringGrid1"}));
+
+    form.CategoryPanel2->setCollapsed(false);
+    EXPECT_EQ(tabSequence(form, form.Button3, 4),
+              QStringList({"Button3", "xovi_api", "Button2", "seokicks", "StringGrid1"}));
+}
+
+TEST_F(MainWindow, MenuHasDateiBeendenAndAHiddenToolsMenuWithoutAccelerators) {
+    TForm1& form = makeForm();
+    QMenuBar* bar = form.menuBar();
+    const QList<QAction*> top = bar->actions();
+    ASSERT_EQ(top.size(), 2);
+    EXPECT_EQ(top[0]->menu(), form.findChild<QMenu*>("Datei1"));
+    EXPECT_EQ(top[0]->text(), QStringLiteral("Datei"));
+    EXPECT_TRUE(top[0]->isVisible());
+    EXPECT_EQ(top[1]->menu(), form.findChild<QMenu*>("ools1"));
+    EXPECT_EQ(top[1]->text(), QStringLiteral("Tools"));
+    EXPECT_FALSE(top[1]->isVisible());
+
+    const QList<QAction*> datei = form.Datei1->actions();
+    ASSERT_EQ(datei.size(), 1);
+    EXPECT_EQ(datei[0]->objectName(), QStringLiteral("Beenden1"));
+    EXPECT_EQ(datei[0]->text(), QStringLiteral("Beenden"));
+
+    auto* tabelle = form.findChild<QMenu*>("abelle1");
+    ASSERT_NE(tabelle, nullptr);
+    EXPECT_EQ(form.ools1->actions(), QList<QAction*>{tabelle->menuAction()});
+    EXPECT_EQ(tabelle->title(), QStringLiteral("Tabelle"));
+    auto* filter = form.findChild<QMenu*>("Filter1");
+    ASSERT_NE(filter, nullptr);
+    EXPECT_EQ(tabelle->actions(), QList<QAction*>{filter->menuAction()});
+    EXPECT_EQ(filter->title(), QStringLiteral("Filter"));
+    QStringList items;
+    for (QAction* a : filter->actions())
+        items << a->objectName() + "=" + a->text();
+    EXPECT_EQ(items,
+              QStringList({"BLgefunden1=BL gefunden", "BLnichtgefunden1=BL nicht gefunden",
+                           "BLSpendertotFehler1=BL-Spender tot / Fehler", "zurcksetzen1=zurücksetzen"}));
+
+    for (QAction* a : form.findChildren<QAction*>()) {
+        EXPECT_FALSE(a->text().contains('&')) << a->text().toStdString();
+        EXPECT_TRUE(a->shortcut().isEmpty()) << a->text().toStdString();
+    }
+    for (QAction* a : filter->actions())
+        a->trigger();
+    EXPECT_TRUE(boxes_.empty());
+}
+
+TEST_F(MainWindow, SpeichernWritesConfigByteForByte) {
+    TForm1& form = makeForm();
+    form.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+    QTest::mouseClick(form.CategoryPanel2->header(), Qt::LeftButton);
+
+    QTest::mouseClick(form.Button2, Qt::LeftButton);
+    EXPECT_EQ(readFile("config.txt"), "XOVI-API-Keys\r\nSEO-KICKS-Code\r\n");
+
+    form.xovi_api->clear();
+    TypeText(form.xovi_api, QStringLiteral("k3y-Ä ö"));
+    form.seokicks->clear();
+    TypeText(form.seokicks, QStringLiteral(" code,2 "));
+    QTest::mouseClick(form.Button2, Qt::LeftButton);
+    EXPECT_EQ(readFile("config.txt"), "k3y-\xC3\x84 \xC3\xB6\r\n code,2 \r\n");
+    EXPECT_FALSE(QDir(dir_.path()).exists("domains.txt"));
+    EXPECT_TRUE(boxes_.empty());
+}
+
+TEST_F(MainWindow, StartFillsFieldsAndDropDownListFromTheFiles) {
+    writeFile("config.txt", "key-1\r\nco\xC3\xB6"
+                            "de\r\nignored\r\n");
+    writeFile("domains.txt", "a.example\r\nb.example\r\n\r\nB.example\r\n");
+    TForm1& form = makeForm();
+    EXPECT_TRUE(boxes_.empty());
+    EXPECT_EQ(form.xovi_api->text(), QStringLiteral("key-1"));
+    EXPECT_EQ(form.seokicks->text(), QStringLiteral("coöde"));
+    QStringList list;
+    for (int i = 0; i < form.Domainname->count(); ++i)
+        list << form.Domainname->itemText(i);
+    EXPECT_EQ(list, QStringList({"a.example", "b.example", "", "B.example"}));
+    EXPECT_EQ(form.Domainname->currentText(), QStringLiteral("Domainname"));
+    EXPECT_EQ(form.window().fields.domainText(), "Domainname");
+}
+
+TEST_F(MainWindow, OneLineConfigAndAWindows1252History) {
+    writeFile("config.txt", "only\r\n");
+    writeFile("domains.txt", "m\xFCller.example\r\nstra\xDF"
+                             "e.example\r\n");
+    TForm1& form = makeForm();
+    EXPECT_TRUE(boxes_.empty());
+    EXPECT_EQ(form.xovi_api->text(), QStringLiteral("only"));
+    EXPECT_EQ(form.seokicks->text(), QString());
+    ASSERT_EQ(form.Domainname->count(), 2);
+    EXPECT_EQ(form.Domainname->itemText(0), QStringLiteral("müller.example"));
+    EXPECT_EQ(form.Domainname->itemText(1), QStringLiteral("straße.example"));
+}
+
+TEST_F(MainWindow, UnreadableConfigShowsAnErrorSkipsTheHistoryAndOpensTheWindow) {
+    // A file that exists but fails to read, also for root: reading our own memory at address 0.
+    ASSERT_TRUE(QFile::link(QStringLiteral("/proc/self/mem"), dir_.filePath("config.txt")));
+    writeFile("domains.txt", "a.example\r\n");
+    TForm1& form = makeForm();
+    ASSERT_EQ(boxes_.size(), 1u);
+    EXPECT_EQ(boxes_[0].kind, app::QtMessageBox::Kind::Error);
+    EXPECT_NE(boxes_[0].text.find("config.txt"), std::string::npos) << boxes_[0].text;
+    EXPECT_EQ(form.Domainname->count(), 0);
+    EXPECT_EQ(form.windowTitle(), QStringLiteral("Quandrel Halmfang 0.1b"));
+    EXPECT_EQ(form.xovi_api->text(), QStringLiteral("XOVI-API-Keys"));
+    form.show();
+    EXPECT_TRUE(QTest::qWaitForWindowExposed(&form));
+}
+
+TEST_F(MainWindow, AFailingHandlerShowsTheErrorBoxAndTheWindowGoesOn) {
+    TForm1& form = makeFormIn(folder_ + "missing/folder/");
+    EXPECT_TRUE(boxes_.empty());
+    form.CategoryPanel2->setCollapsed(false);
+    form.Button2->click();
+    ASSERT_EQ(boxes_.size(), 1u);
+    EXPECT_EQ(boxes_[0].kind, app::QtMessageBox::Kind::Error);
+    EXPECT_NE(boxes_[0].text.find("config.txt"), std::string::npos) << boxes_[0].text;
+
+    form.guarded([] { throw 42; });
+    ASSERT_EQ(boxes_.size(), 2u);
+    EXPECT_EQ(boxes_[1].kind, app::QtMessageBox::Kind::Error);
+    EXPECT_FALSE(boxes_[1].text.empty());
+    form.guarded([] { throw toolkit::Cancelled(); });
+    EXPECT_EQ(boxes_.size(), 2u);
+}
+
+TEST_F(MainWindow, WindowFieldsReadAndWriteTheControls) {
+    TForm1& form = makeForm();
+    toolkit::WindowFields& fields = form.window().fields;
+
+    form.Domainname->lineEdit()->clear();
+    TypeText(form.Domainname->lineEdit(), QStringLiteral("Mein-Shop.example/ä"));
+    fields.setDomainHistory({"x.example", "", "Mein-Shop.example/ä", "x.example"});
+    EXPECT_EQ(fields.domainText(), "Mein-Shop.example/\xC3\xA4");
+    EXPECT_EQ(form.Domainname->currentText(), QStringLiteral("Mein-Shop.example/ä"));
+    EXPECT_EQ(fields.domainHistory(),
+              (std::vector<std::string>{"x.example", "", "Mein-Shop.example/\xC3\xA4", "x.example"}));
+    EXPECT_TRUE(form.Domainname->updatesEnabled());
+    fields.setDomainHistory({});
+    EXPECT_EQ(form.Domainname->count(), 0);
+    EXPECT_EQ(fields.domainText(), "Mein-Shop.example/\xC3\xA4");
+
+    EXPECT_FALSE(fields.xoviChosen());
+    EXPECT_FALSE(fields.seokicksChosen());
+    QTest::mouseClick(form.XOVI, Qt::LeftButton);
+    EXPECT_TRUE(fields.xoviChosen());
+    QTest::mouseClick(form.RadioButton1, Qt::LeftButton);
+    EXPECT_TRUE(fields.seokicksChosen());
+    EXPECT_FALSE(fields.xoviChosen());
+
+    fields.setMaxergText("250");
+    EXPECT_EQ(form.maxerg->text(), QStringLiteral("250"));
+    EXPECT_EQ(fields.maxergText(), "250");
+    fields.setCaption("Quandrel Halmfang 0.1b - 12");
+    EXPECT_EQ(form.windowTitle(), QStringLiteral("Quandrel Halmfang 0.1b - 12"));
+}

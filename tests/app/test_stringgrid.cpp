@@ -1,0 +1,173 @@
+#include "FormFixture.h"
+#include "app/TableModel.h"
+#include "table/BacklinkTable.h"
+
+#include <QElapsedTimer>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QSignalSpy>
+#include <QTest>
+#include <cstdio>
+
+using app::TForm1;
+using StringGrid = FormFixture;
+
+namespace {
+
+const std::vector<std::string> kSeokicksHeaders{"Nr.", "Link-URL", "Ankertext", "Follow", "Ziel-URL"};
+
+// What the view shows of cell (col, row) of the table: fixed cells come from the headers.
+QString shown(const app::StringGrid& grid, int col, int row) {
+    const QAbstractItemModel* model = grid.model();
+    if (row == 0 && col == 0)
+        return grid.backlinkModel()->cornerText();
+    if (row == 0)
+        return model->headerData(col - 1, Qt::Horizontal, Qt::DisplayRole).toString();
+    if (col == 0)
+        return model->headerData(row - 1, Qt::Vertical, Qt::DisplayRole).toString();
+    return model->index(row - 1, col - 1).data().toString();
+}
+
+} // namespace
+
+TEST_F(StringGrid, StartsWithFiveByFiveEmptyCellsOfWidth64) {
+    TForm1& form = makeForm();
+    app::StringGrid* grid = form.findChild<app::StringGrid*>("StringGrid1");
+    ASSERT_EQ(grid, form.StringGrid1);
+    EXPECT_EQ(form.table().RowCount(), 5);
+    EXPECT_EQ(form.table().ColCount(), 5);
+    EXPECT_EQ(grid->model()->rowCount(), 4);
+    EXPECT_EQ(grid->model()->columnCount(), 4);
+    EXPECT_EQ(grid->verticalHeader()->width(), 64);
+    for (int section = 0; section < 4; ++section)
+        EXPECT_EQ(grid->horizontalHeader()->sectionSize(section), 64);
+    for (int row = 0; row < 5; ++row)
+        for (int col = 0; col < 5; ++col)
+            EXPECT_EQ(shown(*grid, col, row), QString());
+    EXPECT_EQ(form.table().Col(), 1);
+    EXPECT_EQ(grid->currentIndex(), grid->model()->index(0, 0));
+    EXPECT_EQ(grid->font().pixelSize(), 11);
+}
+
+TEST_F(StringGrid, CellsCannotBeEditedAndSelectingOneSetsTheCurrentCell) {
+    TForm1& form = makeForm();
+    form.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+    app::StringGrid* grid = form.StringGrid1;
+    const QModelIndex cell = grid->model()->index(2, 3);
+    EXPECT_FALSE(grid->model()->flags(cell).testFlag(Qt::ItemIsEditable));
+
+    const QPoint centre = grid->visualRect(cell).center();
+    QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, centre);
+    EXPECT_EQ(form.table().Col(), 4);
+    EXPECT_EQ(form.table().Row(), 3);
+    QTest::mouseDClick(grid->viewport(), Qt::LeftButton, {}, centre);
+    QTest::keyClick(grid, Qt::Key_F2);
+    EXPECT_EQ(grid->viewport()->findChild<QLineEdit*>(), nullptr);
+
+    QTest::keyClick(grid, Qt::Key_Left);
+    EXPECT_EQ(form.table().Col(), 3);
+}
+
+TEST_F(StringGrid, FollowsRecordsHeadersWidthsAndResets) {
+    TForm1& form = makeForm();
+    app::StringGrid* grid = form.StringGrid1;
+    table::BacklinkTable& table = form.table();
+
+    table.ResetWithHeaders(kSeokicksHeaders);
+    table.AppendRecord(
+        {"https://a.example/some/long/path/page.html", "Anker", "follow", "https://b.example/"});
+    table.AppendRecord({"https://c.example/", "Anker <b>zwei</b>", "nofollow", "https://b.example/"});
+    table.FitColumnWidths(40);
+
+    ASSERT_EQ(grid->model()->rowCount(), 3);
+    ASSERT_EQ(grid->model()->columnCount(), 4);
+    for (int row = 0; row < table.RowCount(); ++row)
+        for (int col = 0; col < table.ColCount(); ++col)
+            EXPECT_EQ(shown(*grid, col, row), app::ToQString(table.GetCell(col, row))) << col << "," << row;
+    EXPECT_EQ(shown(*grid, 0, 0), QStringLiteral("Nr."));
+    EXPECT_EQ(shown(*grid, 0, 3), QStringLiteral("3"));
+
+    // Widths come from the table, which measures in the grid's own font.
+    const QFontMetrics metrics(grid->font());
+    const int linkWidth = metrics.horizontalAdvance("https://a.example/some/long/path/page.html") + 6;
+    EXPECT_EQ(table.ColWidth(1), linkWidth);
+    EXPECT_EQ(grid->horizontalHeader()->sectionSize(0), linkWidth);
+    for (int col = 0; col < table.ColCount(); ++col) {
+        const int size =
+            col == 0 ? grid->verticalHeader()->width() : grid->horizontalHeader()->sectionSize(col - 1);
+        EXPECT_EQ(size, table.ColWidth(col)) << col;
+    }
+
+    // A later, narrower XOVI result: fewer columns, no trace of the old ones, widths kept in step.
+    table.ResetWithHeaders({"Nr.", "Link-URL", "Ankertext"});
+    table.AppendRecord({"https://x.example/", "x"});
+    table.FitColumnWidths(40);
+    EXPECT_EQ(grid->model()->columnCount(), 2);
+    EXPECT_EQ(grid->model()->rowCount(), 2);
+    EXPECT_EQ(shown(*grid, 1, 2), QStringLiteral("https://x.example/"));
+    EXPECT_EQ(shown(*grid, 2, 1), QString());
+    for (int col = 1; col < table.ColCount(); ++col)
+        EXPECT_EQ(grid->horizontalHeader()->sectionSize(col - 1), table.ColWidth(col)) << col;
+}
+
+TEST_F(StringGrid, ShowsCellsWrittenAheadOnceTheCountGrowsAndRepaintsChangedCells) {
+    TForm1& form = makeForm();
+    app::StringGrid* grid = form.StringGrid1;
+    table::BacklinkTable& table = form.table();
+
+    table.SetCell(2, 9, "ahead");
+    table.SetCell(6, 0, "Status");
+    EXPECT_EQ(grid->model()->rowCount(), 4);
+    table.SetRowCount(10);
+    table.SetColCount(7);
+    EXPECT_EQ(grid->model()->rowCount(), 9);
+    EXPECT_EQ(grid->model()->columnCount(), 6);
+    EXPECT_EQ(shown(*grid, 2, 9), QStringLiteral("ahead"));
+    EXPECT_EQ(shown(*grid, 6, 0), QStringLiteral("Status"));
+    EXPECT_EQ(grid->horizontalHeader()->sectionSize(5), 64);
+
+    QSignalSpy cells(grid->model(), &QAbstractItemModel::dataChanged);
+    QSignalSpy headers(grid->model(), &QAbstractItemModel::headerDataChanged);
+    table.SetCell(3, 4, "gefunden");
+    table.SetCell(0, 4, "4");
+    ASSERT_EQ(cells.size(), 1);
+    EXPECT_EQ(cells[0][0].toModelIndex(), grid->model()->index(3, 2));
+    ASSERT_EQ(headers.size(), 1);
+    EXPECT_EQ(headers[0][0].value<Qt::Orientation>(), Qt::Vertical);
+    EXPECT_EQ(headers[0][1].toInt(), 3);
+
+    table.SetRowCount(3);
+    EXPECT_EQ(grid->model()->rowCount(), 2);
+}
+
+TEST_F(StringGrid, HoldsAHundredThousandRows) {
+    TForm1& form = makeForm();
+    form.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+    table::BacklinkTable& table = form.table();
+    table.ResetWithHeaders(kSeokicksHeaders);
+    QElapsedTimer timer;
+    timer.start();
+    constexpr int kRecords = 100000;
+    for (int i = 0; i < kRecords; ++i) {
+        table.AppendRecord({"https://linking.example/page/" + std::to_string(i), "Anker " + std::to_string(i),
+                            "follow", "https://target.example/"});
+        table.FitColumnWidths(40);
+        if (i % 1000 == 0)
+            QApplication::processEvents();
+    }
+    QApplication::processEvents();
+    std::printf("appending %d rows with the grid attached: %lld ms\n", kRecords,
+                static_cast<long long>(timer.elapsed()));
+    app::StringGrid* grid = form.StringGrid1;
+    EXPECT_EQ(grid->model()->rowCount(), kRecords + 1);
+    EXPECT_EQ(shown(*grid, 0, kRecords + 1), QString::number(kRecords + 1));
+    EXPECT_EQ(shown(*grid, 1, kRecords + 1),
+              QStringLiteral("https://linking.example/page/%1").arg(kRecords - 1));
+    EXPECT_EQ(grid->verticalHeader()->width(), table.ColWidth(0));
+    EXPECT_GT(table.ColWidth(0), 40);
+    grid->scrollToBottom();
+    QApplication::processEvents();
+    EXPECT_EQ(grid->rowAt(grid->viewport()->height() - 2), kRecords);
+}
