@@ -1,0 +1,27 @@
+#pragma once
+// How a failed transfer is put into words. Apart from HttpFetch.h so that tests can check the
+// wording of failures they cannot provoke on loopback (a host that is not found).
+
+#include "retrieval/HttpFetch.h"
+
+#include <chrono>
+#include <string>
+
+namespace retrieval::detail {
+
+struct FetchOutcome {
+    int curlCode = 0; // CURLcode
+    long httpStatus = 0;
+    int osErrno = 0;
+    bool connected = false;
+    bool tooLarge = false;
+    std::chrono::milliseconds elapsed{0};
+};
+
+// The German error message; secrets in `url` are masked.
+std::string FailureMessage(const std::string& url, const FetchOutcome& outcome, const FetchOptions& options);
+
+// A body that is valid UTF-8 is kept; any other is taken as Windows-1252 and turned into UTF-8.
+std::string BodyAsText(std::string body);
+
+} // namespace retrieval::detail

@@ -1,0 +1,371 @@
+#include "retrieval/HttpFetch.h"
+
+#include "app/contract/Error.h"
+#include "retrieval/HttpFailure.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <curl/curl.h>
+#include <mutex>
+
+namespace retrieval {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+void InitCurlOnce() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        if (curl_global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK)
+            throw toolkit::Error("Die HTTP-Bibliothek ließ sich nicht starten.");
+    });
+}
+
+struct EasyDeleter {
+    void operator()(CURL* h) const { curl_easy_cleanup(h); }
+};
+struct MultiDeleter {
+    void operator()(CURLM* m) const { curl_multi_cleanup(m); }
+};
+
+struct Transfer {
+    CURL* handle = nullptr;
+    std::string body;
+    std::uint64_t cap = 0;
+    bool tooLarge = false;
+};
+
+std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) {
+    auto& t = *static_cast<Transfer*>(user);
+    const std::size_t n = size * count;
+    if (t.body.empty()) {
+        // Room for the announced length at once, rather than growing a 40 MB answer step by step.
+        curl_off_t announced = -1;
+        curl_easy_getinfo(t.handle, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced);
+        if (announced > 0)
+            t.body.reserve(static_cast<std::size_t>(
+                std::min<std::uint64_t>(static_cast<std::uint64_t>(announced), t.cap)));
+    }
+    if (t.body.size() + n > t.cap) {
+        t.tooLarge = true;
+        return 0; // ends the transfer with a write error
+    }
+    t.body.append(data, n);
+    return n;
+}
+
+bool IsWordChar(char c) {
+    return std::isalnum(static_cast<unsigned char>(c)) || c == '_';
+}
+
+bool StartsWithIgnoringCase(std::string_view text, std::size_t at, std::string_view lower) {
+    if (text.size() - at < lower.size())
+        return false;
+    for (std::size_t k = 0; k < lower.size(); ++k)
+        if (std::tolower(static_cast<unsigned char>(text[at + k])) != lower[k])
+            return false;
+    return true;
+}
+
+// Windows-1252 positions 0x80..0x9F; the rest of the upper half equals Latin-1.
+constexpr char16_t kCp1252High[32] = {0x20AC, 0xFFFD, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                      0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0xFFFD, 0x017D, 0xFFFD,
+                                      0xFFFD, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                      0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0xFFFD, 0x017E, 0x0178};
+
+std::string Cp1252ToUtf8(std::string_view in) {
+    std::string out;
+    out.reserve(in.size() + in.size() / 8);
+    for (const char ch : in) {
+        const auto b = static_cast<unsigned char>(ch);
+        const char32_t cp = (b >= 0x80 && b < 0xA0) ? kCp1252High[b - 0x80] : b;
+        if (cp < 0x80) {
+            out.push_back(static_cast<char>(cp));
+        } else if (cp < 0x800) {
+            out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+        } else {
+            out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+            out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+        }
+    }
+    return out;
+}
+
+bool IsValidUtf8(std::string_view s) {
+    const auto* p = reinterpret_cast<const unsigned char*>(s.data());
+    const auto* end = p + s.size();
+    while (p < end) {
+        if (*p < 0x80) {
+            ++p;
+            continue;
+        }
+        int more = 0;
+        char32_t cp = 0;
+        if ((*p & 0xE0) == 0xC0) {
+            more = 1;
+            cp = *p & 0x1F;
+        } else if ((*p & 0xF0) == 0xE0) {
+            more = 2;
+            cp = *p & 0x0F;
+        } else if ((*p & 0xF8) == 0xF0) {
+            more = 3;
+            cp = *p & 0x07;
+        } else {
+            return false;
+        }
+        if (end - p <= more)
+            return false;
+        for (int k = 1; k <= more; ++k) {
+            if ((p[k] & 0xC0) != 0x80)
+                return false;
+            cp = (cp << 6) | (p[k] & 0x3F);
+        }
+        constexpr char32_t kMin[4] = {0, 0x80, 0x800, 0x10000};
+        if (cp < kMin[more] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+            return false;
+        p += more + 1;
+    }
+    return true;
+}
+
+std::string Seconds(std::chrono::milliseconds ms) {
+    if (ms.count() % 1000 == 0)
+        return std::to_string(ms.count() / 1000) + " s";
+    return std::to_string(ms.count()) + " ms";
+}
+
+std::string Bytes(std::uint64_t n) {
+    if (n >= (1u << 20) && n % (1u << 20) == 0)
+        return std::to_string(n >> 20) + " MiB";
+    return std::to_string(n) + " Bytes";
+}
+
+} // namespace
+
+std::string MaskSecrets(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    std::size_t i = 0;
+    while (i < text.size()) {
+        std::size_t nameLen = 0;
+        if (i == 0 || !IsWordChar(text[i - 1])) {
+            if (StartsWithIgnoringCase(text, i, "key="))
+                nameLen = 4;
+            else if (StartsWithIgnoringCase(text, i, "appid="))
+                nameLen = 6;
+        }
+        if (nameLen == 0) {
+            out.push_back(text[i++]);
+            continue;
+        }
+        out.append(text.substr(i, nameLen));
+        i += nameLen;
+        std::size_t end = i;
+        while (end < text.size() && text[end] != '&' && text[end] != '#' &&
+               !std::isspace(static_cast<unsigned char>(text[end])))
+            ++end;
+        if (end > i)
+            out.append("***");
+        i = end;
+    }
+    return out;
+}
+
+namespace detail {
+
+std::string FailureMessage(const std::string& url, const FetchOutcome& o, const FetchOptions& options) {
+    std::string reason;
+    switch (o.curlCode) {
+    case CURLE_COULDNT_RESOLVE_HOST:
+        reason = "Server nicht gefunden";
+        break;
+    case CURLE_COULDNT_RESOLVE_PROXY:
+        reason = "Proxy-Server nicht gefunden";
+        break;
+    case CURLE_COULDNT_CONNECT:
+        reason = o.osErrno == ECONNREFUSED ? "Verbindung abgelehnt" : "Server nicht erreichbar";
+        break;
+    case CURLE_OPERATION_TIMEDOUT:
+        if (!o.connected)
+            reason = "Zeitüberschreitung beim Verbindungsaufbau (" + Seconds(options.connectTimeout) + ")";
+        else if (o.elapsed + std::chrono::milliseconds(50) >= options.totalTimeout)
+            reason = "Zeitüberschreitung: Abruf dauerte länger als " + Seconds(options.totalTimeout);
+        else
+            reason = "Zeitüberschreitung: Server sendet seit " +
+                     Seconds(std::max(std::chrono::milliseconds(1000), options.stallTimeout)) +
+                     " keine Daten";
+        break;
+    case CURLE_HTTP_RETURNED_ERROR:
+        reason = "Server antwortete mit HTTP-Status " + std::to_string(o.httpStatus);
+        break;
+    case CURLE_PEER_FAILED_VERIFICATION:
+        reason = "Zertifikat des Servers nicht vertrauenswürdig";
+        break;
+    case CURLE_SSL_CACERT_BADFILE:
+        reason = "Zertifikatsspeicher nicht lesbar";
+        break;
+    case CURLE_SSL_CONNECT_ERROR:
+        reason = "Aufbau der TLS-Verbindung gescheitert";
+        break;
+    case CURLE_WRITE_ERROR:
+    case CURLE_FILESIZE_EXCEEDED:
+        reason = o.tooLarge || o.curlCode == CURLE_FILESIZE_EXCEEDED
+                     ? "Antwort zu groß (mehr als " + Bytes(options.maxBodyBytes) + ")"
+                     : "Antwort konnte nicht gespeichert werden";
+        break;
+    case CURLE_ABORTED_BY_CALLBACK:
+        reason = "abgebrochen";
+        break;
+    case CURLE_TOO_MANY_REDIRECTS:
+        reason = "zu viele Weiterleitungen (mehr als " + std::to_string(options.maxRedirects) +
+                 "), vermutlich eine Weiterleitungsschleife";
+        break;
+    case CURLE_UNSUPPORTED_PROTOCOL:
+        reason = "nur http- und https-Adressen werden unterstützt";
+        break;
+    case CURLE_URL_MALFORMAT:
+        reason = "ungültige Adresse";
+        break;
+    case CURLE_BAD_CONTENT_ENCODING:
+        reason = "komprimierte Antwort nicht lesbar";
+        break;
+    case CURLE_GOT_NOTHING:
+        reason = "Server schloss die Verbindung ohne Antwort";
+        break;
+    case CURLE_RECV_ERROR:
+    case CURLE_SEND_ERROR:
+    case CURLE_PARTIAL_FILE:
+        reason = "Verbindung während der Übertragung abgebrochen";
+        break;
+    default:
+        reason = "Netzwerkfehler " + std::to_string(o.curlCode) + " (" +
+                 curl_easy_strerror(static_cast<CURLcode>(o.curlCode)) + ")";
+        break;
+    }
+    return MaskSecrets("Abruf von " + url + " fehlgeschlagen: " + reason + ".");
+}
+
+std::string BodyAsText(std::string body) {
+    if (IsValidUtf8(body))
+        return body;
+    return Cp1252ToUtf8(body);
+}
+
+} // namespace detail
+
+CurlHttpClient::CurlHttpClient(FetchOptions options, KeepGoing keepGoing)
+    : options_(std::move(options)), keepGoing_(std::move(keepGoing)) {
+    InitCurlOnce();
+}
+
+CurlHttpClient::~CurlHttpClient() = default;
+
+std::string CurlHttpClient::Get(const std::string& url) {
+    // The hook may handle window events, and with them a click that fetches again.
+    if (busy_)
+        throw toolkit::Error("Es läuft bereits ein Abruf.");
+    busy_ = true;
+    struct Release {
+        bool& flag;
+        ~Release() { flag = false; }
+    } release{busy_};
+
+    std::unique_ptr<CURL, EasyDeleter> easy(curl_easy_init());
+    std::unique_ptr<CURLM, MultiDeleter> multi(curl_multi_init());
+    if (!easy || !multi)
+        throw toolkit::Error("Die HTTP-Bibliothek ließ sich nicht starten.");
+    CURL* h = easy.get();
+
+    Transfer transfer;
+    transfer.handle = h;
+    transfer.cap = options_.maxBodyBytes;
+    const long stallSeconds =
+        std::max<long>(1, static_cast<long>((options_.stallTimeout.count() + 999) / 1000));
+
+    curl_easy_setopt(h, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(h, CURLOPT_HTTPGET, 1L);
+    curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(h, CURLOPT_MAXREDIRS, options_.maxRedirects);
+    curl_easy_setopt(h, CURLOPT_FAILONERROR, 1L);
+    curl_easy_setopt(h, CURLOPT_USERAGENT, kUserAgent);
+    curl_easy_setopt(h, CURLOPT_ACCEPT_ENCODING, "");
+    curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(options_.connectTimeout.count()));
+    curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, static_cast<long>(options_.totalTimeout.count()));
+    curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, stallSeconds);
+    curl_easy_setopt(h, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(options_.maxBodyBytes));
+    curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 1L);
+    curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 2L);
+    if (!options_.caFile.empty())
+        curl_easy_setopt(h, CURLOPT_CAINFO, options_.caFile.c_str());
+    curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &OnBody);
+    curl_easy_setopt(h, CURLOPT_WRITEDATA, &transfer);
+    curl_easy_setopt(h, CURLOPT_BUFFERSIZE, 256L * 1024);
+    // No CURLOPT_PROXY: libcurl then takes the proxy from the environment.
+
+    if (curl_multi_add_handle(multi.get(), h) != CURLM_OK)
+        throw toolkit::Error("Die HTTP-Bibliothek ließ sich nicht starten.");
+    struct Detach {
+        CURLM* m;
+        CURL* e;
+        ~Detach() { curl_multi_remove_handle(m, e); }
+    } detach{multi.get(), h};
+
+    const auto started = Clock::now();
+    auto lastHook = started;
+    const int pollMs = static_cast<int>(std::clamp<long long>(options_.pollInterval.count(), 1, 1000));
+    bool aborted = false;
+    for (;;) {
+        int running = 0;
+        if (curl_multi_perform(multi.get(), &running) != CURLM_OK)
+            throw toolkit::Error(MaskSecrets("Abruf von " + url + " fehlgeschlagen: interner Fehler."));
+        if (running == 0)
+            break;
+        const auto now = Clock::now();
+        if (keepGoing_ && now - lastHook >= options_.pollInterval) {
+            lastHook = now;
+            if (!keepGoing_()) {
+                aborted = true;
+                break;
+            }
+        }
+        curl_multi_poll(multi.get(), nullptr, 0, pollMs, nullptr);
+    }
+
+    detail::FetchOutcome outcome;
+    outcome.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started);
+    if (aborted) {
+        outcome.curlCode = CURLE_ABORTED_BY_CALLBACK;
+    } else {
+        int left = 0;
+        while (CURLMsg* msg = curl_multi_info_read(multi.get(), &left))
+            if (msg->msg == CURLMSG_DONE && msg->easy_handle == h)
+                outcome.curlCode = msg->data.result;
+    }
+    long status = 0;
+    curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
+    outcome.httpStatus = status;
+    long osErrno = 0;
+    curl_easy_getinfo(h, CURLINFO_OS_ERRNO, &osErrno);
+    outcome.osErrno = static_cast<int>(osErrno);
+    curl_off_t connectTime = 0;
+    curl_easy_getinfo(h, CURLINFO_CONNECT_TIME_T, &connectTime);
+    outcome.connected = connectTime > 0;
+    outcome.tooLarge = transfer.tooLarge;
+
+    if (outcome.curlCode == CURLE_OK && status >= 400)
+        outcome.curlCode = CURLE_HTTP_RETURNED_ERROR;
+    if (outcome.curlCode != CURLE_OK)
+        throw toolkit::Error(detail::FailureMessage(url, outcome, options_));
+
+    return detail::BodyAsText(std::move(transfer.body));
+}
+
+} // namespace retrieval
