@@ -18,7 +18,10 @@ struct FetchOutcome {
     std::chrono::milliseconds elapsed{0};
 };
 
-// The German error message; secrets in `url` are masked.
+// The error for a failed transfer: the German message, secrets in `url` masked, and its short reason.
+FetchError Failure(const std::string& url, const FetchOutcome& outcome, const FetchOptions& options);
+
+// Failure(...).what() as a string.
 std::string FailureMessage(const std::string& url, const FetchOutcome& outcome, const FetchOptions& options);
 
 // A body that is valid UTF-8 is kept; any other is taken as Windows-1252 and turned into UTF-8.

@@ -19,7 +19,7 @@ void InitCurlOnce() {
     static std::once_flag once;
     std::call_once(once, [] {
         if (curl_global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK)
-            throw toolkit::Error("Die HTTP-Bibliothek ließ sich nicht starten.");
+            throw FetchError("Die HTTP-Bibliothek ließ sich nicht starten.", "Interner Fehler");
     });
 }
 
@@ -177,8 +177,9 @@ std::string MaskSecrets(std::string_view text) {
 
 namespace detail {
 
-std::string FailureMessage(const std::string& url, const FetchOutcome& o, const FetchOptions& options) {
-    std::string reason;
+FetchError Failure(const std::string& url, const FetchOutcome& o, const FetchOptions& options) {
+    std::string reason; // in the full message
+    std::string brief;  // the short reason; the same words unless set
     switch (o.curlCode) {
     case CURLE_COULDNT_RESOLVE_HOST:
         reason = "Server nicht gefunden";
@@ -190,6 +191,7 @@ std::string FailureMessage(const std::string& url, const FetchOutcome& o, const 
         reason = o.osErrno == ECONNREFUSED ? "Verbindung abgelehnt" : "Server nicht erreichbar";
         break;
     case CURLE_OPERATION_TIMEDOUT:
+        brief = "Zeitüberschreitung";
         if (!o.connected)
             reason = "Zeitüberschreitung beim Verbindungsaufbau (" + Seconds(options.connectTimeout) + ")";
         else if (o.elapsed + std::chrono::milliseconds(50) >= options.totalTimeout)
@@ -200,53 +202,72 @@ std::string FailureMessage(const std::string& url, const FetchOutcome& o, const 
                      " keine Daten";
         break;
     case CURLE_HTTP_RETURNED_ERROR:
-        reason = "Server antwortete mit HTTP-Status " + std::to_string(o.httpStatus);
+        brief = "HTTP-Status " + std::to_string(o.httpStatus);
+        reason = "Server antwortete mit " + brief;
         break;
     case CURLE_PEER_FAILED_VERIFICATION:
         reason = "Zertifikat des Servers nicht vertrauenswürdig";
+        brief = "TLS-Zertifikat nicht vertrauenswürdig";
         break;
     case CURLE_SSL_CACERT_BADFILE:
         reason = "Zertifikatsspeicher nicht lesbar";
         break;
     case CURLE_SSL_CONNECT_ERROR:
         reason = "Aufbau der TLS-Verbindung gescheitert";
+        brief = "TLS-Fehler";
         break;
     case CURLE_WRITE_ERROR:
     case CURLE_FILESIZE_EXCEEDED:
-        reason = o.tooLarge || o.curlCode == CURLE_FILESIZE_EXCEEDED
-                     ? "Antwort zu groß (mehr als " + Bytes(options.maxBodyBytes) + ")"
-                     : "Antwort konnte nicht gespeichert werden";
+        if (o.tooLarge || o.curlCode == CURLE_FILESIZE_EXCEEDED) {
+            brief = "Antwort zu groß";
+            reason = brief + " (mehr als " + Bytes(options.maxBodyBytes) + ")";
+        } else {
+            reason = "Antwort konnte nicht gespeichert werden";
+        }
         break;
     case CURLE_ABORTED_BY_CALLBACK:
         reason = "abgebrochen";
+        brief = "Abgebrochen";
         break;
     case CURLE_TOO_MANY_REDIRECTS:
         reason = "zu viele Weiterleitungen (mehr als " + std::to_string(options.maxRedirects) +
                  "), vermutlich eine Weiterleitungsschleife";
+        brief = "Zu viele Weiterleitungen";
         break;
     case CURLE_UNSUPPORTED_PROTOCOL:
         reason = "nur http- und https-Adressen werden unterstützt";
+        brief = "Keine http- oder https-Adresse";
         break;
     case CURLE_URL_MALFORMAT:
         reason = "ungültige Adresse";
+        brief = "Ungültige Adresse";
         break;
     case CURLE_BAD_CONTENT_ENCODING:
         reason = "komprimierte Antwort nicht lesbar";
+        brief = "Komprimierte Antwort nicht lesbar";
         break;
     case CURLE_GOT_NOTHING:
         reason = "Server schloss die Verbindung ohne Antwort";
+        brief = "Keine Antwort";
         break;
     case CURLE_RECV_ERROR:
     case CURLE_SEND_ERROR:
     case CURLE_PARTIAL_FILE:
         reason = "Verbindung während der Übertragung abgebrochen";
+        brief = "Verbindung abgebrochen";
         break;
     default:
-        reason = "Netzwerkfehler " + std::to_string(o.curlCode) + " (" +
-                 curl_easy_strerror(static_cast<CURLcode>(o.curlCode)) + ")";
+        brief = "Netzwerkfehler " + std::to_string(o.curlCode);
+        reason = brief + " (" + curl_easy_strerror(static_cast<CURLcode>(o.curlCode)) + ")";
         break;
     }
-    return MaskSecrets("Abruf von " + url + " fehlgeschlagen: " + reason + ".");
+    if (brief.empty())
+        brief = reason;
+    return FetchError(MaskSecrets("Abruf von " + url + " fehlgeschlagen: " + reason + "."), std::move(brief));
+}
+
+std::string FailureMessage(const std::string& url, const FetchOutcome& o, const FetchOptions& options) {
+    return Failure(url, o, options).what();
 }
 
 std::string BodyAsText(std::string body) {
@@ -265,19 +286,30 @@ CurlHttpClient::CurlHttpClient(FetchOptions options, KeepGoing keepGoing)
 CurlHttpClient::~CurlHttpClient() = default;
 
 std::string CurlHttpClient::Get(const std::string& url) {
+    return detail::BodyAsText(Fetch(url).body);
+}
+
+HttpResponse CurlHttpClient::Fetch(const std::string& url) {
     // The hook may handle window events, and with them a click that fetches again.
     if (busy_)
-        throw toolkit::Error("Es läuft bereits ein Abruf.");
+        throw FetchError("Es läuft bereits ein Abruf.", "Abruf läuft bereits");
     busy_ = true;
     struct Release {
         bool& flag;
         ~Release() { flag = false; }
     } release{busy_};
 
+    // libcurl takes a C string: a NUL inside would fetch a shorter address than the one given.
+    if (url.find('\0') != std::string::npos) {
+        detail::FetchOutcome malformed;
+        malformed.curlCode = CURLE_URL_MALFORMAT;
+        throw detail::Failure(url.substr(0, url.find('\0')), malformed, options_);
+    }
+
     std::unique_ptr<CURL, EasyDeleter> easy(curl_easy_init());
     std::unique_ptr<CURLM, MultiDeleter> multi(curl_multi_init());
     if (!easy || !multi)
-        throw toolkit::Error("Die HTTP-Bibliothek ließ sich nicht starten.");
+        throw FetchError("Die HTTP-Bibliothek ließ sich nicht starten.", "Interner Fehler");
     CURL* h = easy.get();
 
     Transfer transfer;
@@ -311,7 +343,7 @@ std::string CurlHttpClient::Get(const std::string& url) {
     // No CURLOPT_PROXY: libcurl then takes the proxy from the environment.
 
     if (curl_multi_add_handle(multi.get(), h) != CURLM_OK)
-        throw toolkit::Error("Die HTTP-Bibliothek ließ sich nicht starten.");
+        throw FetchError("Die HTTP-Bibliothek ließ sich nicht starten.", "Interner Fehler");
     struct Detach {
         CURLM* m;
         CURL* e;
@@ -325,7 +357,8 @@ std::string CurlHttpClient::Get(const std::string& url) {
     for (;;) {
         int running = 0;
         if (curl_multi_perform(multi.get(), &running) != CURLM_OK)
-            throw toolkit::Error(MaskSecrets("Abruf von " + url + " fehlgeschlagen: interner Fehler."));
+            throw FetchError(MaskSecrets("Abruf von " + url + " fehlgeschlagen: interner Fehler."),
+                             "Interner Fehler");
         if (running == 0)
             break;
         const auto now = Clock::now();
@@ -363,9 +396,15 @@ std::string CurlHttpClient::Get(const std::string& url) {
     if (outcome.curlCode == CURLE_OK && status >= 400)
         outcome.curlCode = CURLE_HTTP_RETURNED_ERROR;
     if (outcome.curlCode != CURLE_OK)
-        throw toolkit::Error(detail::FailureMessage(url, outcome, options_));
+        throw detail::Failure(url, outcome, options_);
 
-    return detail::BodyAsText(std::move(transfer.body));
+    HttpResponse response;
+    response.status = status;
+    const char* contentType = nullptr;
+    if (curl_easy_getinfo(h, CURLINFO_CONTENT_TYPE, &contentType) == CURLE_OK && contentType != nullptr)
+        response.contentType = contentType;
+    response.body = std::move(transfer.body);
+    return response;
 }
 
 } // namespace retrieval

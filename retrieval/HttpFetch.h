@@ -1,7 +1,9 @@
 #pragma once
 // HTTP GET for the commands: an interface they call, and its libcurl implementation.
-// Every failure is raised as toolkit::Error with a German message that never shows the value of
-// key= or appid=.
+// Every failure is raised as FetchError: a toolkit::Error with a German message that never shows
+// the value of key= or appid=, plus a short reason fit for a tooltip.
+
+#include "app/contract/Error.h"
 
 #include <chrono>
 #include <cstdint>
@@ -9,6 +11,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace retrieval {
 
@@ -19,6 +22,24 @@ public:
     virtual ~HttpClient() = default;
     // The body of a successful answer (final status below 400) as UTF-8 text; throws toolkit::Error.
     virtual std::string Get(const std::string& url) = 0;
+};
+
+class FetchError : public toolkit::Error {
+public:
+    FetchError(const std::string& message, std::string reason)
+        : toolkit::Error(message), reason_(std::move(reason)) {}
+    // A few words without the URL, e.g. "HTTP-Status 404", "Zeitüberschreitung", "Antwort zu groß".
+    const std::string& reason() const noexcept { return reason_; }
+
+private:
+    std::string reason_;
+};
+
+// A successful answer as it arrived. Failures, including a final status of 400 or above, throw.
+struct HttpResponse {
+    long status = 0;
+    std::string contentType; // of the final answer after redirects; empty when it had none
+    std::string body;        // the bytes as sent, only a content encoding (gzip, ...) undone
 };
 
 struct FetchOptions {
@@ -39,7 +60,7 @@ struct FetchOptions {
 
 // Called on the fetching thread about every FetchOptions::pollInterval while a transfer runs, so
 // the caller can handle window events. Returning false aborts the fetch with an error; an
-// exception it throws ends the transfer and passes out of Get as it is.
+// exception it throws ends the transfer and passes out of Get/Fetch as it is.
 using KeepGoing = std::function<bool()>;
 
 class CurlHttpClient : public HttpClient {
@@ -49,7 +70,9 @@ public:
     CurlHttpClient(const CurlHttpClient&) = delete;
     CurlHttpClient& operator=(const CurlHttpClient&) = delete;
 
+    // Get() is Fetch() with the body turned into UTF-8 text.
     std::string Get(const std::string& url) override;
+    HttpResponse Fetch(const std::string& url);
 
     FetchOptions& options() { return options_; }
     const FetchOptions& options() const { return options_; }

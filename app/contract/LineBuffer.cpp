@@ -3,7 +3,13 @@
 namespace toolkit {
 
 std::vector<std::string_view> SplitLinesView(std::string_view text) {
+    // Counted first: answers run to millions of lines, and a growing vector would briefly hold
+    // three times the views.
+    std::size_t separators = 0;
+    for (std::size_t pos = text.find("\r\n"); pos != std::string_view::npos; pos = text.find("\r\n", pos + 2))
+        ++separators;
     std::vector<std::string_view> out;
+    out.reserve(separators + 1);
     std::size_t start = 0;
     while (start < text.size()) {
         const std::size_t pos = text.find("\r\n", start);

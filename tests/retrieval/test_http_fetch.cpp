@@ -1,6 +1,7 @@
 #include "app/contract/Error.h"
 #include "retrieval/HttpFailure.h"
 #include "retrieval/HttpFetch.h"
+#include "retrieval/PageFetch.h"
 #include "tests/support/LoopbackServer.h"
 
 #include <cerrno>
@@ -11,6 +12,7 @@
 
 using namespace std::chrono_literals;
 using retrieval::CurlHttpClient;
+using retrieval::FetchError;
 using retrieval::FetchOptions;
 using retrieval::MaskSecrets;
 using testsupport::LoopbackServer;
@@ -47,6 +49,20 @@ private:
     const char* name_;
     std::optional<std::string> old_;
 };
+
+// The error that fetching `url` through `fetch` raises; fails the test if none is raised.
+template <typename Fetch> FetchError PageFailureOf(const Fetch& fetch, const std::string& url) {
+    try {
+        fetch(url);
+    } catch (const toolkit::Error& e) {
+        if (const auto* fetchError = dynamic_cast<const FetchError*>(&e))
+            return *fetchError;
+        ADD_FAILURE() << "not a FetchError: " << e.what();
+        return FetchError(e.what(), "");
+    }
+    ADD_FAILURE() << "no error for " << url;
+    return FetchError("", "");
+}
 
 FetchOptions Trusting() {
     FetchOptions o;
@@ -279,6 +295,154 @@ TEST(HttpFetch, HonoursTheProxyVariables) {
     EXPECT_EQ(proxy.requests()[0].target, "http://backlinks.invalid/weiter?q=1");
     ASSERT_EQ(direct.requests().size(), 1u);
     EXPECT_EQ(direct.requests()[0].target, "/direkt");
+}
+
+TEST(HttpFetch, FetchKeepsTheBytesAndReportsTheFinalContentType) {
+    LoopbackServer server;
+    const std::string latin1 = "<p>M\xfcller & S\xf6hne</p>";
+    server.handle("/alt", [](const auto&) {
+        Response r = Response::Redirect("/seite");
+        r.headers.emplace_back("Content-Type", "text/plain");
+        return r;
+    });
+    server.handle("/seite", [&](const auto&) {
+        Response r;
+        r.headers.emplace_back("Content-Type", "text/html; charset=ISO-8859-1");
+        r.body = latin1;
+        r.gzip = true;
+        return r;
+    });
+    server.handle("/ohne", [](const auto&) {
+        Response r;
+        r.body = "nackt";
+        return r;
+    });
+    CurlHttpClient client;
+    const auto page = client.Fetch(server.baseUrl() + "/alt");
+    EXPECT_EQ(page.status, 200);
+    EXPECT_EQ(page.contentType, "text/html; charset=ISO-8859-1");
+    EXPECT_EQ(page.body, latin1);
+    // Get turns the same answer into text.
+    EXPECT_EQ(client.Get(server.baseUrl() + "/seite"), "<p>Müller & Söhne</p>");
+
+    const auto bare = client.Fetch(server.baseUrl() + "/ohne");
+    EXPECT_EQ(bare.contentType, "");
+    EXPECT_EQ(bare.body, "nackt");
+}
+
+TEST(PageFetch, OptionsForPages) {
+    const FetchOptions page = retrieval::PageFetchOptions();
+    const FetchOptions service;
+    EXPECT_EQ(page.maxBodyBytes, 16u * 1024 * 1024);
+    EXPECT_EQ(page.totalTimeout, 60s);
+    EXPECT_EQ(page.connectTimeout, service.connectTimeout);
+    EXPECT_EQ(page.stallTimeout, service.stallTimeout);
+    EXPECT_EQ(page.maxRedirects, service.maxRedirects);
+    EXPECT_FALSE(page.tlsTransportAttached);
+}
+
+TEST(PageFetch, EachCallFetchesWithAClientOfItsOwn) {
+    LoopbackServer server;
+    server.handle("/eins", [](const auto&) {
+        Response r;
+        r.headers.emplace_back("Content-Type", "text/html; charset=windows-1252");
+        r.body = "Gr\xfc\xdf\x80";
+        r.delay = 60ms;
+        return r;
+    });
+    server.handle("/zwei", [](const auto&) { return Response::Text("zwei"); });
+    int hookCalls = 0;
+    FetchOptions options = retrieval::PageFetchOptions();
+    options.pollInterval = 10ms;
+    const auto fetch = retrieval::MakeCurlPageFetcher(options, [&] {
+        ++hookCalls;
+        return true;
+    });
+    const auto first = fetch(server.baseUrl() + "/eins");
+    EXPECT_EQ(first.body, "Gr\xfc\xdf\x80");
+    EXPECT_EQ(first.contentType, "text/html; charset=windows-1252");
+    EXPECT_GT(hookCalls, 0);
+    // A page failing in between leaves nothing behind for the next.
+    EXPECT_EQ(PageFailureOf(fetch, server.baseUrl() + "/fehlt").reason(), "HTTP-Status 404");
+    EXPECT_EQ(fetch(server.baseUrl() + "/zwei").body, "zwei");
+    EXPECT_EQ(fetch(server.baseUrl() + "/eins").body, first.body);
+    EXPECT_EQ(server.requests().size(), 4u);
+}
+
+TEST(PageFetch, HttpsIsVerifiedEvenIfATransportIsRequested) {
+    LoopbackServer server(LoopbackServer::Scheme::Https);
+    server.handle("/s", [](const auto&) { return Response::Text("sicher"); });
+    FetchOptions options = retrieval::PageFetchOptions();
+    options.tlsTransportAttached = true;
+    const auto untrusting = retrieval::MakeCurlPageFetcher(options);
+    EXPECT_EQ(PageFailureOf(untrusting, server.baseUrl() + "/s").reason(),
+              "TLS-Zertifikat nicht vertrauenswürdig");
+    options.caFile = testsupport::TestCertificateFile();
+    EXPECT_EQ(retrieval::MakeCurlPageFetcher(options)(server.baseUrl() + "/s").body, "sicher");
+}
+
+TEST(PageFetch, PageOverTheCapFails) {
+    LoopbackServer server;
+    server.handle("/genau", [](const auto&) { return Response::Text(std::string(4096, 'a')); });
+    server.handle("/drueber", [](const auto&) { return Response::Text(std::string(4097, 'a')); });
+    server.handle("/strom", [](const auto&) {
+        Response r;
+        r.generatedBodyBytes = 64 * 1024;
+        return r;
+    });
+    FetchOptions options = retrieval::PageFetchOptions();
+    options.maxBodyBytes = 4096;
+    const auto fetch = retrieval::MakeCurlPageFetcher(options);
+    EXPECT_EQ(fetch(server.baseUrl() + "/genau").body.size(), 4096u);
+    for (const char* path : {"/drueber", "/strom"}) {
+        const FetchError e = PageFailureOf(fetch, server.baseUrl() + path);
+        EXPECT_EQ(e.reason(), "Antwort zu groß") << path;
+        EXPECT_NE(std::string(e.what()).find("Antwort zu groß (mehr als 4096 Bytes)"), std::string::npos)
+            << e.what();
+    }
+}
+
+TEST(PageFetch, FailuresCarryAShortReason) {
+    LoopbackServer server;
+    server.handle("/still", [](const auto&) {
+        Response r;
+        r.neverAnswer = true;
+        return r;
+    });
+    FetchOptions options = retrieval::PageFetchOptions();
+    options.totalTimeout = 300ms;
+    const auto fetch = retrieval::MakeCurlPageFetcher(options);
+    const std::string refusedUrl =
+        "http://127.0.0.1:" + std::to_string(testsupport::ClosedPort()) + "/?key=GEHEIM";
+    const FetchError refused = PageFailureOf(fetch, refusedUrl);
+    EXPECT_EQ(refused.reason(), "Verbindung abgelehnt");
+    EXPECT_EQ(std::string(refused.what()).find("GEHEIM"), std::string::npos) << refused.what();
+    EXPECT_EQ(PageFailureOf(fetch, server.baseUrl() + "/still").reason(), "Zeitüberschreitung");
+    EXPECT_EQ(PageFailureOf(fetch, "").reason(), "Ungültige Adresse");
+    // Not the address before the NUL, which the server would answer.
+    server.handle("/da", [](const auto&) { return Response::Text("da"); });
+    EXPECT_EQ(PageFailureOf(fetch, server.baseUrl() + "/da" + std::string(1, '\0') + "x").reason(),
+              "Ungültige Adresse");
+    EXPECT_EQ(PageFailureOf(fetch, "ftp://127.0.0.1/x").reason(), "Keine http- oder https-Adresse");
+}
+
+TEST(FailureMessage, ShortReasons) {
+    using retrieval::detail::Failure;
+    using retrieval::detail::FetchOutcome;
+    const FetchOptions o;
+    auto reason = [&](int code, long status = 0) {
+        FetchOutcome out;
+        out.curlCode = code;
+        out.httpStatus = status;
+        return Failure("http://x.example/", out, o).reason();
+    };
+    EXPECT_EQ(reason(CURLE_COULDNT_RESOLVE_HOST), "Server nicht gefunden");
+    EXPECT_EQ(reason(CURLE_HTTP_RETURNED_ERROR, 503), "HTTP-Status 503");
+    EXPECT_EQ(reason(CURLE_OPERATION_TIMEDOUT), "Zeitüberschreitung");
+    EXPECT_EQ(reason(CURLE_FILESIZE_EXCEEDED), "Antwort zu groß");
+    EXPECT_EQ(reason(CURLE_SSL_CONNECT_ERROR), "TLS-Fehler");
+    EXPECT_EQ(reason(CURLE_SSL_ENGINE_NOTFOUND),
+              "Netzwerkfehler " + std::to_string(CURLE_SSL_ENGINE_NOTFOUND));
 }
 
 TEST(FailureMessage, NamesWhatFailedInGerman) {

@@ -1,0 +1,23 @@
+#include "retrieval/PageFetch.h"
+
+#include <utility>
+
+namespace retrieval {
+
+FetchOptions PageFetchOptions() {
+    FetchOptions options;
+    options.maxBodyBytes = kPageMaxBytes;
+    options.totalTimeout = kPageTotalTimeout;
+    return options;
+}
+
+PageFetcher MakeCurlPageFetcher(FetchOptions options, KeepGoing keepGoing) {
+    options.tlsTransportAttached = false;
+    return [options = std::move(options), keepGoing = std::move(keepGoing)](const std::string& url) {
+        CurlHttpClient client(options, keepGoing);
+        HttpResponse response = client.Fetch(url);
+        return FetchedPage{std::move(response.body), std::move(response.contentType)};
+    };
+}
+
+} // namespace retrieval
