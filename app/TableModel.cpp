@@ -70,9 +70,16 @@ int BacklinkModel::columnCount(const QModelIndex& parent) const {
 }
 
 QVariant BacklinkModel::data(const QModelIndex& index, int role) const {
-    if (role != Qt::DisplayRole || !index.isValid())
+    if (!index.isValid())
         return {};
-    return toQString(table_.GetCell(index.column() + 1, index.row() + 1));
+    if (role == Qt::DisplayRole)
+        return toQString(table_.GetCell(index.column() + 1, index.row() + 1));
+    if (role == Qt::ToolTipRole) {
+        const std::string& note = table_.GetCellNote(index.column() + 1, index.row() + 1);
+        if (!note.empty())
+            return toQString(note);
+    }
+    return {};
 }
 
 QVariant BacklinkModel::headerData(int section, Qt::Orientation orientation, int role) const {

@@ -112,6 +112,7 @@ bool BacklinkTable::StoreCell(std::int32_t col, std::int32_t row, std::string&& 
     std::int32_t& width = chunk.width[i];
     if (slot == text)
         return false;
+    DropNote(col, row); // the note spoke of the old text
     const bool counted = row < rowCount_;
     if (counted && !slot.empty())
         RemoveWidth(column, width);
@@ -209,6 +210,7 @@ std::int32_t BacklinkTable::ColWidth(std::int32_t col) const {
 }
 
 void BacklinkTable::ClearRows() {
+    std::erase_if(notes_, [this](const auto& entry) { return entry.first < rowCount_; });
     for (auto& [index, column] : columns_) {
         column.widthCounts.clear();
         if (column.extent <= rowCount_) {
@@ -225,6 +227,14 @@ void BacklinkTable::ClearRows() {
                           width = kUnmeasured;
                       });
     }
+}
+
+void BacklinkTable::DropNote(std::int32_t col, std::int32_t row) {
+    if (notes_.empty())
+        return;
+    const auto it = notes_.find(row);
+    if (it != notes_.end() && it->second.erase(col) > 0 && it->second.empty())
+        notes_.erase(it);
 }
 
 void BacklinkTable::ClearAll() {
@@ -286,6 +296,69 @@ std::vector<std::string> BacklinkTable::RowCells(std::int32_t row) const {
     for (std::int32_t col = 0; col < colCount_; ++col)
         cells.push_back(GetCell(col, row));
     return cells;
+}
+
+void BacklinkTable::SetCellNote(std::int32_t col, std::int32_t row, std::string note) {
+    RequireIndex(col, "Spalte");
+    RequireIndex(row, "Zeile");
+    if (GetCellNote(col, row) == note)
+        return;
+    if (note.empty())
+        DropNote(col, row);
+    else
+        notes_[row][col] = std::move(note);
+    if (observer_ != nullptr && Visible(col, row))
+        observer_->cellChanged(col, row);
+}
+
+const std::string& BacklinkTable::GetCellNote(std::int32_t col, std::int32_t row) const {
+    RequireIndex(col, "Spalte");
+    RequireIndex(row, "Zeile");
+    const auto it = notes_.find(row);
+    if (it == notes_.end())
+        return kEmpty;
+    const auto cell = it->second.find(col);
+    return cell == it->second.end() ? kEmpty : cell->second;
+}
+
+std::vector<std::string> BacklinkTable::RowNotes(std::int32_t row) const {
+    RequireIndex(row, "Zeile");
+    std::vector<std::string> notes(static_cast<std::size_t>(colCount_));
+    if (const auto it = notes_.find(row); it != notes_.end())
+        for (const auto& [col, note] : it->second) {
+            if (col >= colCount_)
+                break;
+            notes[static_cast<std::size_t>(col)] = note;
+        }
+    return notes;
+}
+
+void BacklinkTable::SetRowNotes(std::int32_t row, const std::vector<std::string>& notes) {
+    RequireIndex(row, "Zeile");
+    if (notes.size() > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max()))
+        throw std::length_error("Zu viele Notizen für eine Zeile");
+    std::map<std::int32_t, std::string> old;
+    if (auto node = notes_.extract(row))
+        old = std::move(node.mapped());
+    std::map<std::int32_t, std::string> fresh;
+    for (std::size_t i = 0; i < notes.size(); ++i)
+        if (!notes[i].empty())
+            fresh.emplace_hint(fresh.end(), static_cast<std::int32_t>(i), notes[i]);
+
+    std::vector<std::int32_t> changed;
+    for (const auto& [col, note] : old)
+        if (const auto it = fresh.find(col); it == fresh.end() || it->second != note)
+            changed.push_back(col);
+    for (const auto& [col, note] : fresh)
+        if (!old.contains(col))
+            changed.push_back(col);
+    if (!fresh.empty())
+        notes_.emplace(row, std::move(fresh));
+    if (observer_ == nullptr)
+        return;
+    for (const std::int32_t col : changed)
+        if (Visible(col, row))
+            observer_->cellChanged(col, row);
 }
 
 void BacklinkTable::FitColumnWidths(std::int32_t minimumWidth) {

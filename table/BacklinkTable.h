@@ -64,6 +64,18 @@ public:
     // Costs one look per column: the widths are kept up to date as cells and counts change.
     void FitColumnWidths(std::int32_t minimumWidth);
 
+    // A note beside a cell's text, e.g. why a check failed. It never counts as text (widths,
+    // RowCells, ColumnText). A new, different text for the cell drops its note; ClearAll and
+    // ResetWithHeaders drop the notes of the cells they clear. An empty note removes it.
+    void SetCellNote(std::int32_t col, std::int32_t row, std::string note);
+    const std::string& GetCellNote(std::int32_t col, std::int32_t row) const; // empty when none
+    // One per column 0..ColCount-1, like RowCells.
+    std::vector<std::string> RowNotes(std::int32_t row) const;
+    // Gives the row exactly these notes: column c gets notes[c], and every other column of the row
+    // (stored ones beyond the count too) loses its note. Set after the row's texts when moving a
+    // row, since writing a different text drops the note.
+    void SetRowNotes(std::int32_t row, const std::vector<std::string>& notes);
+
 private:
     static constexpr int kChunkBits = 10;
     static constexpr std::int32_t kChunkSize = std::int32_t{1} << kChunkBits;
@@ -96,6 +108,7 @@ private:
     void ChangeRowCount(std::int32_t count);
     void ChangeColCount(std::int32_t count);
     void ClearRows();
+    void DropNote(std::int32_t col, std::int32_t row);
     template <typename Cells> void Append(Cells&& cells);
     bool Visible(std::int32_t col, std::int32_t row) const { return col < colCount_ && row < rowCount_; }
 
@@ -106,6 +119,8 @@ private:
     std::unordered_map<std::string, std::int32_t> widthCache_;
     TableObserver* observer_ = nullptr;
     std::map<std::int32_t, Column> columns_; // only columns that hold text or a changed width
+    // Few cells carry a note, so they live apart: row -> column -> note, only rows with a note.
+    std::unordered_map<std::int32_t, std::map<std::int32_t, std::string>> notes_;
     std::int32_t rowCount_ = kStartCount;
     std::int32_t colCount_ = kStartCount;
     std::int32_t col_ = 1;

@@ -234,3 +234,88 @@ TEST(BacklinkTable, ClearAllEmptiesTheExistingRowsOnly) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(BacklinkTableNotes, FollowTheirCellTextAndStayOutOfTheText) {
+    FakeTextWidth measure;
+    BacklinkTable t(measure);
+    t.ResetWithHeaders({"Nr.", "Link-URL", "Status"});
+    t.AppendRecord({"http://a.example/", "Fehler"});
+    t.AppendRecord({"http://b.example/", "Fehler"});
+    RecordingObserver seen;
+    t.setObserver(&seen);
+
+    EXPECT_EQ(t.GetCellNote(2, 2), "");
+    t.SetCellNote(2, 2, "HTTP 404");
+    t.SetCellNote(2, 2, "HTTP 404"); // unchanged: not reported again
+    t.SetCellNote(2, 3, "Zeitüberschreitung nach 60 s");
+    t.SetCellNote(2, 9, "verborgen"); // outside the counts: kept, not reported
+    EXPECT_EQ(seen.cells, (std::vector<std::pair<std::int32_t, std::int32_t>>{{2, 2}, {2, 3}}));
+    EXPECT_EQ(t.GetCellNote(2, 2), "HTTP 404");
+    EXPECT_EQ(t.GetCellNote(2, 9), "verborgen");
+    EXPECT_EQ(t.RowCells(2), (Strings{"2", "http://a.example/", "Fehler"}));
+    EXPECT_EQ(t.ColumnText(2), (Strings{"Status", "", "Fehler", "Fehler"}));
+    EXPECT_EQ(t.RowNotes(3), (Strings{"", "", "Zeitüberschreitung nach 60 s"}));
+    t.FitColumnWidths(0);
+    EXPECT_EQ(t.ColWidth(2), 6 * 6 + 6) << "a note never widens its column";
+
+    t.SetCell(2, 2, "Fehler"); // same text: the reason still holds
+    EXPECT_EQ(t.GetCellNote(2, 2), "HTTP 404");
+    t.SetCell(2, 2, "gefunden");
+    EXPECT_EQ(t.GetCellNote(2, 2), "") << "a new text makes the old reason stale";
+    t.SetCellNote(2, 3, "");
+    EXPECT_EQ(t.RowNotes(3), Strings(3, ""));
+    EXPECT_THROW(t.SetCellNote(-1, 2, "x"), std::out_of_range);
+    EXPECT_THROW(std::ignore = t.GetCellNote(2, -1), std::out_of_range);
+}
+
+TEST(BacklinkTableNotes, SetRowNotesReplacesTheWholeRow) {
+    FakeTextWidth measure;
+    BacklinkTable t(measure);
+    t.ResetWithHeaders({"Nr.", "Link-URL", "Status"});
+    t.AppendRecord({"http://a.example/", "Fehler"});
+    t.SetCellNote(1, 2, "alt");
+    t.SetCellNote(2, 2, "TLS");
+    t.SetCellNote(6, 2, "jenseits der Spalten");
+    RecordingObserver seen;
+    t.setObserver(&seen);
+
+    // How a filter moves a row: texts first, then the notes the row had.
+    t.SetRowNotes(2, {"", "", "TLS", "", "neu"});
+    EXPECT_EQ(t.RowNotes(2), (Strings{"", "", "TLS"}));
+    EXPECT_EQ(t.GetCellNote(4, 2), "neu");
+    EXPECT_EQ(t.GetCellNote(6, 2), "") << "every other note of the row goes";
+    EXPECT_EQ(seen.cells, (std::vector<std::pair<std::int32_t, std::int32_t>>{{1, 2}}));
+
+    t.SetRowNotes(2, {});
+    EXPECT_EQ(t.GetCellNote(2, 2), "");
+    EXPECT_EQ(t.GetCellNote(4, 2), "");
+}
+
+TEST(BacklinkTableNotes, ClearingDropsTheNotesOfTheClearedRowsOnly) {
+    FakeTextWidth measure;
+    BacklinkTable t(measure);
+    t.ResetWithHeaders({"Nr.", "Link-URL", "Status"});
+    for (int i = 0; i < 4; ++i)
+        t.AppendRecord({"http://" + std::to_string(i) + ".example/", "Fehler"});
+    for (std::int32_t row = 2; row < 6; ++row)
+        t.SetCellNote(2, row, "Host nicht gefunden");
+    t.SetCellNote(7, 1, "leere Zelle, ferne Spalte");
+    t.SetRowCount(4); // rows 4 and 5 are hidden, not cleared
+
+    t.ClearAll();
+    EXPECT_EQ(t.GetCellNote(2, 2), "");
+    EXPECT_EQ(t.GetCellNote(7, 1), "");
+    t.SetRowCount(6);
+    EXPECT_EQ(t.GetCell(2, 5), "Fehler");
+    EXPECT_EQ(t.GetCellNote(2, 5), "Host nicht gefunden") << "the hidden row kept text and note";
+
+    t.ResetWithHeaders({"Nr.", "Link-URL", "Status"});
+    t.SetRowCount(6);
+    EXPECT_EQ(t.GetCellNote(2, 5), "");
+    for (std::int32_t row = 0; row < 6; ++row)
+        EXPECT_EQ(t.RowNotes(row), Strings(3, "")) << row;
+}
+
+} // namespace

@@ -1,11 +1,15 @@
-// The incremental widths against a plain model that measures the whole table at every fitting.
+// The incremental widths against a plain model that measures the whole table at every fitting;
+// cell notes ride along, since they must follow the texts without touching the widths.
 #include "table/BacklinkTable.h"
 #include "tests/table/FakeTextWidth.h"
 
 #include <algorithm>
 #include <gtest/gtest.h>
+#include <map>
 #include <random>
+#include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -28,12 +32,26 @@ public:
         auto& column = Column(col);
         if (column.size() <= static_cast<std::size_t>(row))
             column.resize(static_cast<std::size_t>(row) + 1);
+        if (column[static_cast<std::size_t>(row)] != text)
+            notes.erase({col, row});
         column[static_cast<std::size_t>(row)] = text;
+    }
+    void SetNote(std::int32_t col, std::int32_t row, const std::string& note) {
+        noted.insert({col, row});
+        if (note.empty())
+            notes.erase({col, row});
+        else
+            notes[{col, row}] = note;
+    }
+    std::string Note(std::int32_t col, std::int32_t row) const {
+        const auto it = notes.find({col, row});
+        return it == notes.end() ? std::string() : it->second;
     }
     void ClearAll() {
         for (std::int32_t row = 0; row < rows; ++row)
             for (std::size_t col = 0; col < cells_.size(); ++col)
                 Set(static_cast<std::int32_t>(col), row, "");
+        std::erase_if(notes, [this](const auto& entry) { return entry.first.second < rows; });
     }
     void Reset(const Strings& headers) {
         ClearAll();
@@ -66,6 +84,8 @@ public:
 
     std::int32_t rows = 5;
     std::int32_t cols = 5;
+    std::map<std::pair<std::int32_t, std::int32_t>, std::string> notes; // by (col, row)
+    std::set<std::pair<std::int32_t, std::int32_t>> noted;              // every cell ever given one
 
 private:
     std::vector<std::string>& Column(std::int32_t col) {
@@ -110,6 +130,9 @@ void ExpectSameTables(BacklinkTable& t, ReferenceTable& ref, int step) {
         for (std::int32_t row = 0; row <= kMaxRow + 2; row += 37)
             ASSERT_EQ(t.GetCell(col, row), ref.Get(col, row)) << "step " << step;
     }
+    for (const auto& [col, row] : ref.noted)
+        ASSERT_EQ(t.GetCellNote(col, row), ref.Note(col, row))
+            << "step " << step << " cell " << col << "," << row;
 }
 
 class IncrementalFitting : public ::testing::TestWithParam<unsigned> {};
@@ -154,6 +177,26 @@ TEST_P(IncrementalFitting, AgreesWithAFullFittingAfterEveryOperation) {
             const std::int32_t count = pick.Below(kMaxCol + 1);
             t.SetColCount(count);
             ref.cols = count;
+        } else if (op < 95) {
+            const std::int32_t col = pick.Below(kMaxCol + 1);
+            const std::int32_t row = std::max(0, t.RowCount() - 1 - pick.Below(6));
+            const std::string note = pick.Text();
+            t.SetCellNote(col, row, note);
+            ref.SetNote(col, row, note);
+        } else if (op < 98) {
+            const std::int32_t row = std::max(0, t.RowCount() - 1 - pick.Below(6));
+            const Strings notes = pick.Texts(kMaxCol + 1);
+            t.SetRowNotes(row, notes);
+            for (std::int32_t col = 0; col <= kMaxCol; ++col)
+                ref.SetNote(
+                    col, row,
+                    static_cast<std::size_t>(col) < notes.size() ? notes[static_cast<std::size_t>(col)] : "");
+        } else if (t.RowCount() > 0) {
+            const std::int32_t row = pick.Below(t.RowCount());
+            const Strings notes = t.RowNotes(row);
+            ASSERT_EQ(notes.size(), static_cast<std::size_t>(t.ColCount()));
+            for (std::int32_t col = 0; col < t.ColCount(); ++col)
+                ASSERT_EQ(notes[static_cast<std::size_t>(col)], ref.Note(col, row)) << "step " << step;
         }
         const std::int32_t minimum = pick.Below(4) == 0 ? pick.Below(100) : 40;
         t.FitColumnWidths(minimum);
