@@ -1,6 +1,7 @@
 #include "retrieval/CrossCheck.h"
 
 #include "app/contract/Error.h"
+#include "retrieval/HttpFetch.h"
 #include "retrieval/PageText.h"
 #include "storage/Reports.h"
 #include "table/BacklinkTable.h"
@@ -51,6 +52,9 @@ void RunCrossCheck(toolkit::Window& w, const PageFetcher& fetch) {
             table.SetCell(statusCol, r, std::string(CheckPage(w, fetch, url)));
         } catch (const toolkit::Cancelled&) {
             throw;
+        } catch (const FetchError& e) {
+            failed = true;
+            reason = e.reason();
         } catch (const std::exception& e) {
             failed = true;
             reason = e.what();

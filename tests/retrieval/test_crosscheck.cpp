@@ -1,5 +1,6 @@
 #include "app/contract/Error.h"
 #include "retrieval/CrossCheck.h"
+#include "retrieval/HttpFetch.h"
 #include "retrieval/Parsing.h"
 #include "storage/Files.h"
 #include "tests/storage/StorageTestSupport.h"
@@ -203,15 +204,18 @@ TEST(CrossCheck, PageIsDecodedBeforeTheTest) {
 
 TEST(CrossCheck, AnyExceptionOfARowIsFehler) {
     CrossCheckHarness h;
-    h.SeokicksTable({"http://a.example/", "http://b.example/"});
     std::size_t calls = 0;
+    h.SeokicksTable({"http://a.example/", "http://b.example/", "http://c.example/"});
     retrieval::RunCrossCheck(h.window, [&](const std::string&) -> FetchedPage {
         if (++calls == 1)
             throw std::runtime_error("kaputt");
+        if (calls == 2)
+            throw retrieval::FetchError("Abruf von http://b.example/ fehlgeschlagen: ...", "HTTP-Status 503");
         throw 42;
     });
-    EXPECT_EQ(h.Column(5), (Lines{"Status", "", "Fehler", "Fehler"}));
-    EXPECT_EQ(h.Notes(5), (Lines{"", "", "kaputt", "Unbekannter Fehler"}));
+    EXPECT_EQ(h.Column(5), (Lines{"Status", "", "Fehler", "Fehler", "Fehler"}));
+    // A failed transfer is noted by its short reason, anything else by its message.
+    EXPECT_EQ(h.Notes(5), (Lines{"", "", "kaputt", "HTTP-Status 503", "Unbekannter Fehler"}));
     EXPECT_EQ(h.box.messages, Lines{"Report gespeichert"});
     EXPECT_TRUE(h.box.errors.empty());
 }
