@@ -1,0 +1,134 @@
+#include "retrieval/CheckCommand.h"
+
+#include "app/contract/Error.h"
+#include "retrieval/Parsing.h"
+#include "storage/Files.h"
+#include "storage/Reports.h"
+#include "storage/Settings.h"
+#include "table/BacklinkTable.h"
+
+#include <cstdint>
+#include <utility>
+
+namespace retrieval {
+
+namespace {
+
+constexpr std::int32_t kMinimumWidth = 40;
+constexpr std::int32_t kXoviLimitThreshold = 10000;
+constexpr const char* kXoviLimitReplacement = "1000";
+
+void FillTable(table::BacklinkTable& table, Service service, std::vector<Record>&& records,
+               const std::function<void()>& beforeEach) {
+    table.ResetWithHeaders(Headers(service));
+    for (Record& record : records) {
+        if (beforeEach)
+            beforeEach();
+        table.AppendRecord(std::move(record));
+        table.FitColumnWidths(kMinimumWidth);
+    }
+}
+
+void RunSeokicks(toolkit::Window& w, const CheckSetup& setup) {
+    std::unique_ptr<HttpClient> client = setup.makeClient(setup.tlsTransport);
+    w.memo1.clear();
+    const std::string url = SeokicksUrl(setup.seokicksBase, w.fields.seokicksText(), w.fields.domainText(),
+                                        w.fields.maxergText());
+    std::string answer = client->Get(url);
+    w.memo1.setText(answer);
+    w.waiter.pacedWait(1000);
+
+    storage::WriteFileAtomic(storage::ProgramPath(w.shared.programFolder, "\\tmp_seokicks.txt"), answer);
+    answer = {};
+
+    const std::string split = SplitTags(w.memo1.text());
+    w.memo1.setText(split);
+    FillTable(w.table, Service::Seokicks, ExtractRecords(Lines(split), Service::Seokicks), {});
+    client.reset();
+    storage::WriteReports(w, "\\reporting\\seokicks\\");
+}
+
+void RunXovi(toolkit::Window& w, const CheckSetup& setup) {
+    if (StrToInt(w.fields.maxergText()) > kXoviLimitThreshold)
+        w.fields.setMaxergText(kXoviLimitReplacement);
+
+    std::unique_ptr<HttpClient> client = setup.makeClient(nullptr);
+    w.memo3.clear();
+    const std::string url =
+        XoviUrl(setup.xoviBase, w.fields.xoviApiText(), w.fields.domainText(), w.fields.maxergText());
+    w.memo3.setText(SplitTags(client->Get(url)));
+    const std::string split = w.memo3.text();
+    storage::WriteFileAtomic(storage::ProgramPath(w.shared.programFolder, "\\tmp_xovi_bkl.txt"), split);
+
+    FillTable(w.table, Service::Xovi, ExtractRecords(Lines(split), Service::Xovi), [&w] {
+        w.fields.setCaption(w.shared.titleText + " hole Backlink-Nr.:" + std::to_string(w.table.RowCount()));
+        w.waiter.pacedWait(100);
+    });
+    client.reset();
+    storage::WriteReports(w, "\\reporting\\xovi_api\\backlink\\");
+}
+
+} // namespace
+
+void RunCheck(toolkit::Window& window, const CheckSetup& setup) {
+    storage::RecordDomain(window);
+    // Each branch looks at the buttons as they are at that moment: a switch to XOVI during the
+    // SEOkicks wait runs the XOVI branch next.
+    if (window.fields.seokicksChosen())
+        RunSeokicks(window, setup);
+    if (window.fields.xoviChosen())
+        RunXovi(window, setup);
+}
+
+std::string EncodeForRequestLine(std::string_view text) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(text.size());
+    for (const char ch : text) {
+        const auto byte = static_cast<unsigned char>(ch);
+        if (byte <= 0x20 || byte >= 0x7F) {
+            out += '%';
+            out += kHex[byte >> 4];
+            out += kHex[byte & 0x0F];
+        } else {
+            out += ch;
+        }
+    }
+    return out;
+}
+
+std::string SeokicksUrl(const std::string& base, const std::string& code, const std::string& domain,
+                        const std::string& maxResults) {
+    return base + EncodeForRequestLine(code) + "&query=" + EncodeForRequestLine(domain) +
+           "&details=2&results=" + EncodeForRequestLine(maxResults) + "&page=1";
+}
+
+std::string XoviUrl(const std::string& base, const std::string& key, const std::string& domain,
+                    const std::string& limit) {
+    return base + EncodeForRequestLine(key) +
+           "&service=links&method=getbacklinks&domain=" + EncodeForRequestLine(domain) +
+           "&limit=" + EncodeForRequestLine(limit) + "&format=xml";
+}
+
+std::int32_t StrToInt(std::string_view text) {
+    std::size_t i = 0;
+    const bool negative = !text.empty() && text[0] == '-';
+    if (!text.empty() && (text[0] == '-' || text[0] == '+'))
+        i = 1;
+    std::int64_t value = 0;
+    bool ok = i < text.size();
+    for (; ok && i < text.size(); ++i) {
+        const char ch = text[i];
+        ok = ch >= '0' && ch <= '9';
+        value = value * 10 + (ch - '0');
+        ok = ok && value <= std::int64_t{INT32_MAX} + 1;
+    }
+    if (ok) {
+        value = negative ? -value : value;
+        if (value >= INT32_MIN && value <= INT32_MAX)
+            return static_cast<std::int32_t>(value);
+    }
+    throw toolkit::Error("'" + std::string(text) + "' ist keine gültige ganze Zahl.");
+}
+
+} // namespace retrieval
