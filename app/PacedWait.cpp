@@ -1,5 +1,7 @@
 #include "app/PacedWait.h"
 
+#include "app/contract/Error.h"
+
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QTimer>
@@ -7,7 +9,9 @@
 namespace app {
 
 void QtPacedWaiter::pacedWait(std::int32_t milliseconds) {
-    if (milliseconds <= 0 || aborted_)
+    if (aborted_)
+        throw toolkit::Cancelled();
+    if (milliseconds <= 0)
         return;
     QElapsedTimer clock; // monotonic
     clock.start();
@@ -22,12 +26,20 @@ void QtPacedWaiter::pacedWait(std::int32_t milliseconds) {
     QObject::connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
 
     running_.push_back(&loop);
+    struct Pop {
+        std::vector<QEventLoop*>& running;
+        ~Pop() { running.pop_back(); }
+    } pop{running_};
     for (qint64 remaining = deadline - clock.elapsed(); remaining > 0 && !aborted_;
          remaining = deadline - clock.elapsed()) {
         timer.start(static_cast<int>(remaining));
-        loop.exec();
+        // -1: the application has been told to exit, and no event loop runs any more until it
+        // has; the command must not go on waiting (nor spin until its deadline).
+        if (loop.exec() == -1)
+            throw toolkit::Cancelled();
     }
-    running_.pop_back();
+    if (aborted_)
+        throw toolkit::Cancelled();
 }
 
 void QtPacedWaiter::abort() {

@@ -13,10 +13,11 @@ namespace app {
 class QtPacedWaiter final : public toolkit::PacedWaiter {
 public:
     // Returns once `milliseconds` have passed on a monotonic clock; 0 or less returns at once.
-    // Returns early only after abort(), which the window uses when it is being closed.
+    // Throws toolkit::Cancelled once abort() was called, and when the application is quitting.
     void pacedWait(std::int32_t milliseconds) override;
 
-    // Ends the waits that are running now; later waits run normally until reset().
+    // Ends the waits that are running now; they and every later wait throw toolkit::Cancelled
+    // until reset().
     void abort();
     void reset() { aborted_ = false; }
     bool aborted() const { return aborted_; }

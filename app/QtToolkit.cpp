@@ -1,7 +1,5 @@
 #include "app/QtToolkit.h"
 
-#include "app/contract/Error.h"
-
 #include <QComboBox>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -123,10 +121,6 @@ void QtWindowFields::setSeokicksText(const std::string& text) {
 
 void QtWindowFields::setCaption(const std::string& text) {
     w_.window->setWindowTitle(ToQString(text));
-}
-
-void UnbuiltPacedWaiter::pacedWait(std::int32_t) {
-    throw toolkit::Error("Die Wartefunktion ist noch nicht eingebaut.");
 }
 
 } // namespace app

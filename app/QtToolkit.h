@@ -81,10 +81,4 @@ private:
     Widgets w_;
 };
 
-// The paced wait is not built yet; until then a command that needs it stops with an error.
-class UnbuiltPacedWaiter final : public toolkit::PacedWaiter {
-public:
-    void pacedWait(std::int32_t milliseconds) override;
-};
-
 } // namespace app

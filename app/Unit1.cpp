@@ -6,6 +6,7 @@
 #include "table/BacklinkTable.h"
 
 #include <QAction>
+#include <QCloseEvent>
 #include <QComboBox>
 #include <QCompleter>
 #include <QCoreApplication>
@@ -219,8 +220,76 @@ void TForm1::FormCreate() {
     });
 }
 
+TForm1::CommandScope::CommandScope(TForm1& form) : form_(form) {
+    form_.busy_ = true;
+    form_.setCommandsEnabled(false);
+}
+
+TForm1::CommandScope::~CommandScope() {
+    form_.busy_ = false;
+    form_.setCommandsEnabled(true);
+    if (form_.closing_)
+        form_.finishClose();
+}
+
+void TForm1::setCommandsEnabled(bool enabled) {
+    for (QWidget* w : {static_cast<QWidget*>(Button1), static_cast<QWidget*>(Button3)})
+        w->setEnabled(enabled);
+    for (QAction* a : {BLgefunden1, BLnichtgefunden1, BLSpendertotFehler1, zurcksetzen1})
+        a->setEnabled(enabled);
+}
+
+void TForm1::closeEvent(QCloseEvent* event) {
+    if (busy_) {
+        requestClose(false);
+        event->ignore();
+        return;
+    }
+    QMainWindow::closeEvent(event);
+}
+
+void TForm1::requestClose(bool quitAfterwards) {
+    closing_ = true;
+    quitAfterClose_ = quitAfterClose_ || quitAfterwards;
+    waiter_.abort();
+}
+
+// The command has unwound: nothing of it runs on when the window goes.
+void TForm1::finishClose() {
+    const bool quit = quitAfterClose_;
+    closing_ = false;
+    quitAfterClose_ = false;
+    waiter_.reset();
+    close();
+    if (quit)
+        QCoreApplication::quit();
+}
+
+retrieval::KeepGoing TForm1::fetchHook() {
+    return [this] {
+        QCoreApplication::processEvents();
+        return !closing_;
+    };
+}
+
+retrieval::CheckSetup TForm1::checkSetup() {
+    retrieval::CheckSetup setup;
+    setup.seokicksBase = checkConnection.seokicksBase;
+    setup.xoviBase = checkConnection.xoviBase;
+    setup.tlsTransport = &IdSSLIOHandlerSocketOpenSSL1;
+    setup.makeClient = [this](const retrieval::TlsTransport* tls) {
+        retrieval::FetchOptions options = checkConnection.fetch;
+        options.tlsTransportAttached = tls != nullptr;
+        return std::make_unique<retrieval::CurlHttpClient>(options, fetchHook());
+    };
+    return setup;
+}
+
 void TForm1::Button1Click() {
-    guarded([] {});
+    if (busy_)
+        return;
+    CommandScope scope(*this);
+    guarded([this] { retrieval::RunCheck(*window_, checkSetup()); });
 }
 
 void TForm1::Button2Click() {
@@ -228,11 +297,19 @@ void TForm1::Button2Click() {
 }
 
 void TForm1::Button3Click() {
+    if (busy_)
+        return;
+    CommandScope scope(*this);
     guarded([] {});
 }
 
 void TForm1::Beenden1Click() {
-    guarded([] { QCoreApplication::quit(); });
+    guarded([this] {
+        if (busy_)
+            requestClose(true);
+        else
+            QCoreApplication::quit();
+    });
 }
 
 // The filter of the Tools menu comes with its own change.

@@ -2,17 +2,20 @@
 // The main window TForm1 with its controls, menu, hidden buffers and the values the commands
 // share.
 
+#include "app/PacedWait.h"
 #include "app/QtToolkit.h"
 #include "app/contract/Error.h"
 #include "app/contract/LineBuffer.h"
 #include "app/contract/Window.h"
+#include "retrieval/CheckCommand.h"
+#include "retrieval/HttpFetch.h"
 
 #include <QMainWindow>
 #include <memory>
 #include <string>
-#include <vector>
 
 class QAction;
+class QCloseEvent;
 class QComboBox;
 class QLabel;
 class QLineEdit;
@@ -31,16 +34,6 @@ class BacklinkModel;
 class CategoryPanel;
 class CategoryPanelGroup;
 class StringGrid;
-
-// Settings of the TLS transport that the Check command attaches to the SEOkicks client:
-// mode unassigned, no certificate verification, depth 0, port 0.
-struct TlsTransport {
-    enum class Mode { Unassigned, Client, Server, Both };
-    Mode mode = Mode::Unassigned;
-    std::vector<std::string> verifyMode; // empty: no verification
-    int verifyDepth = 0;
-    int port = 0;
-};
 
 class TForm1 final : public QMainWindow {
     Q_OBJECT
@@ -101,12 +94,48 @@ public:
     toolkit::LineBuffer Memo1;
     toolkit::LineBuffer Memo3;
     toolkit::LineBuffer Memo11;
-    TlsTransport IdSSLIOHandlerSocketOpenSSL1;
+    // Mode unassigned, no certificate verification, depth 0, port 0.
+    retrieval::TlsTransport IdSSLIOHandlerSocketOpenSSL1;
+
+    // Where "Check" sends its requests and how it fetches. The program keeps these defaults;
+    // tests point them at servers of their own.
+    struct CheckConnection {
+        std::string seokicksBase = retrieval::kSeokicksBase;
+        std::string xoviBase = retrieval::kXoviBase;
+        retrieval::FetchOptions fetch;
+    };
+    CheckConnection checkConnection;
+
+    // A command ("Check", "Prüfe") is running.
+    bool busy() const { return busy_; }
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
 
 private:
+    // While a command runs, the commands and the filter items start nothing. Asked to close
+    // meanwhile, the window ends the command at its next step and closes once it has unwound.
+    class CommandScope {
+    public:
+        explicit CommandScope(TForm1& form);
+        ~CommandScope();
+        CommandScope(const CommandScope&) = delete;
+        CommandScope& operator=(const CommandScope&) = delete;
+
+    private:
+        TForm1& form_;
+    };
+
     void buildControls();
     void buildMenu();
     void showError(const std::string& text) noexcept;
+    void setCommandsEnabled(bool enabled);
+    void requestClose(bool quitAfterwards);
+    void finishClose();
+    // For every fetch of a command: the window repaints and takes a close request while the
+    // answer comes in, and the fetch is aborted once the window is asked to close.
+    retrieval::KeepGoing fetchHook();
+    retrieval::CheckSetup checkSetup();
 
     std::string injectedFolder_;
     toolkit::Shared shared_;
@@ -114,9 +143,12 @@ private:
     std::unique_ptr<table::BacklinkTable> table_;
     std::unique_ptr<QtWindowFields> fields_;
     std::unique_ptr<QtMessageBox> box_;
-    UnbuiltPacedWaiter waiter_;
+    QtPacedWaiter waiter_;
     std::unique_ptr<toolkit::Window> window_;
     BacklinkModel* model_ = nullptr;
+    bool busy_ = false;
+    bool closing_ = false; // asked to close while a command runs
+    bool quitAfterClose_ = false;
 };
 
 template <typename Body> void TForm1::guarded(Body&& body) noexcept {
@@ -125,9 +157,12 @@ template <typename Body> void TForm1::guarded(Body&& body) noexcept {
     } catch (const toolkit::Cancelled&) {
         // The window is closing; the command ends without a word.
     } catch (const std::exception& error) {
-        showError(error.what());
+        // A fetch aborted for the closing window fails too; that is no news to the user.
+        if (!closing_)
+            showError(error.what());
     } catch (...) {
-        showError("Unbekannter Fehler");
+        if (!closing_)
+            showError("Unbekannter Fehler");
     }
 }
 

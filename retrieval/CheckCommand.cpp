@@ -34,12 +34,12 @@ void RunSeokicks(toolkit::Window& w, const CheckSetup& setup) {
     w.memo1.clear();
     const std::string url = SeokicksUrl(setup.seokicksBase, w.fields.seokicksText(), w.fields.domainText(),
                                         w.fields.maxergText());
-    std::string answer = client->Get(url);
-    w.memo1.setText(answer);
-    w.waiter.pacedWait(1000);
-
-    storage::WriteFileAtomic(storage::ProgramPath(w.shared.programFolder, "\\tmp_seokicks.txt"), answer);
-    answer = {};
+    {
+        const std::string answer = client->Get(url);
+        w.memo1.setText(answer);
+        w.waiter.pacedWait(1000);
+        storage::WriteFileAtomic(storage::ProgramPath(w.shared.programFolder, "\\tmp_seokicks.txt"), answer);
+    }
 
     const std::string split = SplitTags(w.memo1.text());
     w.memo1.setText(split);
@@ -86,7 +86,7 @@ std::string EncodeForRequestLine(std::string_view text) {
     out.reserve(text.size());
     for (const char ch : text) {
         const auto byte = static_cast<unsigned char>(ch);
-        if (byte <= 0x20 || byte >= 0x7F) {
+        if (byte <= 0x20 || byte >= 0x7F || ch == '#') {
             out += '%';
             out += kHex[byte >> 4];
             out += kHex[byte & 0x0F];

@@ -39,7 +39,8 @@ struct CheckSetup {
 void RunCheck(toolkit::Window& window, const CheckSetup& setup);
 
 // Field texts go into the URL as typed, except for what cannot travel in a request line at all
-// (space, control characters, non-ASCII), which is percent-encoded as UTF-8.
+// (space, control characters, non-ASCII), which is percent-encoded as UTF-8, and "#", which would
+// cut the rest of the query off as a fragment.
 std::string EncodeForRequestLine(std::string_view text);
 std::string SeokicksUrl(const std::string& base, const std::string& code, const std::string& domain,
                         const std::string& maxResults);

@@ -137,7 +137,7 @@ TEST_F(MainWindow, StartsWithCaptionClientAreaAndPanels) {
     EXPECT_EQ(form.Memo1.count(), 0u);
     EXPECT_EQ(form.Memo3.count(), 0u);
     EXPECT_EQ(form.Memo11.count(), 0u);
-    EXPECT_EQ(form.IdSSLIOHandlerSocketOpenSSL1.mode, app::TlsTransport::Mode::Unassigned);
+    EXPECT_EQ(form.IdSSLIOHandlerSocketOpenSSL1.mode, retrieval::TlsTransport::Mode::Unassigned);
     EXPECT_TRUE(form.IdSSLIOHandlerSocketOpenSSL1.verifyMode.empty());
     EXPECT_EQ(form.IdSSLIOHandlerSocketOpenSSL1.verifyDepth, 0);
     EXPECT_EQ(form.IdSSLIOHandlerSocketOpenSSL1.port, 0);

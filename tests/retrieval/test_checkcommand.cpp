@@ -1,0 +1,41 @@
+// The Check command's number conversion and URL composition, without a window.
+#include "app/contract/Error.h"
+#include "retrieval/CheckCommand.h"
+
+#include <gtest/gtest.h>
+
+using retrieval::StrToInt;
+
+TEST(StrToInt, AcceptsSignedDecimalsOfThirtyTwoBits) {
+    EXPECT_EQ(StrToInt("0"), 0);
+    EXPECT_EQ(StrToInt("10000"), 10000);
+    EXPECT_EQ(StrToInt("-5"), -5);
+    EXPECT_EQ(StrToInt("+7"), 7);
+    EXPECT_EQ(StrToInt("007"), 7);
+    EXPECT_EQ(StrToInt("2147483647"), 2147483647);
+    EXPECT_EQ(StrToInt("-2147483648"), INT32_MIN);
+}
+
+TEST(StrToInt, RejectsEverythingElseWithAMessageNamingTheText) {
+    for (const char* text : {"", "-", "+", "abc", " 5", "5 ", "1e3", "0x10", "12a", "--1", "2147483648",
+                             "-2147483649", "99999999999999999999999"}) {
+        SCOPED_TRACE(text);
+        try {
+            StrToInt(text);
+            ADD_FAILURE() << "accepted";
+        } catch (const toolkit::Error& e) {
+            EXPECT_NE(std::string(e.what()).find(std::string("'") + text + "'"), std::string::npos)
+                << e.what();
+        }
+    }
+}
+
+TEST(CheckUrls, ComposeTheServiceRequestsFromTheFieldTexts) {
+    EXPECT_EQ(retrieval::SeokicksUrl(retrieval::kSeokicksBase, "c0de", "a&b c.example", "20000"),
+              "http://www.seokicks.de/SEOkicksService/V1/inlinkData?appid=c0de&query=a&b%20c.example"
+              "&details=2&results=20000&page=1");
+    EXPECT_EQ(retrieval::XoviUrl(retrieval::kXoviBase, "k=y", "x.example", "-5"),
+              "https://api.xovi.net/index.php?key=k=y&service=links&method=getbacklinks&domain=x.example"
+              "&limit=-5&format=xml");
+    EXPECT_EQ(retrieval::EncodeForRequestLine("\x7F\x01 #\xE2\x82\xAC%20&="), "%7F%01%20%23%E2%82%AC%20&=");
+}
