@@ -2,6 +2,7 @@
 
 #include "app/CategoryPanel.h"
 #include "app/TableModel.h"
+#include "retrieval/CrossCheck.h"
 #include "storage/Settings.h"
 #include "table/BacklinkTable.h"
 
@@ -18,6 +19,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <algorithm>
+#include <utility>
 
 namespace app {
 
@@ -300,7 +302,15 @@ void TForm1::Button3Click() {
     if (busy_)
         return;
     CommandScope scope(*this);
-    guarded([] {});
+    guarded([this] {
+        // A page whose fetch the closing window cut short did not fail: its row stays unmarked.
+        retrieval::KeepGoing keepGoing = [hook = fetchHook()] {
+            if (!hook())
+                throw toolkit::Cancelled();
+            return true;
+        };
+        retrieval::RunCrossCheck(*window_, retrieval::MakeCurlPageFetcher(pageFetch, std::move(keepGoing)));
+    });
 }
 
 void TForm1::Beenden1Click() {
@@ -312,21 +322,28 @@ void TForm1::Beenden1Click() {
     });
 }
 
-// The filter of the Tools menu comes with its own change.
+void TForm1::filterByStatus(std::string_view status) {
+    if (busy_)
+        return;
+    guarded([this, status] { filter_.FilterRows(*table_, table_->Col(), std::string(status)); });
+}
+
 void TForm1::BLgefunden1Click() {
-    guarded([] {});
+    filterByStatus(retrieval::kStatusFound);
 }
 
 void TForm1::BLnichtgefunden1Click() {
-    guarded([] {});
+    filterByStatus(retrieval::kStatusNotFound);
 }
 
 void TForm1::BLSpendertotFehler1Click() {
-    guarded([] {});
+    filterByStatus(retrieval::kStatusError);
 }
 
 void TForm1::zurcksetzen1Click() {
-    guarded([] {});
+    if (busy_)
+        return;
+    guarded([this] { filter_.RestoreRows(*table_); });
 }
 
 } // namespace app

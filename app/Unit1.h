@@ -7,12 +7,15 @@
 #include "app/contract/Error.h"
 #include "app/contract/LineBuffer.h"
 #include "app/contract/Window.h"
+#include "app/filter/TableFilter.h"
 #include "retrieval/CheckCommand.h"
 #include "retrieval/HttpFetch.h"
+#include "retrieval/PageFetch.h"
 
 #include <QMainWindow>
 #include <memory>
 #include <string>
+#include <string_view>
 
 class QAction;
 class QCloseEvent;
@@ -105,6 +108,12 @@ public:
         retrieval::FetchOptions fetch;
     };
     CheckConnection checkConnection;
+    // How "Prüfe" fetches the linking pages; tests trust their own certificate or shorten the
+    // time-outs here.
+    retrieval::FetchOptions pageFetch = retrieval::PageFetchOptions();
+
+    // The snapshot of the Tools > Tabelle > Filter items, kept until a reset.
+    const filter::TableFilter& tableFilter() const { return filter_; }
 
     // A command ("Check", "Prüfe") is running.
     bool busy() const { return busy_; }
@@ -136,6 +145,7 @@ private:
     // answer comes in, and the fetch is aborted once the window is asked to close.
     retrieval::KeepGoing fetchHook();
     retrieval::CheckSetup checkSetup();
+    void filterByStatus(std::string_view status);
 
     std::string injectedFolder_;
     toolkit::Shared shared_;
@@ -146,6 +156,7 @@ private:
     QtPacedWaiter waiter_;
     std::unique_ptr<toolkit::Window> window_;
     BacklinkModel* model_ = nullptr;
+    filter::TableFilter filter_;
     bool busy_ = false;
     bool closing_ = false; // asked to close while a command runs
     bool quitAfterClose_ = false;
