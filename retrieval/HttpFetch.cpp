@@ -2,6 +2,7 @@
 
 #include "app/contract/Error.h"
 #include "retrieval/HttpFailure.h"
+#include "storage/Files.h"
 
 #include <algorithm>
 #include <cctype>
@@ -66,69 +67,6 @@ bool StartsWithIgnoringCase(std::string_view text, std::size_t at, std::string_v
     for (std::size_t k = 0; k < lower.size(); ++k)
         if (std::tolower(static_cast<unsigned char>(text[at + k])) != lower[k])
             return false;
-    return true;
-}
-
-// Windows-1252 positions 0x80..0x9F; the rest of the upper half equals Latin-1.
-constexpr char16_t kCp1252High[32] = {0x20AC, 0xFFFD, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-                                      0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0xFFFD, 0x017D, 0xFFFD,
-                                      0xFFFD, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-                                      0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0xFFFD, 0x017E, 0x0178};
-
-std::string Cp1252ToUtf8(std::string_view in) {
-    std::string out;
-    out.reserve(in.size() + in.size() / 8);
-    for (const char ch : in) {
-        const auto b = static_cast<unsigned char>(ch);
-        const char32_t cp = (b >= 0x80 && b < 0xA0) ? kCp1252High[b - 0x80] : b;
-        if (cp < 0x80) {
-            out.push_back(static_cast<char>(cp));
-        } else if (cp < 0x800) {
-            out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-        } else {
-            out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-            out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-        }
-    }
-    return out;
-}
-
-bool IsValidUtf8(std::string_view s) {
-    const auto* p = reinterpret_cast<const unsigned char*>(s.data());
-    const auto* end = p + s.size();
-    while (p < end) {
-        if (*p < 0x80) {
-            ++p;
-            continue;
-        }
-        int more = 0;
-        char32_t cp = 0;
-        if ((*p & 0xE0) == 0xC0) {
-            more = 1;
-            cp = *p & 0x1F;
-        } else if ((*p & 0xF0) == 0xE0) {
-            more = 2;
-            cp = *p & 0x0F;
-        } else if ((*p & 0xF8) == 0xF0) {
-            more = 3;
-            cp = *p & 0x07;
-        } else {
-            return false;
-        }
-        if (end - p <= more)
-            return false;
-        for (int k = 1; k <= more; ++k) {
-            if ((p[k] & 0xC0) != 0x80)
-                return false;
-            cp = (cp << 6) | (p[k] & 0x3F);
-        }
-        constexpr char32_t kMin[4] = {0, 0x80, 0x800, 0x10000};
-        if (cp < kMin[more] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
-            return false;
-        p += more + 1;
-    }
     return true;
 }
 
@@ -271,9 +209,9 @@ std::string FailureMessage(const std::string& url, const FetchOutcome& o, const 
 }
 
 std::string BodyAsText(std::string body) {
-    if (IsValidUtf8(body))
+    if (storage::IsValidUtf8(body))
         return body;
-    return Cp1252ToUtf8(body);
+    return storage::Windows1252ToUtf8(body);
 }
 
 } // namespace detail
