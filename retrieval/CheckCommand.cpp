@@ -8,6 +8,7 @@
 #include "table/BacklinkTable.h"
 
 #include <cstdint>
+#include <future>
 #include <utility>
 
 namespace retrieval {
@@ -29,21 +30,46 @@ void FillTable(table::BacklinkTable& table, Service service, std::vector<Record>
     }
 }
 
+// The split answer and its records depend on the answer alone.
+struct ParsedAnswer {
+    std::string split;
+    std::vector<Record> records;
+};
+
+ParsedAnswer ParseSeokicks(const std::string& answer) {
+    ParsedAnswer parsed;
+    parsed.split = SplitTags(answer);
+    parsed.records = ExtractRecords(Lines(parsed.split), Service::Seokicks);
+    return parsed;
+}
+
 void RunSeokicks(toolkit::Window& w, const CheckSetup& setup) {
     std::unique_ptr<HttpClient> client = setup.makeClient(setup.tlsTransport);
     w.memo1.clear();
     const std::string url = SeokicksUrl(setup.seokicksBase, w.fields.seokicksText(), w.fields.domainText(),
                                         w.fields.maxergText());
+    ParsedAnswer parsed;
+    bool emptyLastLine = false;
     {
         const std::string answer = client->Get(url);
         w.memo1.setText(answer);
+        // Parsed on a thread of its own during the wait, which the window spends idle. Declared
+        // after the answer: leaving by an exception waits for the thread before the answer goes.
+        std::future<ParsedAnswer> parsing =
+            std::async(std::launch::async | std::launch::deferred, ParseSeokicks, std::cref(answer));
         w.waiter.pacedWait(1000);
         storage::WriteFileAtomic(storage::ProgramPath(w.shared.programFolder, "\\tmp_seokicks.txt"), answer);
+        parsed = parsing.get();
+        // Memo1 splits its own text, which has a CR LF after the answer's last line; where the
+        // split answer already ends in one, that CR LF makes an empty last line. The records
+        // are the same either way: a cell on that line is empty, as is one beyond the last.
+        emptyLastLine = !answer.empty() && !answer.ends_with("\r\n") && parsed.split.ends_with("\r\n");
     }
 
-    const std::string split = SplitTags(w.memo1.text());
-    w.memo1.setText(split);
-    FillTable(w.table, Service::Seokicks, ExtractRecords(Lines(split), Service::Seokicks), {});
+    w.memo1.takeText(std::move(parsed.split));
+    if (emptyLastLine)
+        w.memo1.append({});
+    FillTable(w.table, Service::Seokicks, std::move(parsed.records), {});
     client.reset();
     storage::WriteReports(w, "\\reporting\\seokicks\\");
 }
@@ -56,7 +82,7 @@ void RunXovi(toolkit::Window& w, const CheckSetup& setup) {
     w.memo3.clear();
     const std::string url =
         XoviUrl(setup.xoviBase, w.fields.xoviApiText(), w.fields.domainText(), w.fields.maxergText());
-    w.memo3.setText(SplitTags(client->Get(url)));
+    w.memo3.takeText(SplitTags(client->Get(url)));
     const std::string split = w.memo3.text();
     storage::WriteFileAtomic(storage::ProgramPath(w.shared.programFolder, "\\tmp_xovi_bkl.txt"), split);
 

@@ -1,0 +1,297 @@
+// Times "Check" through the window, offscreen, against loopback servers that play both
+// services: a generated SEOkicks answer (time from the click to the report message beyond the
+// 1 s wait, peak memory) and a generated XOVI answer (total time against the 100 ms per record).
+// The servers run in a child process, so that the peak memory is the program's own.
+// Usage: bench_check [seokicks records, 100000; 0 skips] [xovi records, 1000; 0 skips]
+#include "app/QtToolkit.h"
+#include "app/Unit1.h"
+#include "table/BacklinkTable.h"
+#include "tests/support/LoopbackServer.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <optional>
+#include <random>
+#include <string>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using app::TForm1;
+
+constexpr const char* kSeokicksPath = "/SEOkicksService/V1/inlinkData";
+constexpr const char* kXoviPath = "/index.php";
+constexpr const char* kDomain = "beispiel-shop.example";
+
+double MiB(double bytes) {
+    return bytes / (1024.0 * 1024.0);
+}
+
+double PeakRssMiB() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return static_cast<double>(usage.ru_maxrss) / 1024.0; // KiB on Linux
+}
+
+// Pretty-printed with LF only, as a Linux server sends it, in the layout of the service's
+// details=2 answer.
+std::string GenerateSeokicksAnswer(int records) {
+    static const char* const kAnchors[] = {"Gartenmöbel günstig kaufen",
+                                           "hier",
+                                           "www.beispiel-shop.example",
+                                           "Zum Anbieter",
+                                           "Ratgeber: Terrassenplatten richtig verlegen",
+                                           "Beispiel Shop",
+                                           "mehr erfahren",
+                                           "Lounge-Möbel für draußen – Übersicht & Preise",
+                                           "",
+                                           "Quelle"};
+    static const char* const kTargets[] = {
+        "https://www.beispiel-shop.example/", "https://www.beispiel-shop.example/gartenmoebel/",
+        "https://www.beispiel-shop.example/ratgeber/terrasse-anlegen.html",
+        "https://www.beispiel-shop.example/lounge/sofa-set-malaga-4-teilig.html?ref=blog&amp;utm=1",
+        "https://www.beispiel-shop.example/kontakt"};
+    static const char* const kHosts[] = {"blog", "www", "forum", "news", "magazin", "shop"};
+    static const char* const kTlds[] = {".example", ".example.org", ".example.net", ".test"};
+    static const char* const kTypes[] = {"text", "text", "text", "image", "redirect"};
+
+    std::mt19937 rng(20240601);
+    const auto pick = [&rng](auto& list) {
+        return list[std::uniform_int_distribution<std::size_t>(0, std::size(list) - 1)(rng)];
+    };
+    const auto number = [&rng](unsigned below) { return std::to_string(rng() % below); };
+    std::string out;
+    out.reserve(static_cast<std::size_t>(records) * 640 + 512);
+    out += "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<inlinkdata>\n  <overview>\n    <query>";
+    out += kDomain;
+    out += "</query>\n    <details>2</details>\n    <results>" + std::to_string(records) +
+           "</results>\n    <page>1</page>\n    <totalinlinks>" + std::to_string(records * 3) +
+           "</totalinlinks>\n    <totaldomains>" + std::to_string(records / 4) +
+           "</totaldomains>\n  </overview>\n  <inlinks>\n";
+    for (int i = 0; i < records; ++i) {
+        const std::string host = std::string(pick(kHosts)) + ".seite-" + number(40000) + pick(kTlds);
+        out += "    <inlink>\n      <url>http://" + host + "/" + std::to_string(2010 + rng() % 15) + "/" +
+               std::to_string(1 + rng() % 12) + "/beitrag-" + number(100000) + "-garten-und-terrasse.html";
+        out += "</url>\n      <anchortext><![CDATA[";
+        out += pick(kAnchors);
+        out += "]]></anchortext>\n      <follow>";
+        out += (rng() % 5 == 0) ? "0" : "1";
+        out += "</follow>\n      <linktype>";
+        out += pick(kTypes);
+        out += "</linktype>\n      <target>";
+        out += pick(kTargets);
+        out += "</target>\n      <domainpop>" + number(5000) +
+               "</domainpop>\n      <pagetitle><![CDATA[Beitrag " + std::to_string(i) + " auf " + host +
+               " – Garten, Haus und Terrasse]]></pagetitle>\n      <ip>203.0." + number(256) + "." +
+               number(256) + "</ip>\n      <firstseen>20" + std::to_string(10 + rng() % 15) + "-0" +
+               std::to_string(1 + rng() % 9) + "-1" + number(10) + "</firstseen>\n    </inlink>\n";
+    }
+    out += "  </inlinks>\n</inlinkdata>\n";
+    return out;
+}
+
+std::string GenerateXoviAnswer(int records) {
+    std::mt19937 rng(20240602);
+    const auto number = [&rng](unsigned below) { return std::to_string(rng() % below); };
+    std::string out = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<apiResult>\n  <apiStatus>ok</apiStatus>\n"
+                      "  <apiCredits>997</apiCredits>\n  <apiRequest>\n    <service>links</service>\n"
+                      "    <method>getbacklinks</method>\n    <domain>";
+    out += kDomain;
+    out += "</domain>\n    <limit>" + std::to_string(records) + "</limit>\n  </apiRequest>\n  <apiData>\n";
+    for (int i = 0; i < records; ++i) {
+        const std::string host = "www.seite-" + number(40000) + ".example";
+        out += "    <backlink>\n      <linkingUrl>https://" + host + "/artikel.php?id=" + number(100000) +
+               "&amp;seite=" + number(9) + "</linkingUrl>\n      <anchor>Beispiel Shop &amp; Garten " +
+               std::to_string(i) + "</anchor>\n      <linksIntern>" + number(300) +
+               "</linksIntern>\n      <linksExtern>" + number(90) +
+               "</linksExtern>\n      <webtitle>Artikel " + std::to_string(i) + " | " + host +
+               "</webtitle>\n      <linkedUrl>https://www." + kDomain + "/</linkedUrl>\n    </backlink>\n";
+    }
+    out += "  </apiData>\n</apiResult>\n";
+    return out;
+}
+
+struct Served {
+    std::uint16_t seokicksPort = 0;
+    std::uint16_t xoviPort = 0;
+    std::uint64_t seokicksBytes = 0;
+    std::uint64_t xoviBytes = 0;
+};
+
+// The child generates the answers and serves them until the parent closes `stop`.
+[[noreturn]] void Serve(int report, int stop, int seokicksRecords, int xoviRecords) {
+    const std::string seokicks = GenerateSeokicksAnswer(seokicksRecords);
+    const std::string xovi = GenerateXoviAnswer(xoviRecords);
+    {
+        testsupport::LoopbackServer seokicksServer(testsupport::LoopbackServer::Scheme::Http);
+        testsupport::LoopbackServer xoviServer(testsupport::LoopbackServer::Scheme::Https);
+        seokicksServer.handle(kSeokicksPath, [&seokicks](const testsupport::Request&) {
+            return testsupport::Response::Text(seokicks);
+        });
+        xoviServer.handle(kXoviPath,
+                          [&xovi](const testsupport::Request&) { return testsupport::Response::Text(xovi); });
+        const Served served{seokicksServer.port(), xoviServer.port(), seokicks.size(), xovi.size()};
+        if (write(report, &served, sizeof served) != static_cast<ssize_t>(sizeof served))
+            _exit(1);
+        close(report);
+        char byte = 0;
+        while (read(stop, &byte, 1) > 0) {
+        }
+    }
+    _exit(0);
+}
+
+struct Outcome {
+    double seconds = 0;               // from the click to the report message
+    std::optional<std::string> error; // an error box instead
+    std::int32_t rows = 0;
+};
+
+// Clicks "Check" with the given service chosen; the click returns once the command is done.
+Outcome RunCheck(TForm1& form, QRadioButton* service, const QString& maxerg) {
+    QTest::mouseClick(service, Qt::LeftButton);
+    form.maxerg->setText(maxerg);
+    QCoreApplication::processEvents();
+
+    Outcome outcome;
+    Clock::time_point reported{};
+    app::QtMessageBox::setHook([&](app::QtMessageBox::Kind kind, const std::string& text) {
+        if (kind == app::QtMessageBox::Kind::Error)
+            outcome.error = text;
+        else if (text == "Report gespeichert")
+            reported = Clock::now();
+    });
+    const auto clicked = Clock::now();
+    QTest::mouseClick(form.Button1, Qt::LeftButton);
+    app::QtMessageBox::setHook(nullptr);
+    if (!outcome.error && reported == Clock::time_point{})
+        outcome.error = "no report message";
+    outcome.seconds = std::chrono::duration<double>(reported - clicked).count();
+    outcome.rows = form.table().RowCount();
+    return outcome;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const int seokicksRecords = argc > 1 ? std::atoi(argv[1]) : 100000;
+    const int xoviRecords = argc > 2 ? std::atoi(argv[2]) : 1000;
+    if (seokicksRecords < 0 || xoviRecords < 0) {
+        std::fprintf(stderr, "usage: %s [seokicks records] [xovi records]\n", argv[0]);
+        return 2;
+    }
+
+    // Before any thread exists: the servers go to a child process of their own.
+    int reportPipe[2];
+    int stopPipe[2];
+    if (pipe(reportPipe) != 0 || pipe(stopPipe) != 0)
+        return 1;
+    const pid_t server = fork();
+    if (server < 0)
+        return 1;
+    if (server == 0) {
+        close(reportPipe[0]);
+        close(stopPipe[1]);
+        Serve(reportPipe[1], stopPipe[0], seokicksRecords, xoviRecords);
+    }
+    close(reportPipe[1]);
+    close(stopPipe[0]);
+    Served served;
+    if (read(reportPipe[0], &served, sizeof served) != static_cast<ssize_t>(sizeof served)) {
+        std::fprintf(stderr, "the loopback servers did not start\n");
+        return 1;
+    }
+    close(reportPipe[0]);
+
+    if (std::getenv("QT_QPA_PLATFORM") == nullptr)
+        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    std::string runtimeDir = "/tmp/qh-bench-runtime-XXXXXX";
+    const bool ownRuntimeDir = mkdtemp(runtimeDir.data()) != nullptr;
+    if (ownRuntimeDir) {
+        chmod(runtimeDir.c_str(), 0700);
+        setenv("XDG_RUNTIME_DIR", runtimeDir.c_str(), 1);
+    }
+
+    int rc = 0;
+    {
+        QApplication app(argc, argv);
+        QTemporaryDir folder;
+        TForm1 form(folder.path().toStdString() + "/");
+        form.checkConnection.seokicksBase =
+            "http://127.0.0.1:" + std::to_string(served.seokicksPort) + kSeokicksPath + "?appid=";
+        form.checkConnection.xoviBase =
+            "https://127.0.0.1:" + std::to_string(served.xoviPort) + kXoviPath + "?key=";
+        form.checkConnection.fetch.caFile = testsupport::TestCertificateFile();
+        form.seokicks->setText(QStringLiteral("sc-bench"));
+        form.xovi_api->setText(QStringLiteral("xk-bench"));
+        form.Domainname->setEditText(QString::fromLatin1(kDomain));
+        form.show();
+        if (!QTest::qWaitForWindowExposed(&form))
+            std::fprintf(stderr, "the window was not exposed\n");
+
+        std::printf("bench_check %d %d   (program folder %s)\n", seokicksRecords, xoviRecords,
+                    folder.path().toLocal8Bit().constData());
+
+        if (seokicksRecords > 0) {
+            const double answerMiB = MiB(static_cast<double>(served.seokicksBytes));
+            const double rssBefore = PeakRssMiB();
+            const Outcome o = RunCheck(form, form.RadioButton1, QString::number(seokicksRecords));
+            const double peak = PeakRssMiB();
+            std::printf("\nSEOkicks, %d records, answer %llu bytes (%.1f MiB):\n", seokicksRecords,
+                        static_cast<unsigned long long>(served.seokicksBytes), answerMiB);
+            if (o.error) {
+                std::printf("  FAILED: %s\n", o.error->c_str());
+                rc = 1;
+            } else {
+                std::printf("  table rows                    %10d\n", o.rows);
+                std::printf("  click to report message       %10.3f s\n", o.seconds);
+                std::printf("  beyond the 1 s wait           %10.3f s   (target <= 2 s)\n", o.seconds - 1.0);
+                std::printf(
+                    "  peak RSS                      %10.1f MiB = %.2f x the answer   (target <= 8 x)\n",
+                    peak, peak / answerMiB);
+                std::printf(
+                    "  peak RSS before the click     %10.1f MiB; growth %.1f MiB = %.2f x the answer\n",
+                    rssBefore, peak - rssBefore, (peak - rssBefore) / answerMiB);
+            }
+        }
+
+        if (xoviRecords > 0) {
+            const Outcome o = RunCheck(form, form.XOVI, QString::number(std::min(xoviRecords, 10000)));
+            const double waits = 0.1 * xoviRecords;
+            std::printf("\nXOVI, %d records, answer %llu bytes:\n", xoviRecords,
+                        static_cast<unsigned long long>(served.xoviBytes));
+            if (o.error) {
+                std::printf("  FAILED: %s\n", o.error->c_str());
+                rc = 1;
+            } else {
+                std::printf("  table rows                    %10d\n", o.rows);
+                std::printf(
+                    "  click to report message       %10.3f s = %.4f x the %.1f s of waits   (target <= "
+                    "1.02 x)\n",
+                    o.seconds, o.seconds / waits, waits);
+                std::printf("  overhead per record           %10.3f ms   (target <= 2 ms)\n",
+                            (o.seconds - waits) * 1000.0 / xoviRecords);
+            }
+        }
+        std::printf("\nReproduce: %s %d %d\n", argv[0], seokicksRecords, xoviRecords);
+    }
+
+    close(stopPipe[1]);
+    waitpid(server, nullptr, 0);
+    if (ownRuntimeDir)
+        rmdir(runtimeDir.c_str());
+    return rc;
+}
