@@ -3,7 +3,11 @@
 
 #include "app/QtToolkit.h"
 #include "app/Unit1.h"
+#include "table/BacklinkTable.h"
 
+#include <QAction>
+#include <QDirIterator>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
 #include <fstream>
@@ -11,6 +15,7 @@
 #include <iterator>
 #include <memory>
 #include <ostream>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -26,6 +31,30 @@ inline void PrintTo(const QStringList& list, std::ostream* out) {
 inline void TypeText(QWidget* widget, const QString& text) {
     for (const QChar c : text)
         QTest::sendKeyEvent(QTest::Click, widget, Qt::Key_unknown, QString(c), Qt::NoModifier);
+}
+
+using Rows = std::vector<std::vector<std::string>>;
+
+inline Rows Cells(const table::BacklinkTable& t) {
+    Rows rows;
+    for (std::int32_t row = 0; row < t.RowCount(); ++row)
+        rows.push_back(t.RowCells(row));
+    return rows;
+}
+
+inline testing::AssertionResult Contains(const std::string& text, const std::string& part) {
+    if (text.find(part) != std::string::npos)
+        return testing::AssertionSuccess();
+    return testing::AssertionFailure() << "\"" << text << "\" lacks \"" << part << '"';
+}
+
+// While a command runs, neither command button nor filter item may start anything.
+inline void ExpectCommandsEnabled(app::TForm1& form, bool enabled) {
+    EXPECT_EQ(form.busy(), !enabled);
+    for (QPushButton* b : {form.Button1, form.Button3})
+        EXPECT_EQ(b->isEnabled(), enabled) << b->objectName().toStdString();
+    for (QAction* a : {form.BLgefunden1, form.BLnichtgefunden1, form.BLSpendertotFehler1, form.zurcksetzen1})
+        EXPECT_EQ(a->isEnabled(), enabled) << a->objectName().toStdString();
 }
 
 struct ShownBox {
@@ -60,6 +89,15 @@ protected:
     std::string readFile(const std::string& name) const {
         std::ifstream in(folder_ + name, std::ios::binary);
         return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    }
+
+    // Every file below the program folder, relative to it.
+    std::set<std::string> files() const {
+        std::set<std::string> names;
+        QDirIterator it(dir_.path(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+        while (it.hasNext())
+            names.insert(QDir(dir_.path()).relativeFilePath(it.next()).toStdString());
+        return names;
     }
 
     QTemporaryDir dir_;

@@ -2,7 +2,6 @@
 #include "app/CategoryPanel.h"
 #include "app/TableModel.h"
 
-#include <QAction>
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
@@ -11,10 +10,8 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
-#include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
-#include <QTest>
 #include <QToolButton>
 
 using app::TForm1;
@@ -52,20 +49,37 @@ QStringList tabSequence(TForm1& form, QWidget* start, int steps) {
     return names;
 }
 
+// One line per menu entry, "name=text", indented by its depth; a submenu is named by its menu.
+void ListMenu(const QList<QAction*>& actions, const QString& indent, QStringList& out) {
+    for (QAction* a : actions) {
+        const QString name = a->menu() != nullptr ? a->menu()->objectName() : a->objectName();
+        out << indent + name + "=" + a->text() + (a->isVisible() ? "" : " (hidden)");
+        if (a->menu() != nullptr)
+            ListMenu(a->menu()->actions(), indent + "  ", out);
+    }
+}
+
 } // namespace
 
-using MainWindow = FormFixture;
+class MainWindow : public FormFixture {
+protected:
+    TForm1& makeShownForm() {
+        TForm1& form = makeForm();
+        form.show();
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(&form));
+        return form;
+    }
+};
 
 TEST_F(MainWindow, ControlsHaveTheirNamesKindsTextsAndPlaces) {
     TForm1& form = makeForm();
-    struct Expected {
+    const struct {
         const char* name;
         const char* panel;
         const char* kind;
         QRect place;
         QString text;
-    };
-    const Expected controls[] = {
+    } controls[] = {
         {"Domainname", "CategoryPanel1", "QComboBox", {10, 8, 145, 21}, "Domainname"},
         {"XOVI", "CategoryPanel1", "QRadioButton", {10, 35, 63, 17}, "XOVI"},
         {"RadioButton1", "CategoryPanel1", "QRadioButton", {79, 35, 76, 17}, "SEOKICKS"},
@@ -79,7 +93,7 @@ TEST_F(MainWindow, ControlsHaveTheirNamesKindsTextsAndPlaces) {
         {"seokicks", "CategoryPanel2", "QLineEdit", {8, 81, 121, 21}, "SEO-KICKS-Code"},
         {"Button2", "CategoryPanel2", "QPushButton", {96, 108, 75, 25}, "Speichern"},
     };
-    for (const Expected& c : controls) {
+    for (const auto& c : controls) {
         SCOPED_TRACE(c.name);
         auto* w = form.findChild<QWidget*>(QString::fromLatin1(c.name));
         ASSERT_NE(w, nullptr);
@@ -92,31 +106,23 @@ TEST_F(MainWindow, ControlsHaveTheirNamesKindsTextsAndPlaces) {
             // A label grows to its text where the substitute font is wider than Tahoma.
             EXPECT_EQ(w->pos(), c.place.topLeft());
             EXPECT_EQ(w->height(), c.place.height());
-            EXPECT_GE(w->width(), c.place.width());
-            EXPECT_GE(w->width(), w->sizeHint().width());
+            EXPECT_GE(w->width(), std::max(c.place.width(), w->sizeHint().width()));
         } else {
             EXPECT_EQ(w->geometry(), c.place);
+        }
+        // Only the two credential captions are bold; no button is a default button.
+        EXPECT_EQ(w->font().bold(), w == form.Label93 || w == form.Label1);
+        if (auto* button = qobject_cast<QPushButton*>(w)) {
+            EXPECT_FALSE(button->isDefault() || button->autoDefault());
         }
     }
     EXPECT_TRUE(form.Domainname->isEditable());
     EXPECT_EQ(form.Domainname->count(), 0);
-    EXPECT_FALSE(form.XOVI->isChecked());
-    EXPECT_FALSE(form.RadioButton1->isChecked());
-    EXPECT_EQ(form.XOVI->parentWidget(), form.RadioButton1->parentWidget());
-    EXPECT_TRUE(form.Label93->font().bold());
-    EXPECT_TRUE(form.Label1->font().bold());
-    EXPECT_FALSE(form.Label21->font().bold());
-    for (QPushButton* b : {form.Button1, form.Button2, form.Button3}) {
-        EXPECT_FALSE(b->isDefault()) << b->objectName().toStdString();
-        EXPECT_FALSE(b->autoDefault()) << b->objectName().toStdString();
-    }
+    EXPECT_FALSE(form.XOVI->isChecked() || form.RadioButton1->isChecked());
 }
 
-TEST_F(MainWindow, StartsWithCaptionClientAreaAndPanels) {
-    TForm1& form = makeForm();
-    form.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
-
+TEST_F(MainWindow, StartsWithCaptionClientAreaAndPanelsAndTheGridFollowsTheSize) {
+    TForm1& form = makeShownForm();
     EXPECT_EQ(form.windowTitle(), QStringLiteral("Quandrel Halmfang 0.1b"));
     EXPECT_EQ(form.shared().titleText, "Quandrel Halmfang 0.1b");
     EXPECT_EQ(form.shared().programFolder, folder_);
@@ -134,13 +140,12 @@ TEST_F(MainWindow, StartsWithCaptionClientAreaAndPanels) {
     EXPECT_TRUE(form.Button3->isVisible());
     EXPECT_FALSE(form.seokicks->isVisible());
 
-    EXPECT_EQ(form.Memo1.count(), 0u);
-    EXPECT_EQ(form.Memo3.count(), 0u);
-    EXPECT_EQ(form.Memo11.count(), 0u);
-    EXPECT_EQ(form.IdSSLIOHandlerSocketOpenSSL1.mode, retrieval::TlsTransport::Mode::Unassigned);
-    EXPECT_TRUE(form.IdSSLIOHandlerSocketOpenSSL1.verifyMode.empty());
-    EXPECT_EQ(form.IdSSLIOHandlerSocketOpenSSL1.verifyDepth, 0);
-    EXPECT_EQ(form.IdSSLIOHandlerSocketOpenSSL1.port, 0);
+    for (const toolkit::LineBuffer* memo : {&form.Memo1, &form.Memo3, &form.Memo11})
+        EXPECT_EQ(memo->count(), 0u);
+    const retrieval::TlsTransport& tls = form.IdSSLIOHandlerSocketOpenSSL1;
+    EXPECT_EQ(tls.mode, retrieval::TlsTransport::Mode::Unassigned);
+    EXPECT_TRUE(tls.verifyMode.empty());
+    EXPECT_EQ(tls.verifyDepth, 0);
     EXPECT_TRUE(boxes_.empty());
 
     form.resize(form.width() + 100, form.height() + 50);
@@ -150,17 +155,14 @@ TEST_F(MainWindow, StartsWithCaptionClientAreaAndPanels) {
 }
 
 TEST_F(MainWindow, PanelsCollapseAndExpandByTheirHeadersAndTheGroupScrolls) {
-    TForm1& form = makeForm();
-    form.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+    TForm1& form = makeShownForm();
     QScrollBar* bar = form.CategoryPanelGroup1->verticalScrollBar();
     EXPECT_FALSE(bar->isVisible());
 
     QTest::mouseClick(form.CategoryPanel2->header(), Qt::LeftButton);
     QApplication::processEvents();
     EXPECT_FALSE(form.CategoryPanel2->isCollapsed());
-    EXPECT_TRUE(form.seokicks->isVisible());
-    EXPECT_TRUE(form.Button2->isVisible());
+    EXPECT_TRUE(form.seokicks->isVisible() && form.Button2->isVisible());
     // Two expanded panels are taller than the group: it scrolls.
     EXPECT_TRUE(bar->isVisible());
     EXPECT_GT(bar->maximum(), 0);
@@ -174,12 +176,9 @@ TEST_F(MainWindow, PanelsCollapseAndExpandByTheirHeadersAndTheGroupScrolls) {
 }
 
 TEST_F(MainWindow, TabOrderFollowsTheDesign) {
-    TForm1& form = makeForm();
-    form.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+    TForm1& form = makeShownForm();
     EXPECT_EQ(tabSequence(form, form.XOVI, 6), QStringList({"XOVI", "maxerg", "Button1", "Domainname",
                                                             "RadioButton1", "Button3", "StringGrid1"}));
-
     form.CategoryPanel2->setCollapsed(false);
     EXPECT_EQ(tabSequence(form, form.Button3, 4),
               QStringList({"Button3", "xovi_api", "Button2", "seokicks", "StringGrid1"}));
@@ -187,51 +186,25 @@ TEST_F(MainWindow, TabOrderFollowsTheDesign) {
 
 TEST_F(MainWindow, MenuHasDateiBeendenAndAHiddenToolsMenuWithoutAccelerators) {
     TForm1& form = makeForm();
-    QMenuBar* bar = form.menuBar();
-    const QList<QAction*> top = bar->actions();
-    ASSERT_EQ(top.size(), 2);
-    EXPECT_EQ(top[0]->menu(), form.findChild<QMenu*>("Datei1"));
-    EXPECT_EQ(top[0]->text(), QStringLiteral("Datei"));
-    EXPECT_TRUE(top[0]->isVisible());
-    EXPECT_EQ(top[1]->menu(), form.findChild<QMenu*>("ools1"));
-    EXPECT_EQ(top[1]->text(), QStringLiteral("Tools"));
-    EXPECT_FALSE(top[1]->isVisible());
-
-    const QList<QAction*> datei = form.Datei1->actions();
-    ASSERT_EQ(datei.size(), 1);
-    EXPECT_EQ(datei[0]->objectName(), QStringLiteral("Beenden1"));
-    EXPECT_EQ(datei[0]->text(), QStringLiteral("Beenden"));
-
-    auto* tabelle = form.findChild<QMenu*>("abelle1");
-    ASSERT_NE(tabelle, nullptr);
-    EXPECT_EQ(form.ools1->actions(), QList<QAction*>{tabelle->menuAction()});
-    EXPECT_EQ(tabelle->title(), QStringLiteral("Tabelle"));
-    auto* filter = form.findChild<QMenu*>("Filter1");
-    ASSERT_NE(filter, nullptr);
-    EXPECT_EQ(tabelle->actions(), QList<QAction*>{filter->menuAction()});
-    EXPECT_EQ(filter->title(), QStringLiteral("Filter"));
-    QStringList items;
-    for (QAction* a : filter->actions())
-        items << a->objectName() + "=" + a->text();
-    EXPECT_EQ(items,
-              QStringList({"BLgefunden1=BL gefunden", "BLnichtgefunden1=BL nicht gefunden",
-                           "BLSpendertotFehler1=BL-Spender tot / Fehler", "zurcksetzen1=zurücksetzen"}));
-
+    QStringList menu;
+    ListMenu(form.menuBar()->actions(), "", menu);
+    EXPECT_EQ(menu, QStringList({"Datei1=Datei", "  Beenden1=Beenden", "ools1=Tools (hidden)",
+                                 "  abelle1=Tabelle", "    Filter1=Filter", "      BLgefunden1=BL gefunden",
+                                 "      BLnichtgefunden1=BL nicht gefunden",
+                                 "      BLSpendertotFehler1=BL-Spender tot / Fehler",
+                                 "      zurcksetzen1=zurücksetzen"}));
     for (QAction* a : form.findChildren<QAction*>()) {
         EXPECT_FALSE(a->text().contains('&')) << a->text().toStdString();
         EXPECT_TRUE(a->shortcut().isEmpty()) << a->text().toStdString();
     }
-    for (QAction* a : filter->actions())
+    for (QAction* a : form.Filter1->actions())
         a->trigger();
     EXPECT_TRUE(boxes_.empty());
 }
 
 TEST_F(MainWindow, SpeichernWritesConfigByteForByte) {
-    TForm1& form = makeForm();
-    form.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+    TForm1& form = makeShownForm();
     QTest::mouseClick(form.CategoryPanel2->header(), Qt::LeftButton);
-
     QTest::mouseClick(form.Button2, Qt::LeftButton);
     EXPECT_EQ(readFile("config.txt"), "XOVI-API-Keys\r\nSEO-KICKS-Code\r\n");
 
@@ -245,48 +218,39 @@ TEST_F(MainWindow, SpeichernWritesConfigByteForByte) {
     EXPECT_TRUE(boxes_.empty());
 }
 
+// The credentials and the history list as the files give them: in UTF-8, or one config line and
+// a history in Windows-1252.
 TEST_F(MainWindow, StartFillsFieldsAndDropDownListFromTheFiles) {
-    writeFile("config.txt", "key-1\r\nco\xC3\xB6"
-                            "de\r\nignored\r\n");
-    writeFile("domains.txt", "a.example\r\nb.example\r\n\r\nB.example\r\n");
-    TForm1& form = makeForm();
-    EXPECT_TRUE(boxes_.empty());
-    EXPECT_EQ(form.xovi_api->text(), QStringLiteral("key-1"));
-    EXPECT_EQ(form.seokicks->text(), QStringLiteral("coöde"));
-    QStringList list;
-    for (int i = 0; i < form.Domainname->count(); ++i)
-        list << form.Domainname->itemText(i);
-    EXPECT_EQ(list, QStringList({"a.example", "b.example", "", "B.example"}));
-    EXPECT_EQ(form.Domainname->currentText(), QStringLiteral("Domainname"));
-    EXPECT_EQ(form.window().fields.domainText(), "Domainname");
-}
-
-TEST_F(MainWindow, OneLineConfigAndAWindows1252History) {
-    writeFile("config.txt", "only\r\n");
-    writeFile("domains.txt", "m\xFCller.example\r\nstra\xDF"
-                             "e.example\r\n");
-    TForm1& form = makeForm();
-    EXPECT_TRUE(boxes_.empty());
-    EXPECT_EQ(form.xovi_api->text(), QStringLiteral("only"));
-    EXPECT_EQ(form.seokicks->text(), QString());
-    ASSERT_EQ(form.Domainname->count(), 2);
-    EXPECT_EQ(form.Domainname->itemText(0), QStringLiteral("müller.example"));
-    EXPECT_EQ(form.Domainname->itemText(1), QStringLiteral("straße.example"));
+    const std::pair<const char*, const char*> files[] = {
+        {"key-1\r\ncoöde\r\nignored\r\n", "a.example\r\nb.example\r\n\r\nB.example\r\n"},
+        {"only\r\n", "m\xFCller.example\r\nstra\337e.example\r\n"}};
+    const QStringList expected[] = {{"key-1", "coöde", "a.example", "b.example", "", "B.example"},
+                                    {"only", "", "müller.example", "straße.example"}};
+    for (int i = 0; i < 2; ++i) {
+        SCOPED_TRACE(files[i].second);
+        writeFile("config.txt", files[i].first);
+        writeFile("domains.txt", files[i].second);
+        TForm1& form = makeForm();
+        QStringList shown{form.xovi_api->text(), form.seokicks->text()};
+        for (int item = 0; item < form.Domainname->count(); ++item)
+            shown << form.Domainname->itemText(item);
+        EXPECT_EQ(shown, expected[i]);
+        EXPECT_TRUE(boxes_.empty());
+        EXPECT_EQ(form.window().fields.domainText(), "Domainname");
+    }
 }
 
 TEST_F(MainWindow, UnreadableConfigShowsAnErrorSkipsTheHistoryAndOpensTheWindow) {
     // A file that exists but fails to read, also for root: reading our own memory at address 0.
     ASSERT_TRUE(QFile::link(QStringLiteral("/proc/self/mem"), dir_.filePath("config.txt")));
     writeFile("domains.txt", "a.example\r\n");
-    TForm1& form = makeForm();
+    TForm1& form = makeShownForm();
     ASSERT_EQ(boxes_.size(), 1u);
     EXPECT_EQ(boxes_[0].kind, app::QtMessageBox::Kind::Error);
-    EXPECT_NE(boxes_[0].text.find("config.txt"), std::string::npos) << boxes_[0].text;
+    EXPECT_TRUE(Contains(boxes_[0].text, "config.txt"));
     EXPECT_EQ(form.Domainname->count(), 0);
     EXPECT_EQ(form.windowTitle(), QStringLiteral("Quandrel Halmfang 0.1b"));
     EXPECT_EQ(form.xovi_api->text(), QStringLiteral("XOVI-API-Keys"));
-    form.show();
-    EXPECT_TRUE(QTest::qWaitForWindowExposed(&form));
 }
 
 TEST_F(MainWindow, AFailingHandlerShowsTheErrorBoxAndTheWindowGoesOn) {
@@ -296,7 +260,7 @@ TEST_F(MainWindow, AFailingHandlerShowsTheErrorBoxAndTheWindowGoesOn) {
     form.Button2->click();
     ASSERT_EQ(boxes_.size(), 1u);
     EXPECT_EQ(boxes_[0].kind, app::QtMessageBox::Kind::Error);
-    EXPECT_NE(boxes_[0].text.find("config.txt"), std::string::npos) << boxes_[0].text;
+    EXPECT_TRUE(Contains(boxes_[0].text, "config.txt"));
 
     form.guarded([] { throw 42; });
     ASSERT_EQ(boxes_.size(), 2u);
@@ -306,33 +270,20 @@ TEST_F(MainWindow, AFailingHandlerShowsTheErrorBoxAndTheWindowGoesOn) {
     EXPECT_EQ(boxes_.size(), 2u);
 }
 
-TEST_F(MainWindow, WindowFieldsReadAndWriteTheControls) {
+// The service choice, maxerg and the caption are read and written by every "Check" (test_check).
+TEST_F(MainWindow, DomainFieldAndItsHistoryListReadAndWriteTheCombo) {
     TForm1& form = makeForm();
     toolkit::WindowFields& fields = form.window().fields;
 
     form.Domainname->lineEdit()->clear();
     TypeText(form.Domainname->lineEdit(), QStringLiteral("Mein-Shop.example/ä"));
-    fields.setDomainHistory({"x.example", "", "Mein-Shop.example/ä", "x.example"});
+    const std::vector<std::string> history = {"x.example", "", "Mein-Shop.example/\xC3\xA4", "x.example"};
+    fields.setDomainHistory(history);
     EXPECT_EQ(fields.domainText(), "Mein-Shop.example/\xC3\xA4");
     EXPECT_EQ(form.Domainname->currentText(), QStringLiteral("Mein-Shop.example/ä"));
-    EXPECT_EQ(fields.domainHistory(),
-              (std::vector<std::string>{"x.example", "", "Mein-Shop.example/\xC3\xA4", "x.example"}));
+    EXPECT_EQ(fields.domainHistory(), history);
     EXPECT_TRUE(form.Domainname->updatesEnabled());
     fields.setDomainHistory({});
     EXPECT_EQ(form.Domainname->count(), 0);
     EXPECT_EQ(fields.domainText(), "Mein-Shop.example/\xC3\xA4");
-
-    EXPECT_FALSE(fields.xoviChosen());
-    EXPECT_FALSE(fields.seokicksChosen());
-    QTest::mouseClick(form.XOVI, Qt::LeftButton);
-    EXPECT_TRUE(fields.xoviChosen());
-    QTest::mouseClick(form.RadioButton1, Qt::LeftButton);
-    EXPECT_TRUE(fields.seokicksChosen());
-    EXPECT_FALSE(fields.xoviChosen());
-
-    fields.setMaxergText("250");
-    EXPECT_EQ(form.maxerg->text(), QStringLiteral("250"));
-    EXPECT_EQ(fields.maxergText(), "250");
-    fields.setCaption("Quandrel Halmfang 0.1b - 12");
-    EXPECT_EQ(form.windowTitle(), QStringLiteral("Quandrel Halmfang 0.1b - 12"));
 }
