@@ -5,6 +5,7 @@
 // Usage: bench_check [seokicks records, 100000; 0 skips] [xovi records, 1000; 0 skips]
 #include "app/QtToolkit.h"
 #include "app/Unit1.h"
+#include "bench/BenchSupport.h"
 #include "table/BacklinkTable.h"
 #include "tests/support/LoopbackServer.h"
 
@@ -31,76 +32,15 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 using app::TForm1;
+using bench::GenerateSeokicksAnswer;
+using bench::kDomain;
+using bench::PeakRssMiB;
 
 constexpr const char* kSeokicksPath = "/SEOkicksService/V1/inlinkData";
 constexpr const char* kXoviPath = "/index.php";
-constexpr const char* kDomain = "beispiel-shop.example";
 
 double MiB(double bytes) {
     return bytes / (1024.0 * 1024.0);
-}
-
-double PeakRssMiB() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return static_cast<double>(usage.ru_maxrss) / 1024.0; // KiB on Linux
-}
-
-// Pretty-printed with LF only, as a Linux server sends it, in the layout of the service's
-// details=2 answer.
-std::string GenerateSeokicksAnswer(int records) {
-    static const char* const kAnchors[] = {"Gartenmöbel günstig kaufen",
-                                           "hier",
-                                           "www.beispiel-shop.example",
-                                           "Zum Anbieter",
-                                           "Ratgeber: Terrassenplatten richtig verlegen",
-                                           "Beispiel Shop",
-                                           "mehr erfahren",
-                                           "Lounge-Möbel für draußen – Übersicht & Preise",
-                                           "",
-                                           "Quelle"};
-    static const char* const kTargets[] = {
-        "https://www.beispiel-shop.example/", "https://www.beispiel-shop.example/gartenmoebel/",
-        "https://www.beispiel-shop.example/ratgeber/terrasse-anlegen.html",
-        "https://www.beispiel-shop.example/lounge/sofa-set-malaga-4-teilig.html?ref=blog&amp;utm=1",
-        "https://www.beispiel-shop.example/kontakt"};
-    static const char* const kHosts[] = {"blog", "www", "forum", "news", "magazin", "shop"};
-    static const char* const kTlds[] = {".example", ".example.org", ".example.net", ".test"};
-    static const char* const kTypes[] = {"text", "text", "text", "image", "redirect"};
-
-    std::mt19937 rng(20240601);
-    const auto pick = [&rng](auto& list) {
-        return list[std::uniform_int_distribution<std::size_t>(0, std::size(list) - 1)(rng)];
-    };
-    const auto number = [&rng](unsigned below) { return std::to_string(rng() % below); };
-    std::string out;
-    out.reserve(static_cast<std::size_t>(records) * 640 + 512);
-    out += "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<inlinkdata>\n  <overview>\n    <query>";
-    out += kDomain;
-    out += "</query>\n    <details>2</details>\n    <results>" + std::to_string(records) +
-           "</results>\n    <page>1</page>\n    <totalinlinks>" + std::to_string(records * 3) +
-           "</totalinlinks>\n    <totaldomains>" + std::to_string(records / 4) +
-           "</totaldomains>\n  </overview>\n  <inlinks>\n";
-    for (int i = 0; i < records; ++i) {
-        const std::string host = std::string(pick(kHosts)) + ".seite-" + number(40000) + pick(kTlds);
-        out += "    <inlink>\n      <url>http://" + host + "/" + std::to_string(2010 + rng() % 15) + "/" +
-               std::to_string(1 + rng() % 12) + "/beitrag-" + number(100000) + "-garten-und-terrasse.html";
-        out += "</url>\n      <anchortext><![CDATA[";
-        out += pick(kAnchors);
-        out += "]]></anchortext>\n      <follow>";
-        out += (rng() % 5 == 0) ? "0" : "1";
-        out += "</follow>\n      <linktype>";
-        out += pick(kTypes);
-        out += "</linktype>\n      <target>";
-        out += pick(kTargets);
-        out += "</target>\n      <domainpop>" + number(5000) +
-               "</domainpop>\n      <pagetitle><![CDATA[Beitrag " + std::to_string(i) + " auf " + host +
-               " – Garten, Haus und Terrasse]]></pagetitle>\n      <ip>203.0." + number(256) + "." +
-               number(256) + "</ip>\n      <firstseen>20" + std::to_string(10 + rng() % 15) + "-0" +
-               std::to_string(1 + rng() % 9) + "-1" + number(10) + "</firstseen>\n    </inlink>\n";
-    }
-    out += "  </inlinks>\n</inlinkdata>\n";
-    return out;
 }
 
 std::string GenerateXoviAnswer(int records) {
@@ -216,15 +156,7 @@ int main(int argc, char** argv) {
     }
     close(reportPipe[0]);
 
-    if (std::getenv("QT_QPA_PLATFORM") == nullptr)
-        setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    std::string runtimeDir = "/tmp/qh-bench-runtime-XXXXXX";
-    const bool ownRuntimeDir = mkdtemp(runtimeDir.data()) != nullptr;
-    if (ownRuntimeDir) {
-        chmod(runtimeDir.c_str(), 0700);
-        setenv("XDG_RUNTIME_DIR", runtimeDir.c_str(), 1);
-    }
-
+    const bench::OffscreenEnvironment offscreen;
     int rc = 0;
     {
         QApplication app(argc, argv);
@@ -291,7 +223,5 @@ int main(int argc, char** argv) {
 
     close(stopPipe[1]);
     waitpid(server, nullptr, 0);
-    if (ownRuntimeDir)
-        rmdir(runtimeDir.c_str());
     return rc;
 }

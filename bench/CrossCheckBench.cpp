@@ -4,6 +4,7 @@
 // Runs offscreen; prints figures only. Usage: bench_crosscheck [rows, 50] [page KiB, 64]
 #include "app/QtToolkit.h"
 #include "app/Unit1.h"
+#include "bench/BenchSupport.h"
 #include "table/BacklinkTable.h"
 #include "tests/support/LoopbackServer.h"
 
@@ -21,13 +22,9 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using bench::PeakRssMiB;
 
-double PeakRssMiB() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return static_cast<double>(usage.ru_maxrss) / 1024.0; // KiB on Linux
-}
+using Clock = std::chrono::steady_clock;
 
 double CurrentRssMiB() {
     std::ifstream statm("/proc/self/statm");
@@ -60,8 +57,7 @@ struct Sample {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (std::getenv("QT_QPA_PLATFORM") == nullptr)
-        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    const bench::OffscreenEnvironment offscreen;
     QApplication application(argc, argv);
     const int rows = argc > 1 ? std::atoi(argv[1]) : 50;
     const int pageKiB = argc > 2 ? std::atoi(argv[2]) : 64;

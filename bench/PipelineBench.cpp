@@ -5,6 +5,7 @@
 // clang-format off
 #include <QWidget> // app/QtToolkit.h needs the full type for its QPointer<QWidget>
 #include "app/QtToolkit.h"
+#include "bench/BenchSupport.h"
 // clang-format on
 #include "retrieval/Parsing.h"
 #include "table/BacklinkTable.h"
@@ -24,71 +25,13 @@
 
 namespace {
 
+using bench::GenerateSeokicksAnswer;
+using bench::PeakRssMiB;
+
 using Clock = std::chrono::steady_clock;
 
 double SecondsSince(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-double PeakRssMiB() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return static_cast<double>(usage.ru_maxrss) / 1024.0; // ru_maxrss is in KiB on Linux
-}
-
-// Pretty-printed with LF only, as a Linux server sends it; within a <link> the fields keep the
-// order that puts url, anchor, follow and target at the line offsets 1, 6, 11 and 19.
-std::string GenerateSeokicksAnswer(int records) {
-    static const char* const kAnchors[] = {"Gartenmöbel günstig kaufen",
-                                           "hier",
-                                           "www.beispiel-shop.example",
-                                           "Zum Anbieter",
-                                           "Ratgeber: Terrassenplatten richtig verlegen",
-                                           "Beispiel Shop",
-                                           "mehr erfahren",
-                                           "Lounge-Möbel für draußen – Übersicht & Preise",
-                                           "",
-                                           "Quelle"};
-    static const char* const kTargets[] = {
-        "https://www.beispiel-shop.example/", "https://www.beispiel-shop.example/gartenmoebel/",
-        "https://www.beispiel-shop.example/ratgeber/terrasse-anlegen.html",
-        "https://www.beispiel-shop.example/lounge/sofa-set-malaga-4-teilig.html",
-        "https://www.beispiel-shop.example/kontakt"};
-    static const char* const kHosts[] = {"blog", "www", "forum", "news", "magazin", "shop"};
-    static const char* const kTlds[] = {".example", ".example.org", ".example.net", ".test"};
-
-    std::mt19937 rng(20240601);
-    const auto pick = [&rng](auto& list) {
-        return list[std::uniform_int_distribution<std::size_t>(0, std::size(list) - 1)(rng)];
-    };
-    std::string out;
-    out.reserve(static_cast<std::size_t>(records) * 620 + 512);
-    out += "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<result>\n  <meta>\n"
-           "    <domain>beispiel-shop.example</domain>\n    <details>2</details>\n"
-           "    <count>" +
-           std::to_string(records) + "</count>\n  </meta>\n  <inlinks>\n";
-    for (int i = 0; i < records; ++i) {
-        const unsigned site = rng() % 40000;
-        const std::string host = std::string(pick(kHosts)) + ".seite-" + std::to_string(site) + pick(kTlds);
-        out += "    <link>\n      <url>http://";
-        out += host;
-        out += "/" + std::to_string(2010 + rng() % 15) + "/" + std::to_string(1 + rng() % 12) + "/beitrag-" +
-               std::to_string(rng() % 100000) + "-garten-und-terrasse.html";
-        out += "</url>\n      <anchor><![CDATA[";
-        out += pick(kAnchors);
-        out += "]]></anchor>\n      <follow>";
-        out += (rng() % 5 == 0) ? "0" : "1";
-        out += "</follow>\n      <linktype>text</linktype>\n      <target>";
-        out += pick(kTargets);
-        out += "</target>\n      <domainpop>" + std::to_string(rng() % 5000) +
-               "</domainpop>\n      <ip>203.0." + std::to_string(rng() % 256) + "." +
-               std::to_string(rng() % 256) + "</ip>\n      <firstseen>20" + std::to_string(10 + rng() % 15) +
-               "-0" + std::to_string(1 + rng() % 9) + "-1" + std::to_string(rng() % 10) +
-               "</firstseen>\n      <title><![CDATA[Beitrag " + std::to_string(i) + " auf " + host +
-               " – Garten, Haus und Terrasse]]></title>\n    </link>\n";
-    }
-    out += "  </inlinks>\n</result>\n";
-    return out;
 }
 
 // Remembers every text it measured. Given to the full re-fit so that the comparison shows the
@@ -169,8 +112,7 @@ void ComparePerRowFitting(const toolkit::TextWidth& measure, int rows) {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (std::getenv("QT_QPA_PLATFORM") == nullptr)
-        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    const bench::OffscreenEnvironment offscreen;
     QApplication app(argc, argv);
     const int records = argc > 1 ? std::atoi(argv[1]) : 100000;
     const int compareRows = argc > 2 ? std::atoi(argv[2]) : 5000;
