@@ -30,6 +30,7 @@ public:
     std::string xoviApi = "XOVI-API-Keys";
     std::string seokicks = "SEO-KICKS-Code";
     std::string caption;
+    Lines* log = nullptr; // gets every caption, when set
 
     std::string domainText() const override { return domain; }
     std::vector<std::string> domainHistory() const override { return history; }
@@ -45,7 +46,11 @@ public:
     void setXoviApiText(const std::string& text) override { xoviApi = text; }
     std::string seokicksText() const override { return seokicks; }
     void setSeokicksText(const std::string& text) override { seokicks = text; }
-    void setCaption(const std::string& text) override { caption = text; }
+    void setCaption(const std::string& text) override {
+        caption = text;
+        if (log)
+            log->push_back("caption " + text);
+    }
 };
 
 class FakeBox : public toolkit::MessageBox {
@@ -56,9 +61,17 @@ public:
     void showError(const std::string& text) override { errors.push_back(text); }
 };
 
-class NoWait : public toolkit::PacedWaiter {
+// Returns at once; notes each wait in `log` and runs `during` inside it, as a window event would.
+class ScriptedWait : public toolkit::PacedWaiter {
 public:
-    void pacedWait(std::int32_t) override {}
+    Lines* log = nullptr;
+    std::function<void()> during;
+    void pacedWait(std::int32_t milliseconds) override {
+        if (log)
+            log->push_back("wait " + std::to_string(milliseconds));
+        if (during)
+            during();
+    }
 };
 
 class CharWidth : public toolkit::TextWidth {
@@ -94,7 +107,7 @@ struct Harness {
     toolkit::Shared shared;
     FakeFields fields;
     FakeBox box;
-    NoWait waiter;
+    ScriptedWait waiter;
     CharWidth measure;
     table::BacklinkTable table{measure};
     toolkit::LineBuffer memo1, memo3, memo11;
@@ -125,6 +138,13 @@ inline std::vector<std::string> FolderEntries(const std::string& dir) {
         names.push_back(entry.path().filename().string());
     std::sort(names.begin(), names.end());
     return names;
+}
+
+inline Lines ColumnNotes(const table::BacklinkTable& table, std::int32_t col) {
+    Lines notes;
+    for (std::int32_t row = 0; row < table.RowCount(); ++row)
+        notes.push_back(table.GetCellNote(col, row));
+    return notes;
 }
 
 // The message of the toolkit::Error that `action` throws.

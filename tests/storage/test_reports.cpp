@@ -4,31 +4,69 @@
 
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <optional>
+#include <tuple>
 
 using namespace storage_test;
 namespace fs = std::filesystem;
 
 namespace {
 
-const std::vector<std::string> kSeokicksHeaders = {"Nr.", "Link-URL", "Ankertext", "Follow", "Ziel-URL"};
+const char* const kSeokicksFolder = "\\reporting\\seokicks\\";
 
-void FillOneSeokicksRecord(table::BacklinkTable& table) {
-    table.ResetWithHeaders(kSeokicksHeaders);
-    table.AppendRecord(
+void OneSeokicksRecord(Harness& h, const std::string& domain) {
+    h.table.ResetWithHeaders({"Nr.", "Link-URL", "Ankertext", "Follow", "Ziel-URL"});
+    h.table.AppendRecord(
         {"http://blog.example/post?a=1&b=2", "Größe \"XL\", neu", "follow", "https://my-site.example/"});
+    h.fields.domain = domain;
 }
+
+std::string FailedReportMessage(Harness& h) {
+    return ErrorText([&] { storage::WriteReports(h.window, kSeokicksFolder, "06122026"); });
+}
+
+const std::tm kSixthOfDecember2026 = [] {
+    std::tm date{};
+    date.tm_mday = 6;
+    date.tm_mon = 11;
+    date.tm_year = 2026 - 1900;
+    return date;
+}();
+
+// Sets an environment variable for its lifetime.
+class EnvSetting {
+public:
+    EnvSetting(const char* name, const char* value) : name_(name) {
+        if (const char* old = std::getenv(name))
+            old_ = old;
+        ::setenv(name, value, 1);
+    }
+    ~EnvSetting() { old_ ? ::setenv(name_, old_->c_str(), 1) : ::unsetenv(name_); }
+
+private:
+    const char* name_;
+    std::optional<std::string> old_;
+};
+
+bool LocaleInstalled(const char* name) {
+    const locale_t loc = ::newlocale(LC_TIME_MASK, name, static_cast<locale_t>(nullptr));
+    if (loc == static_cast<locale_t>(nullptr))
+        return false;
+    ::freelocale(loc);
+    return true;
+}
+
+struct Reports : ::testing::Test {
+    Harness h;
+    const std::string dir = h.folder / "reporting/seokicks/";
+};
 
 } // namespace
 
-TEST(Reports, OneSeokicksRecordMatchesExpectedFilesAndCreatesFolders) {
-    Harness h;
-    FillOneSeokicksRecord(h.table);
-    h.fields.domain = "my-site.example/";
-    ASSERT_FALSE(fs::exists(h.folder / "reporting"));
+TEST_F(Reports, OneSeokicksRecordMatchesExpectedFilesAndCreatesFolders) {
+    OneSeokicksRecord(h, "my-site.example/");
+    storage::WriteReports(h.window, kSeokicksFolder, "06122026");
 
-    storage::WriteReports(h.window, "\\reporting\\seokicks\\", "06122026");
-
-    const std::string dir = h.folder / "reporting/seokicks/";
     EXPECT_EQ(ReadBytes(dir + "mysiteexample_06122026.csv"), ReadBytes(DataFile("seokicks_one_record.csv")));
     EXPECT_EQ(ReadBytes(dir + "mysiteexample_06122026.html"),
               ReadBytes(DataFile("seokicks_one_record.html")));
@@ -39,8 +77,7 @@ TEST(Reports, OneSeokicksRecordMatchesExpectedFilesAndCreatesFolders) {
     EXPECT_EQ(h.box.messages, std::vector<std::string>{"Report gespeichert"});
 }
 
-TEST(Reports, ThreeLevelFolderAndEmptyDomainAndReplacement) {
-    Harness h;
+TEST_F(Reports, ThreeLevelFolderAndEmptyDomainAndReplacement) {
     h.table.ResetWithHeaders({"Nr.", "Link-URL", "Ankertext"});
     h.table.AppendRecord({"http://a.example/", "eins"});
     h.table.AppendRecord({"http://b.example/", "zwei"});
@@ -58,8 +95,7 @@ TEST(Reports, ThreeLevelFolderAndEmptyDomainAndReplacement) {
     EXPECT_EQ(h.box.messages.size(), 2u);
 }
 
-TEST(Reports, CsvQuotesOnlyCommaQuoteAndCodesUpTo32) {
-    Harness h;
+TEST_F(Reports, CsvQuotesOnlyCommaQuoteAndCodesUpTo32) {
     h.table.ResetWithHeaders({"Nr.", "a", "b"});
     h.table.AppendRecord({"x y", ""});
     h.table.AppendRecord({"say \"hi\"", "a,b"});
@@ -77,8 +113,7 @@ TEST(Reports, CsvQuotesOnlyCommaQuoteAndCodesUpTo32) {
                                "6,\"line\r\nbreak\",\"\"\"\"\r\n");
 }
 
-TEST(Reports, HtmlEscapesAngleBracketsButKeepsAmpersands) {
-    Harness h;
+TEST_F(Reports, HtmlEscapesAngleBracketsButKeepsAmpersands) {
     h.table.ResetWithHeaders({"Nr.", "Link-URL"});
     h.table.AppendRecord({"<script>alert(1)</script> &amp; A&B"});
     storage::BuildHtml(h.table, h.memo11);
@@ -92,8 +127,7 @@ TEST(Reports, HtmlEscapesAngleBracketsButKeepsAmpersands) {
     EXPECT_EQ(h.memo11.count(), 14u);
 }
 
-TEST(Reports, Stamps) {
-    EXPECT_EQ(storage::DomainStamp("my-site.example/"), "mysiteexample");
+TEST(ReportNames, Stamps) {
     EXPECT_EQ(storage::DomainStamp("a\"b:c/d-e.f"), "abcdef");
     EXPECT_EQ(storage::DomainStamp("Ärger_Straße x\\y"), "Ärger_Straße x\\y");
 
@@ -103,15 +137,11 @@ TEST(Reports, Stamps) {
     EXPECT_EQ(storage::ProgramPath("", "\\config.txt"), "config.txt");
 }
 
-TEST(Reports, UnwritableCsvStopsBeforeAnythingElse) {
-    Harness h;
-    FillOneSeokicksRecord(h.table);
-    h.fields.domain = "d.example";
-    const std::string dir = h.folder / "reporting/seokicks/";
+TEST_F(Reports, UnwritableCsvStopsBeforeAnythingElse) {
+    OneSeokicksRecord(h, "d.example");
     fs::create_directories(dir + "dexample_06122026.csv");
 
-    const std::string message =
-        ErrorText([&] { storage::WriteReports(h.window, "\\reporting\\seokicks\\", "06122026"); });
+    const std::string message = FailedReportMessage(h);
     EXPECT_NE(message.find("Datei konnte nicht geschrieben werden: " + dir + "dexample_06122026.csv ("),
               std::string::npos)
         << message;
@@ -120,15 +150,11 @@ TEST(Reports, UnwritableCsvStopsBeforeAnythingElse) {
     EXPECT_TRUE(h.box.messages.empty());
 }
 
-TEST(Reports, FailingHtmlLeavesTheCsvInPlace) {
-    Harness h;
-    FillOneSeokicksRecord(h.table);
-    h.fields.domain = "my-site.example/";
-    const std::string dir = h.folder / "reporting/seokicks/";
+TEST_F(Reports, FailingHtmlLeavesTheCsvInPlace) {
+    OneSeokicksRecord(h, "my-site.example/");
     fs::create_directories(dir + "mysiteexample_06122026.html");
 
-    const std::string message =
-        ErrorText([&] { storage::WriteReports(h.window, "\\reporting\\seokicks\\", "06122026"); });
+    const std::string message = FailedReportMessage(h);
     EXPECT_NE(message.find(dir + "mysiteexample_06122026.html (Ist ein Verzeichnis)"), std::string::npos)
         << message;
     EXPECT_EQ(ReadBytes(dir + "mysiteexample_06122026.csv"), ReadBytes(DataFile("seokicks_one_record.csv")));
@@ -136,95 +162,46 @@ TEST(Reports, FailingHtmlLeavesTheCsvInPlace) {
     EXPECT_TRUE(h.box.messages.empty());
 }
 
-TEST(Reports, FolderLevelThatCannotBeMadeFailsAtTheWrite) {
-    Harness h;
-    FillOneSeokicksRecord(h.table);
-    h.fields.domain = "x";
+TEST_F(Reports, FolderLevelThatCannotBeMadeFailsAtTheWrite) {
+    OneSeokicksRecord(h, "x");
     WriteBytes(h.folder / "reporting", "a file in the way");
 
-    const std::string message =
-        ErrorText([&] { storage::WriteReports(h.window, "\\reporting\\seokicks\\", "06122026"); });
+    const std::string message = FailedReportMessage(h);
     EXPECT_NE(message.find(h.folder / "reporting/seokicks/x_06122026.csv"), std::string::npos) << message;
     EXPECT_EQ(ReadBytes(h.folder / "reporting"), "a file in the way");
 }
 
-namespace {
-
-std::tm SixthOfDecember2026() {
-    std::tm date{};
-    date.tm_mday = 6;
-    date.tm_mon = 11;
-    date.tm_year = 2026 - 1900;
-    return date;
-}
-
-// Sets an environment variable for its lifetime.
-class EnvSetting {
-public:
-    EnvSetting(const char* name, const char* value) : name_(name) {
-        if (const char* old = std::getenv(name)) {
-            hadOld_ = true;
-            old_ = old;
-        }
-        ::setenv(name, value, 1);
-    }
-    ~EnvSetting() {
-        if (hadOld_)
-            ::setenv(name_, old_.c_str(), 1);
-        else
-            ::unsetenv(name_);
-    }
-
-private:
-    const char* name_;
-    bool hadOld_ = false;
-    std::string old_;
-};
-
-bool LocaleInstalled(const char* name) {
-    const locale_t loc = ::newlocale(LC_TIME_MASK, name, static_cast<locale_t>(nullptr));
-    if (loc == static_cast<locale_t>(nullptr))
-        return false;
-    ::freelocale(loc);
-    return true;
-}
-
-} // namespace
-
 TEST(DateStamp, PlainLocalesGiveTheGermanForm) {
-    const std::tm date = SixthOfDecember2026();
-    EXPECT_EQ(storage::ShortDate(date, "C"), "06.12.2026");
-    EXPECT_EQ(storage::DateStamp(date, "C"), "06122026");
-    EXPECT_EQ(storage::DateStamp(date, "POSIX"), "06122026");
-    EXPECT_EQ(storage::DateStamp(date, "C.UTF-8"), "06122026");
-    EXPECT_EQ(storage::DateStamp(date, "xx_NOWHERE.UTF-8"), "06122026");
-}
+    EXPECT_EQ(storage::ShortDate(kSixthOfDecember2026, "C"), "06.12.2026");
+    for (const char* locale : {"C", "POSIX", "C.UTF-8", "xx_NOWHERE.UTF-8"})
+        EXPECT_EQ(storage::DateStamp(kSixthOfDecember2026, locale), "06122026") << locale;
 
-TEST(DateStamp, TodayFollowsTheEnvironment) {
     EnvSetting lcAll("LC_ALL", "C");
     const std::time_t now = std::time(nullptr);
     std::tm local{};
     ::localtime_r(&now, &local);
-    char expected[16];
-    std::strftime(expected, sizeof expected, "%d%m%Y", &local);
-    EXPECT_EQ(storage::DateStamp(), expected);
+    char today[16];
+    std::strftime(today, sizeof today, "%d%m%Y", &local);
+    EXPECT_EQ(storage::DateStamp(), today);
 }
 
-TEST(DateStamp, GermanLocale) {
-    if (!LocaleInstalled("de_DE.UTF-8"))
-        GTEST_SKIP() << "locale de_DE.UTF-8 is not installed";
-    EXPECT_EQ(storage::ShortDate(SixthOfDecember2026(), "de_DE.UTF-8"), "06.12.2026");
-    EXPECT_EQ(storage::DateStamp(SixthOfDecember2026(), "de_DE.UTF-8"), "06122026");
-}
-
-TEST(DateStamp, UsLocaleAlsoWhenChosenByLcTime) {
-    if (!LocaleInstalled("en_US.UTF-8"))
-        GTEST_SKIP() << "locale en_US.UTF-8 is not installed";
-    EXPECT_EQ(storage::ShortDate(SixthOfDecember2026(), "en_US.UTF-8"), "12/06/2026");
-    EXPECT_EQ(storage::DateStamp(SixthOfDecember2026(), "en_US.UTF-8"), "12062026");
-
-    EnvSetting lcAll("LC_ALL", "");
-    EnvSetting lcTime("LC_TIME", "en_US.UTF-8");
-    EnvSetting lang("LANG", "C");
-    EXPECT_EQ(storage::DateStamp(SixthOfDecember2026(), ""), "12062026");
+// The stamp keeps the order of the locale's short date, also when only LC_TIME chooses it.
+TEST(DateStamp, InstalledLocalesGiveTheirOwnOrder) {
+    bool any = false;
+    for (const auto& [locale, shortDate, stamp] : {std::tuple{"de_DE.UTF-8", "06.12.2026", "06122026"},
+                                                   std::tuple{"en_US.UTF-8", "12/06/2026", "12062026"}}) {
+        if (!LocaleInstalled(locale))
+            continue;
+        any = true;
+        EXPECT_EQ(storage::ShortDate(kSixthOfDecember2026, locale), shortDate);
+        EXPECT_EQ(storage::DateStamp(kSixthOfDecember2026, locale), stamp);
+    }
+    if (!any)
+        GTEST_SKIP() << "neither de_DE.UTF-8 nor en_US.UTF-8 is installed";
+    if (LocaleInstalled("en_US.UTF-8")) {
+        EnvSetting lcAll("LC_ALL", "");
+        EnvSetting lcTime("LC_TIME", "en_US.UTF-8");
+        EnvSetting lang("LANG", "C");
+        EXPECT_EQ(storage::DateStamp(kSixthOfDecember2026, ""), "12062026");
+    }
 }

@@ -14,14 +14,12 @@ public:
 
     std::int32_t width(std::string_view text) const override {
         ++measured[std::string(text)];
-        ++calls;
         const auto it = fixed.find(std::string(text));
         return it != fixed.end() ? it->second : static_cast<std::int32_t>(text.size()) * kPerByte;
     }
 
     std::map<std::string, std::int32_t> fixed;
     mutable std::map<std::string, int> measured;
-    mutable long calls = 0;
 };
 
 } // namespace tabletest

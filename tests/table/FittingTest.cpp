@@ -18,85 +18,70 @@ using table::BacklinkTable;
 using tabletest::FakeTextWidth;
 using Strings = std::vector<std::string>;
 
-// Dense storage, every operation done the obvious way.
+// Every cell in one map, every operation done the obvious way.
 class ReferenceTable {
 public:
-    explicit ReferenceTable(const toolkit::TextWidth& measure) : measure_(measure) {}
+    using Cell = std::pair<std::int32_t, std::int32_t>; // (col, row)
 
-    std::string Get(std::int32_t col, std::int32_t row) const {
-        const auto c = static_cast<std::size_t>(col);
-        const auto r = static_cast<std::size_t>(row);
-        return c < cells_.size() && r < cells_[c].size() ? cells_[c][r] : std::string();
+    std::string Get(Cell cell) const {
+        const auto it = cells.find(cell);
+        return it == cells.end() ? std::string() : it->second;
     }
-    void Set(std::int32_t col, std::int32_t row, const std::string& text) {
-        auto& column = Column(col);
-        if (column.size() <= static_cast<std::size_t>(row))
-            column.resize(static_cast<std::size_t>(row) + 1);
-        if (column[static_cast<std::size_t>(row)] != text)
-            notes.erase({col, row});
-        column[static_cast<std::size_t>(row)] = text;
+    void Set(Cell cell, const std::string& text) {
+        if (Get(cell) != text)
+            notes.erase(cell);
+        cells[cell] = text;
     }
-    void SetNote(std::int32_t col, std::int32_t row, const std::string& note) {
-        noted.insert({col, row});
+    void SetNote(Cell cell, const std::string& note) {
+        noted.insert(cell);
         if (note.empty())
-            notes.erase({col, row});
+            notes.erase(cell);
         else
-            notes[{col, row}] = note;
+            notes[cell] = note;
     }
-    std::string Note(std::int32_t col, std::int32_t row) const {
-        const auto it = notes.find({col, row});
+    std::string Note(Cell cell) const {
+        const auto it = notes.find(cell);
         return it == notes.end() ? std::string() : it->second;
     }
     void ClearAll() {
-        for (std::int32_t row = 0; row < rows; ++row)
-            for (std::size_t col = 0; col < cells_.size(); ++col)
-                Set(static_cast<std::int32_t>(col), row, "");
-        std::erase_if(notes, [this](const auto& entry) { return entry.first.second < rows; });
+        const auto shown = [this](const auto& entry) { return entry.first.second < rows; };
+        std::erase_if(cells, shown);
+        std::erase_if(notes, shown);
     }
     void Reset(const Strings& headers) {
         ClearAll();
         rows = 2;
-        for (std::size_t i = 0; i < headers.size(); ++i)
-            Set(static_cast<std::int32_t>(i), 0, headers[i]);
         cols = static_cast<std::int32_t>(headers.size());
+        for (std::int32_t col = 0; col < cols; ++col)
+            Set({col, 0}, headers[static_cast<std::size_t>(col)]);
     }
     void Append(const Strings& record) {
-        const std::int32_t row = rows;
-        Set(0, row, std::to_string(row));
+        Set({0, rows}, std::to_string(rows));
         for (std::size_t i = 0; i < record.size(); ++i)
-            Set(static_cast<std::int32_t>(i + 1), row, record[i]);
-        rows = row + 1;
+            Set({static_cast<std::int32_t>(i + 1), rows}, record[i]);
+        ++rows;
     }
+    // Measures the whole shown table, as if nothing had been measured before.
     void Fit(std::int32_t minimum) {
-        for (std::int32_t col = 0; col < cols; ++col) {
-            std::int32_t widest = 0;
-            for (std::int32_t row = 0; row < rows; ++row)
-                widest = std::max(widest, measure_.width(Get(col, row)));
-            if (widest > minimum)
-                Width(col) = widest + 1 + 5;
-        }
+        std::map<std::int32_t, std::int32_t> widest;
+        for (const auto& [cell, text] : cells)
+            if (cell.first < cols && cell.second < rows)
+                widest[cell.first] = std::max(widest[cell.first], static_cast<std::int32_t>(text.size()) *
+                                                                      FakeTextWidth::kPerByte);
+        for (const auto& [col, width] : widest)
+            if (width > minimum)
+                widths[col] = width + 1 + 5;
     }
-    std::int32_t& Width(std::int32_t col) {
-        if (widths_.size() <= static_cast<std::size_t>(col))
-            widths_.resize(static_cast<std::size_t>(col) + 1, 64);
-        return widths_[static_cast<std::size_t>(col)];
+    std::int32_t Width(std::int32_t col) const {
+        const auto it = widths.find(col);
+        return it == widths.end() ? 64 : it->second;
     }
 
     std::int32_t rows = 5;
     std::int32_t cols = 5;
-    std::map<std::pair<std::int32_t, std::int32_t>, std::string> notes; // by (col, row)
-    std::set<std::pair<std::int32_t, std::int32_t>> noted;              // every cell ever given one
-
-private:
-    std::vector<std::string>& Column(std::int32_t col) {
-        if (cells_.size() <= static_cast<std::size_t>(col))
-            cells_.resize(static_cast<std::size_t>(col) + 1);
-        return cells_[static_cast<std::size_t>(col)];
-    }
-
-    const toolkit::TextWidth& measure_;
-    std::vector<std::vector<std::string>> cells_;
-    std::vector<std::int32_t> widths_;
+    std::map<Cell, std::string> cells, notes;
+    std::map<std::int32_t, std::int32_t> widths;
+    std::set<Cell> noted; // every cell ever given a note
 };
 
 class RandomOps {
@@ -119,40 +104,29 @@ private:
     std::mt19937 rng_;
 };
 
+constexpr int kSteps = 2000;
 constexpr std::int32_t kMaxCol = 8;
 constexpr std::int32_t kMaxRow = 1100; // beyond one storage chunk of 1024 rows
-
-void ExpectSameTables(BacklinkTable& t, ReferenceTable& ref, int step) {
-    ASSERT_EQ(t.RowCount(), ref.rows) << "step " << step;
-    ASSERT_EQ(t.ColCount(), ref.cols) << "step " << step;
-    for (std::int32_t col = 0; col <= kMaxCol; ++col) {
-        ASSERT_EQ(t.ColWidth(col), ref.Width(col)) << "step " << step << " col " << col;
-        for (std::int32_t row = 0; row <= kMaxRow + 2; row += 37)
-            ASSERT_EQ(t.GetCell(col, row), ref.Get(col, row)) << "step " << step;
-    }
-    for (const auto& [col, row] : ref.noted)
-        ASSERT_EQ(t.GetCellNote(col, row), ref.Note(col, row))
-            << "step " << step << " cell " << col << "," << row;
-}
 
 class IncrementalFitting : public ::testing::TestWithParam<unsigned> {};
 
 TEST_P(IncrementalFitting, AgreesWithAFullFittingAfterEveryOperation) {
     FakeTextWidth measure;
     BacklinkTable t(measure);
-    ReferenceTable ref(measure);
+    ReferenceTable ref;
     RandomOps pick(GetParam());
+    const auto nearLastRow = [&](int spread) { return std::max(0, t.RowCount() - 1 - pick.Below(spread)); };
 
-    for (int step = 0; step < 4000; ++step) {
+    for (int step = 0; step < kSteps; ++step) {
+        SCOPED_TRACE("step " + std::to_string(step));
         const int op = pick.Below(100);
         if (op < 30) {
-            const std::int32_t col = pick.Below(kMaxCol + 1);
-            // Mostly rows near the count, so that texts get overwritten and counts cross them.
-            const std::int32_t row =
-                pick.Below(2) ? pick.Below(kMaxRow + 1) : std::max(0, t.RowCount() - 1 - pick.Below(4));
+            // Half of them near the count, so that texts get overwritten and counts cross them.
+            const ReferenceTable::Cell cell{pick.Below(kMaxCol + 1),
+                                            pick.Below(2) ? pick.Below(kMaxRow + 1) : nearLastRow(4)};
             const std::string text = pick.Text();
-            t.SetCell(col, row, text);
-            ref.Set(col, row, text);
+            t.SetCell(cell.first, cell.second, text);
+            ref.Set(cell, text);
         } else if (op < 65) {
             if (t.RowCount() >= kMaxRow)
                 continue;
@@ -168,50 +142,55 @@ TEST_P(IncrementalFitting, AgreesWithAFullFittingAfterEveryOperation) {
             ref.Reset(headers);
         } else if (op < 85) {
             // Small steps around the present count, now and then a jump.
-            const std::int32_t count = pick.Below(5) == 0
-                                           ? pick.Below(kMaxRow + 1)
-                                           : std::clamp(t.RowCount() + pick.Below(9) - 4, 0, kMaxRow);
-            t.SetRowCount(count);
-            ref.rows = count;
+            ref.rows = pick.Below(5) == 0 ? pick.Below(kMaxRow + 1)
+                                          : std::clamp(t.RowCount() + pick.Below(9) - 4, 0, kMaxRow);
+            t.SetRowCount(ref.rows);
         } else if (op < 90) {
-            const std::int32_t count = pick.Below(kMaxCol + 1);
-            t.SetColCount(count);
-            ref.cols = count;
+            ref.cols = pick.Below(kMaxCol + 1);
+            t.SetColCount(ref.cols);
         } else if (op < 95) {
-            const std::int32_t col = pick.Below(kMaxCol + 1);
-            const std::int32_t row = std::max(0, t.RowCount() - 1 - pick.Below(6));
+            const ReferenceTable::Cell cell{pick.Below(kMaxCol + 1), nearLastRow(6)};
             const std::string note = pick.Text();
-            t.SetCellNote(col, row, note);
-            ref.SetNote(col, row, note);
+            t.SetCellNote(cell.first, cell.second, note);
+            ref.SetNote(cell, note);
         } else if (op < 98) {
-            const std::int32_t row = std::max(0, t.RowCount() - 1 - pick.Below(6));
-            const Strings notes = pick.Texts(kMaxCol + 1);
+            const std::int32_t row = nearLastRow(6);
+            Strings notes = pick.Texts(kMaxCol + 1);
             t.SetRowNotes(row, notes);
+            notes.resize(kMaxCol + 1);
             for (std::int32_t col = 0; col <= kMaxCol; ++col)
-                ref.SetNote(
-                    col, row,
-                    static_cast<std::size_t>(col) < notes.size() ? notes[static_cast<std::size_t>(col)] : "");
+                ref.SetNote({col, row}, notes[static_cast<std::size_t>(col)]);
         } else if (t.RowCount() > 0) {
             const std::int32_t row = pick.Below(t.RowCount());
             const Strings notes = t.RowNotes(row);
             ASSERT_EQ(notes.size(), static_cast<std::size_t>(t.ColCount()));
             for (std::int32_t col = 0; col < t.ColCount(); ++col)
-                ASSERT_EQ(notes[static_cast<std::size_t>(col)], ref.Note(col, row)) << "step " << step;
+                ASSERT_EQ(notes[static_cast<std::size_t>(col)], ref.Note({col, row}));
         }
         const std::int32_t minimum = pick.Below(4) == 0 ? pick.Below(100) : 40;
         t.FitColumnWidths(minimum);
         ref.Fit(minimum);
-        ExpectSameTables(t, ref, step);
-        if (HasFatalFailure())
-            return;
+
+        ASSERT_EQ(t.RowCount(), ref.rows);
+        ASSERT_EQ(t.ColCount(), ref.cols);
+        for (std::int32_t col = 0; col <= kMaxCol; ++col) {
+            ASSERT_EQ(t.ColWidth(col), ref.Width(col)) << "col " << col;
+            for (std::int32_t row = 0; row <= kMaxRow + 2; row += 37)
+                ASSERT_EQ(t.GetCell(col, row), ref.Get({col, row})) << col << "," << row;
+        }
+        for (const auto& [col, row] : ref.noted)
+            ASSERT_EQ(t.GetCellNote(col, row), ref.Note({col, row})) << col << "," << row;
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(Seeds, IncrementalFitting, ::testing::Values(1u, 2u, 3u, 4u));
 
-TEST(WideTables, MeasureEveryRowPastSixteenBits) {
+struct WideTables : ::testing::Test {
     FakeTextWidth measure;
-    BacklinkTable t(measure);
+    BacklinkTable t{measure};
+};
+
+TEST_F(WideTables, MeasureEveryRowPastSixteenBits) {
     t.ResetWithHeaders({"Nr.", "Link-URL", "Ankertext"});
     while (t.RowCount() < 70000)
         t.AppendRecord({t.RowCount() == 65536 ? std::string(50, 'w') : "kurz", "x"});
@@ -228,9 +207,7 @@ TEST(WideTables, MeasureEveryRowPastSixteenBits) {
     EXPECT_EQ(t.ColWidth(2), 54 + 6);
 }
 
-TEST(WideTables, TextWiderThanSixteenBitsOfPixels) {
-    FakeTextWidth measure;
-    BacklinkTable t(measure);
+TEST_F(WideTables, TextWiderThanSixteenBitsOfPixels) {
     t.ResetWithHeaders({"Nr.", "Link-URL"});
     t.AppendRecord({std::string(12000, 'a')}); // 72,000 px
     t.FitColumnWidths(40);
@@ -243,9 +220,7 @@ TEST(WideTables, TextWiderThanSixteenBitsOfPixels) {
     EXPECT_EQ(t.ColWidth(1), 65552);
 }
 
-TEST(WideTables, ColumnsPastSixteenBits) {
-    FakeTextWidth measure;
-    BacklinkTable t(measure);
+TEST_F(WideTables, ColumnsPastSixteenBits) {
     t.SetColCount(70001);
     t.SetCell(70000, 1, std::string(10, 'z'));
     t.FitColumnWidths(40);
