@@ -3,6 +3,8 @@
 # and the keyboard, and checks that it exits with status 0 and leaves no file behind.
 # Usage: realwindow_beenden.sh <program>   (run under xvfb-run unless QH_INSIDE_XVFB is set)
 set -euo pipefail
+# shellcheck source=tests/app/realwindow_lib.sh
+source "$(dirname "${BASH_SOURCE[0]}")/realwindow_lib.sh"
 
 program=$1
 if [[ -z ${QH_INSIDE_XVFB:-} ]]; then
@@ -42,25 +44,7 @@ sleep 0.5
 # "Datei" is the first entry of the menu bar at the window's top left; without accelerators the
 # menu is opened by a click, its first item chosen with Down and Return.
 status=""
-for attempt in 1 2 3; do
-  xdotool mousemove --window "$window" 14 9 click 1
-  sleep 0.5
-  xdotool key Down Return
-  for _ in $(seq 1 50); do
-    kill -0 "$pid" 2>/dev/null || break
-    sleep 0.1
-  done
-  if ! kill -0 "$pid" 2>/dev/null; then
-    set +e
-    wait "$pid"
-    status=$?
-    set -e
-    pid=""
-    break
-  fi
-  echo "attempt $attempt: the program is still running"
-  xdotool key Escape Escape || true
-done
+quit_by_menu
 
 [[ -n $status ]] || { echo "FAIL: Datei > Beenden did not end the program"; exit 1; }
 [[ $status -eq 0 ]] || { echo "FAIL: exit status $status"; cat "$runtime/out.log"; exit 1; }

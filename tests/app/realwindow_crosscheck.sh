@@ -7,6 +7,8 @@
 #
 # Usage: realwindow_crosscheck.sh <program> <loopback_proxy> <window_shot> <expected-dir> <artefact-dir>
 set -euo pipefail
+# shellcheck source=tests/app/realwindow_lib.sh
+source "$(dirname "${BASH_SOURCE[0]}")/realwindow_lib.sh"
 
 # 1: also press Prüfe and compare the cross-check reports. 0: stop after Check (to look at
 # Check alone). QH_E2E_PRUEFE overrides it.
@@ -182,24 +184,7 @@ fi
 
 # --- Datei > Beenden
 status=""
-for attempt in 1 2 3; do
-  click 14 9
-  xdotool key Down Return
-  for _ in $(seq 1 50); do
-    program_alive || break
-    sleep 0.1
-  done
-  if ! program_alive; then
-    set +e
-    wait "$pid"
-    status=$?
-    set -e
-    pid=""
-    break
-  fi
-  echo "attempt $attempt: the program is still running"
-  xdotool key Escape Escape || true
-done
+quit_by_menu
 [[ -n $status ]] || fail "Datei > Beenden did not end the program"
 [[ $status -eq 0 ]] || fail "exit status $status"
 date_after=$(date +%d%m%Y)
