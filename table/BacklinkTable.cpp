@@ -147,13 +147,16 @@ std::int32_t BacklinkTable::ColCount() const {
 void BacklinkTable::ChangeRowCount(std::int32_t count) {
     const std::int32_t old = rowCount_;
     if (count < old) {
-        for (auto& [index, column] : columns_)
+        for (auto& entry : columns_) {
+            Column& column = entry.second;
             ForStoredRows(column, count, old, [&column](std::string& text, std::int32_t& width) {
                 if (!text.empty())
                     RemoveWidth(column, width);
             });
+        }
     } else if (count > old) {
-        for (auto& [index, column] : columns_)
+        for (auto& entry : columns_) {
+            Column& column = entry.second;
             ForStoredRows(column, old, count, [this, &column](std::string& text, std::int32_t& width) {
                 if (text.empty())
                     return;
@@ -161,6 +164,7 @@ void BacklinkTable::ChangeRowCount(std::int32_t count) {
                     width = Measure(text);
                 AddWidth(column, width);
             });
+        }
     }
     rowCount_ = count;
     row_ = ClampToCount(row_, count);
