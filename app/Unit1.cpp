@@ -3,6 +3,7 @@
 #include "app/CategoryPanel.h"
 #include "app/TableModel.h"
 #include "retrieval/CrossCheck.h"
+#include "storage/ProgramFolder.h"
 #include "storage/Settings.h"
 #include "table/BacklinkTable.h"
 
@@ -19,6 +20,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <algorithm>
+#include <cstdlib>
 #include <utility>
 
 namespace app {
@@ -208,14 +210,21 @@ void TForm1::showError(const std::string& text) noexcept {
 
 void TForm1::FormCreate() {
     guarded([this] {
+        const bool chosen = injectedFolder_.empty();
         std::string folder = injectedFolder_;
-        if (folder.empty())
-            folder = QCoreApplication::applicationDirPath().toStdString();
+        if (chosen)
+            folder = storage::ChooseProgramFolder(QCoreApplication::applicationDirPath().toStdString(),
+                                                  storage::BuiltInLayout(), std::getenv("XDG_DATA_HOME"),
+                                                  std::getenv("HOME"));
         if (folder.empty() || folder.back() != '/')
             folder += '/';
         shared_.programFolder = folder;
         shared_.titleText = toolkit::kTitleText;
         fields_->setCaption(shared_.titleText);
+        // The user's data folder of an installed program may not exist yet; a folder beside the
+        // executable always does.
+        if (chosen)
+            storage::MakePrivateFolder(folder);
         // A broken config.txt leaves the history unloaded; the window opens all the same.
         storage::LoadSettings(*window_);
         storage::LoadHistory(*window_);

@@ -101,6 +101,18 @@ std::string SystemReason(int errorNumber) {
     }
 }
 
+std::string ProgramPath(const std::string& programFolder, std::string_view literal) {
+    std::string rest(literal);
+    for (char& c : rest)
+        if (c == '\\')
+            c = '/';
+    if (programFolder.empty() || programFolder.back() == '/') {
+        const std::size_t first = rest.find_first_not_of('/');
+        rest.erase(0, first == std::string::npos ? rest.size() : first);
+    }
+    return programFolder + rest;
+}
+
 bool FileExists(const std::string& path) {
     struct stat st {};
     return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);

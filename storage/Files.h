@@ -13,6 +13,11 @@ namespace storage {
 // German text for an errno value, for the parenthesised reason in error messages.
 std::string SystemReason(int errorNumber);
 
+// Program folder + a relative literal such as "\reporting\seokicks\"; backslashes become '/'.
+// The separator that the folder's trailing '/' and the literal's leading one would double is
+// written once; an empty folder stands for the working directory.
+std::string ProgramPath(const std::string& programFolder, std::string_view literal);
+
 bool FileExists(const std::string& path);      // a regular file (or a link to one)
 bool DirectoryExists(const std::string& path); // a directory (or a link to one)
 

@@ -82,18 +82,6 @@ void AppendHtmlText(std::string& out, std::string_view cell) {
 
 } // namespace
 
-std::string ProgramPath(const std::string& programFolder, std::string_view literal) {
-    std::string rest(literal);
-    for (char& c : rest)
-        if (c == '\\')
-            c = '/';
-    if (programFolder.empty() || programFolder.back() == '/') {
-        const std::size_t first = rest.find_first_not_of('/');
-        rest.erase(0, first == std::string::npos ? rest.size() : first);
-    }
-    return programFolder + rest;
-}
-
 std::string ShortDate(const std::tm& date, const std::string& localeName) {
     const std::string name = localeName.empty() ? EnvironmentTimeLocale() : localeName;
     if (IsPlainCLocale(name))

@@ -13,11 +13,6 @@ class BacklinkTable;
 
 namespace storage {
 
-// Program folder + a relative literal such as "\reporting\seokicks\"; backslashes become '/'.
-// The separator that the folder's trailing '/' and the literal's leading one would double is
-// written once; an empty folder stands for the working directory.
-std::string ProgramPath(const std::string& programFolder, std::string_view literal);
-
 std::string DateStamp(); // today's short date without . : - /
 // `date` in the short date form of the LC_TIME locale `localeName` ("" = the one the environment
 // names); where that locale has none of its own (C, POSIX) or is not installed, dd.mm.yyyy.

@@ -1,7 +1,6 @@
 #include "storage/Settings.h"
 
 #include "storage/Files.h"
-#include "storage/Reports.h"
 
 #include <cstddef>
 #include <sys/types.h>

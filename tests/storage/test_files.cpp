@@ -1,5 +1,6 @@
 #include "app/contract/Error.h"
 #include "storage/Files.h"
+#include "storage/ProgramFolder.h"
 #include "tests/storage/StorageTestSupport.h"
 
 #include <filesystem>
@@ -104,4 +105,57 @@ TEST(Files, WriteFailuresNameTheTarget) {
     EXPECT_EQ(ErrorText([&] { storage::WriteFileAtomic(withNul, "x"); }),
               "Datei konnte nicht geschrieben werden: " + (dir / "a?b") + " (Ungültiger Dateiname)");
     EXPECT_EQ(FolderEntries(dir.path()), Lines{"taken"});
+}
+
+TEST(ProgramFolder, PathsJoinTheFolderAndTheLiteral) {
+    EXPECT_EQ(storage::ProgramPath("/opt/qh/", "\\reporting\\seokicks\\"), "/opt/qh/reporting/seokicks/");
+    EXPECT_EQ(storage::ProgramPath("/opt/qh", "\\config.txt"), "/opt/qh/config.txt");
+    // Never the file system root when no folder is known.
+    EXPECT_EQ(storage::ProgramPath("", "\\config.txt"), "config.txt");
+}
+
+// Installed means: the executable in <prefix>/bin with the desktop entry under <prefix>/share.
+// Writability plays no part; a root-owned build folder stays portable and vice versa.
+TEST(ProgramFolder, InstalledLayoutUsesTheUserDataFolder) {
+    TempFolder dir;
+    const storage::InstallLayout layout{"bin", "share/applications/org.quandrel.Halmfang.desktop"};
+    fs::create_directories(dir / "usr/bin");
+    fs::create_directories(dir / "usr/share/applications");
+    std::ofstream(dir / "usr/share/applications/org.quandrel.Halmfang.desktop") << "[Desktop Entry]\n";
+    fs::create_directories(dir / "build/app");
+    fs::create_directories(dir / "copy/bin"); // a bin folder without the rest of an installation
+
+    struct Case {
+        std::string exeDir;
+        const char* xdg;
+        const char* home;
+        std::string folder;
+    };
+    const Case cases[] = {
+        {dir / "usr/bin", "/x/data", "/home/u", "/x/data/quandrel-halmfang/"},
+        {dir / "usr/bin/", "/x/data/", "/home/u", "/x/data/quandrel-halmfang/"},
+        {dir / "usr/bin", nullptr, "/home/u", "/home/u/.local/share/quandrel-halmfang/"},
+        {dir / "usr/bin", "", "/home/u/", "/home/u/.local/share/quandrel-halmfang/"},
+        {dir / "usr/bin", "relative/data", "/home/u", "/home/u/.local/share/quandrel-halmfang/"},
+        {dir / "build/app", "/x/data", "/home/u", (dir / "build/app") + "/"},
+        {dir / "copy/bin", "/x/data", "/home/u", (dir / "copy/bin") + "/"},
+        {dir / "usr", "/x/data", "/home/u", (dir / "usr") + "/"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(storage::ChooseProgramFolder(c.exeDir, layout, c.xdg, c.home), c.folder) << c.exeDir;
+}
+
+TEST(ProgramFolder, DataFolderIsCreatedPrivateLevelByLevel) {
+    TempFolder dir;
+    const std::string folder = (dir / "home/.local/share/quandrel-halmfang") + "/";
+    storage::MakePrivateFolder(folder);
+    for (const char* level :
+         {"home", "home/.local", "home/.local/share", "home/.local/share/quandrel-halmfang"})
+        EXPECT_EQ(ModeOf(dir / level), 0700u) << level;
+    storage::MakePrivateFolder(folder); // already there: nothing to do, no error
+
+    std::ofstream(dir / "file") << "x";
+    EXPECT_EQ(ErrorText([&] { storage::MakePrivateFolder(dir / "file/sub"); }),
+              "Datenordner konnte nicht angelegt werden: " + (dir / "file/sub") +
+                  " (Ein Teil des Pfades ist kein Verzeichnis)");
 }

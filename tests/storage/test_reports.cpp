@@ -130,11 +130,6 @@ TEST_F(Reports, HtmlEscapesAngleBracketsButKeepsAmpersands) {
 TEST(ReportNames, Stamps) {
     EXPECT_EQ(storage::DomainStamp("a\"b:c/d-e.f"), "abcdef");
     EXPECT_EQ(storage::DomainStamp("Ärger_Straße x\\y"), "Ärger_Straße x\\y");
-
-    EXPECT_EQ(storage::ProgramPath("/opt/qh/", "\\reporting\\seokicks\\"), "/opt/qh/reporting/seokicks/");
-    EXPECT_EQ(storage::ProgramPath("/opt/qh", "\\config.txt"), "/opt/qh/config.txt");
-    // Never the file system root when no folder is known.
-    EXPECT_EQ(storage::ProgramPath("", "\\config.txt"), "config.txt");
 }
 
 TEST_F(Reports, UnwritableCsvStopsBeforeAnythingElse) {
