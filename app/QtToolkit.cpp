@@ -3,9 +3,12 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPainter>
+#include <QPixmap>
 #include <QRadioButton>
 #include <QString>
 #include <QStringList>
+#include <QSvgRenderer>
 #include <utility>
 
 namespace app {
@@ -33,6 +36,23 @@ QFont GridFont() {
 
 QString ToQString(const std::string& text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+// Drawn here at the usual sizes rather than left to an icon-engine plugin that may be missing.
+QIcon ApplicationIcon() {
+    QSvgRenderer renderer(QStringLiteral(QH_ICON_RESOURCE));
+    QIcon icon;
+    if (!renderer.isValid())
+        return icon;
+    for (const int size : {16, 22, 24, 32, 48, 64, 128, 256}) {
+        QPixmap pixmap(size, size);
+        pixmap.fill(Qt::transparent);
+        QPainter painter(&pixmap);
+        renderer.render(&painter);
+        painter.end();
+        icon.addPixmap(pixmap);
+    }
+    return icon;
 }
 
 std::int32_t QtTextWidth::width(std::string_view text) const {

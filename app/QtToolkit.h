@@ -5,6 +5,7 @@
 
 #include <QFont>
 #include <QFontMetrics>
+#include <QIcon>
 #include <QPointer>
 #include <functional>
 #include <string>
@@ -21,6 +22,9 @@ namespace app {
 QFont GridFont();
 
 QString ToQString(const std::string& text);
+
+// The application's mark, the same drawing as the desktop entry's icon.
+QIcon ApplicationIcon();
 
 class QtTextWidth final : public toolkit::TextWidth {
 public:

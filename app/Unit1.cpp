@@ -83,6 +83,7 @@ QFont boldLabelFont() {
 TForm1::TForm1(std::string programFolder, QWidget* parent)
     : QMainWindow(parent), injectedFolder_(std::move(programFolder)) {
     setObjectName(QStringLiteral("Form1"));
+    setWindowIcon(ApplicationIcon());
     setFont(GridFont());
     buildControls();
     buildMenu();

@@ -3,7 +3,8 @@
 set -euo pipefail
 packages=(qt6-base-dev libcurl4-openssl-dev libidn2-dev cmake ninja-build g++ clang libclang-rt-14-dev
           libgtest-dev libbenchmark-dev
-          xvfb xauth xdotool fonts-dejavu-core openssl ca-certificates)
+          qt6-svg-dev xvfb xauth xdotool fonts-dejavu-core openssl ca-certificates
+          dpkg-dev file lintian desktop-file-utils appstream)
 missing=()
 for p in "${packages[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then

@@ -4,5 +4,5 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/deps.sh"
 cmake -S "$root" -B "$root/build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$root/build" --target QuandrelHalmfang
-exec "$root/build/app/QuandrelHalmfang" "$@"
+cmake --build "$root/build" --target quandrel-halmfang
+exec "$root/build/app/quandrel-halmfang" "$@"

@@ -25,19 +25,29 @@ cleanup() {
 }
 trap cleanup EXIT
 
-cp "$program" "$work/QuandrelHalmfang"
+cp "$program" "$work/quandrel-halmfang"
 before=$(cd "$work" && ls -A)
-XDG_RUNTIME_DIR=$runtime QT_QPA_PLATFORM=xcb "$work/QuandrelHalmfang" >"$runtime/out.log" 2>&1 &
+
+# The command line: --version and --help answer without a display; anything else is refused
+# with status 2 before a window opens.
+check_command_line() { # expected-status expected-output-start arguments...
+  local want=$1 start=$2 got=0 text
+  shift 2
+  text=$(XDG_RUNTIME_DIR=$runtime "$work/quandrel-halmfang" "$@" 2>&1) || got=$?
+  [[ $got -eq $want && $text == "$start"* ]] ||
+    { echo "FAIL: '$*' gave status $got and: $text"; exit 1; }
+}
+(
+  unset DISPLAY
+  check_command_line 0 'Quandrel Halmfang 0.1b' --version
+  check_command_line 0 'Aufruf: quandrel-halmfang [Option]' --help
+)
+check_command_line 2 'quandrel-halmfang: Unbekannte Option: --bogus' --bogus
+check_command_line 2 'quandrel-halmfang: Unerwartetes Argument: example.org' example.org
+XDG_RUNTIME_DIR=$runtime QT_QPA_PLATFORM=xcb "$work/quandrel-halmfang" >"$runtime/out.log" 2>&1 &
 pid=$!
 
-window=""
-for _ in $(seq 1 300); do
-  window=$(xdotool search --onlyvisible --name '^Quandrel Halmfang 0\.1b$' 2>/dev/null | head -n 1 || true)
-  [[ -n $window ]] && break
-  kill -0 "$pid" 2>/dev/null || { echo "FAIL: the program ended before its window showed"; cat "$runtime/out.log"; exit 1; }
-  sleep 0.1
-done
-[[ -n $window ]] || { echo "FAIL: no window titled 'Quandrel Halmfang 0.1b'"; exit 1; }
+wait_for_window "$runtime/out.log" || exit 1
 echo "window $window: $(xdotool getwindowname "$window")"
 sleep 0.5
 

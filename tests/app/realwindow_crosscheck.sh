@@ -80,24 +80,17 @@ echo "proxy on 127.0.0.1:$port"
 # In a sanitizer build, leaks of the desktop libraries (D-Bus, fontconfig) are theirs, not ours.
 printf 'leak:libdbus-1.so\nleak:libfontconfig.so\n' >"$scratch/lsan.supp"
 export LSAN_OPTIONS="suppressions=$scratch/lsan.supp${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
-cp "$program" "$work/QuandrelHalmfang"
+cp "$program" "$work/quandrel-halmfang"
 date_before=$(date +%d%m%Y)
 (
   cd "$work"
   exec env -u no_proxy -u NO_PROXY -u HTTP_PROXY -u HTTPS_PROXY -u ALL_PROXY \
     http_proxy="http://127.0.0.1:$port" https_proxy="http://127.0.0.1:$port" all_proxy="http://127.0.0.1:$port" \
-    LC_ALL=C XDG_RUNTIME_DIR="$scratch" QT_QPA_PLATFORM=xcb "$work/QuandrelHalmfang"
+    LC_ALL=C XDG_RUNTIME_DIR="$scratch" QT_QPA_PLATFORM=xcb "$work/quandrel-halmfang"
 ) >"$scratch/program.log" 2>&1 &
 pid=$!
 
-window=""
-for _ in $(seq 1 300); do
-  window=$(xdotool search --onlyvisible --name "^${title//./\\.}\$" 2>/dev/null | head -n 1 || true)
-  [[ -n $window ]] && break
-  program_alive || fail "the program ended before its window showed"
-  sleep 0.1
-done
-[[ -n $window ]] || fail "no window titled '$title'"
+wait_for_window "$scratch/program.log" || fail "see above"
 sleep 0.5
 
 # Positions of app/Unit1.cpp: the Checks panel's content starts below the menu bar, the group's
@@ -210,7 +203,7 @@ compare() { # expected-file actual-file
   fi
 }
 
-expected_files=(QuandrelHalmfang domains.txt tmp_seokicks.txt
+expected_files=(quandrel-halmfang domains.txt tmp_seokicks.txt
   "reporting/seokicks/${stamp}_${date_stamp}.csv" "reporting/seokicks/${stamp}_${date_stamp}.html")
 compare "$expected/domains.txt" "$work/domains.txt"
 compare "$expected/seokicks_answer.xml" "$work/tmp_seokicks.txt"

@@ -26,3 +26,21 @@ quit_by_menu() {
     xdotool key Escape Escape || true
   done
 }
+
+# Waits up to 30 s for the visible main window of the program $pid and sets window to its id.
+# Prints the program's output from <log> and returns 1 when the program ends or no window shows.
+wait_for_window() { # log
+  window=""
+  for _ in $(seq 1 300); do
+    window=$(xdotool search --onlyvisible --name '^Quandrel Halmfang 0\.1b$' 2>/dev/null | head -n 1 || true)
+    [[ -n $window ]] && return 0
+    if ! kill -0 "$pid" 2>/dev/null; then
+      echo "FAIL: the program ended before its window showed"
+      cat "$1"
+      return 1
+    fi
+    sleep 0.1
+  done
+  echo "FAIL: no window titled 'Quandrel Halmfang 0.1b'"
+  return 1
+}
