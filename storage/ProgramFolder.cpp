@@ -36,15 +36,17 @@ InstallLayout BuiltInLayout() {
 }
 
 bool IsInstalledLayout(const std::string& executableDir, const InstallLayout& layout) {
-    std::string dir = executableDir;
+    std::string_view dir = executableDir;
     while (dir.size() > 1 && dir.back() == '/')
-        dir.pop_back();
-    const std::string tail = "/" + std::string(layout.binDir);
-    if (layout.binDir.empty() || dir.size() <= tail.size() ||
-        dir.compare(dir.size() - tail.size(), tail.size(), tail) != 0)
+        dir.remove_suffix(1);
+    if (layout.binDir.empty() || !dir.ends_with(layout.binDir))
         return false;
-    const std::string prefix = dir.substr(0, dir.size() - tail.size() + 1);
-    return FileExists(prefix + std::string(layout.marker));
+    const std::size_t cut = dir.size() - layout.binDir.size();
+    if (cut < 2 || dir[cut - 1] != '/')
+        return false;
+    std::string marker(dir.substr(0, cut));
+    marker.append(layout.marker);
+    return FileExists(marker);
 }
 
 std::string UserDataFolder(const char* xdgDataHome, const char* home) {

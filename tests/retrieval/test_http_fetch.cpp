@@ -136,7 +136,7 @@ TEST(HttpFetch, FailuresNameTheirCauseWithoutTheSecretsAndTheLimitsThemselvesPas
     LoopbackServer tls(LoopbackServer::Scheme::Https);
     tls.handle("/index.php", [](const auto&) { return Response::Text("nie"); });
 
-    FetchOptions stall, total, small;
+    FetchOptions plain, stall, total, small;
     stall.stallTimeout = 1s;
     total.totalTimeout = 300ms;
     small.maxBodyBytes = 1000;
@@ -146,18 +146,18 @@ TEST(HttpFetch, FailuresNameTheirCauseWithoutTheSecretsAndTheLimitsThemselvesPas
         std::string url;
         const char* says;
     } cases[] = {
-        {{}, server.baseUrl() + "/tot" + secret, "HTTP-Status 404"},
-        {{}, server.baseUrl() + "/kaputt" + secret, "HTTP-Status 500"},
-        {{}, server.baseUrl() + "/unbekannt" + secret, "HTTP-Status 404"},
-        {{}, RefusedUrl("appid=GEHEIM123&x=1"), "Verbindung abgelehnt"},
-        {{}, tls.baseUrl() + "/index.php" + secret, "Zertifikat des Servers nicht vertrauenswürdig"},
+        {plain, server.baseUrl() + "/tot" + secret, "HTTP-Status 404"},
+        {plain, server.baseUrl() + "/kaputt" + secret, "HTTP-Status 500"},
+        {plain, server.baseUrl() + "/unbekannt" + secret, "HTTP-Status 404"},
+        {plain, RefusedUrl("appid=GEHEIM123&x=1"), "Verbindung abgelehnt"},
+        {plain, tls.baseUrl() + "/index.php" + secret, "Zertifikat des Servers nicht vertrauenswürdig"},
         {stall, server.baseUrl() + "/still" + secret,
          "Zeitüberschreitung: Server sendet seit 1 s keine Daten"},
         {total, server.baseUrl() + "/still" + secret, "Zeitüberschreitung: Abruf dauerte länger als 300 ms"},
         {small, server.baseUrl() + "/1001" + secret, "Antwort zu groß (mehr als 1000 Bytes)"},
         {small, server.baseUrl() + "/riesig" + secret, "Antwort zu groß (mehr als 1000 Bytes)"},
         {small, server.baseUrl() + "/bombe" + secret, "Antwort zu groß (mehr als 1000 Bytes)"},
-        {{}, server.baseUrl() + "/kreis" + secret, "Weiterleitungsschleife"},
+        {plain, server.baseUrl() + "/kreis" + secret, "Weiterleitungsschleife"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.url);
