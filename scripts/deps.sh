@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the project needs, only those that are missing.
 set -euo pipefail
-packages=(qt6-base-dev libcurl4-openssl-dev libidn2-dev cmake ninja-build g++ libgtest-dev libbenchmark-dev
+packages=(qt6-base-dev libcurl4-openssl-dev libidn2-dev libgumbo-dev cmake ninja-build g++ libgtest-dev libbenchmark-dev
           xvfb xauth xdotool fonts-dejavu-core openssl ca-certificates)
 missing=()
 for p in "${packages[@]}"; do
