@@ -42,6 +42,11 @@ void QtPacedWaiter::pacedWait(std::int32_t milliseconds) {
         throw toolkit::Cancelled();
 }
 
+void QtPacedWaiter::waitUntil(const std::function<bool()>& done) {
+    while (!done())
+        pacedWait(10);
+}
+
 void QtPacedWaiter::abort() {
     aborted_ = true;
     for (QEventLoop* loop : running_)

@@ -15,6 +15,8 @@ public:
     // Returns once `milliseconds` have passed on a monotonic clock; 0 or less returns at once.
     // Throws toolkit::Cancelled once abort() was called, and when the application is quitting.
     void pacedWait(std::int32_t milliseconds) override;
+    // Short paced waits until `done`.
+    void waitUntil(const std::function<bool()>& done) override;
 
     // Ends the waits that are running now; they and every later wait throw toolkit::Cancelled
     // until reset().

@@ -1,6 +1,7 @@
 #include "app/QtToolkit.h"
 
 #include <QComboBox>
+#include <QDesktopServices>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPainter>
@@ -9,6 +10,7 @@
 #include <QString>
 #include <QStringList>
 #include <QSvgRenderer>
+#include <QUrl>
 #include <utility>
 
 namespace app {
@@ -17,6 +19,11 @@ namespace {
 
 QtMessageBox::Hook& hook() {
     static QtMessageBox::Hook instance;
+    return instance;
+}
+
+UrlOpener::Hook& urlHook() {
+    static UrlOpener::Hook instance;
     return instance;
 }
 
@@ -83,6 +90,16 @@ void QtMessageBox::showError(const std::string& text) {
     QMessageBox box(QMessageBox::Critical, title_, ToQString(text), QMessageBox::Ok, parent_);
     box.setTextFormat(Qt::PlainText);
     box.exec();
+}
+
+bool UrlOpener::open(const QUrl& url) {
+    if (urlHook())
+        return urlHook()(url);
+    return QDesktopServices::openUrl(url);
+}
+
+void UrlOpener::setHook(Hook hook_) {
+    urlHook() = std::move(hook_);
 }
 
 std::string QtWindowFields::domainText() const {

@@ -11,6 +11,7 @@
 #include <string>
 
 class QComboBox;
+class QUrl;
 class QLineEdit;
 class QRadioButton;
 class QWidget;
@@ -52,6 +53,15 @@ public:
 private:
     QPointer<QWidget> parent_;
     QString title_;
+};
+
+// Opens an address in the desktop's browser. While a hook is set the address goes to it
+// instead, so that no test starts a browser.
+class UrlOpener {
+public:
+    using Hook = std::function<bool(const QUrl& url)>;
+    static bool open(const QUrl& url); // false when the desktop could not open it
+    static void setHook(Hook hook);
 };
 
 class QtWindowFields final : public toolkit::WindowFields {

@@ -3,12 +3,21 @@
 #include "app/QtToolkit.h"
 
 #include <QAbstractButton>
+#include <QAction>
 #include <QApplication>
+#include <QClipboard>
+#include <QColor>
 #include <QHeaderView>
+#include <QKeyEvent>
+#include <QMenu>
 #include <QPainter>
+#include <QPolygon>
 #include <QStyleOptionHeader>
 #include <QStyledItemDelegate>
+#include <QUrl>
 #include <algorithm>
+#include <map>
+#include <set>
 
 namespace app {
 
@@ -16,6 +25,28 @@ namespace {
 
 QString toQString(const std::string& text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+// Calm colours that keep black text readable: green, a lighter green, amber, red.
+QColor MarkColor(table::CellMark mark) {
+    switch (mark) {
+    case table::CellMark::Found:
+        return QColor(0xC8, 0xE6, 0xC9);
+    case table::CellMark::FoundWeak:
+        return QColor(0xEA, 0xF6, 0xEA);
+    case table::CellMark::NotFound:
+        return QColor(0xFF, 0xE0, 0xA8);
+    case table::CellMark::Failed:
+        return QColor(0xF8, 0xC8, 0xC8);
+    case table::CellMark::None:
+        break;
+    }
+    return {};
+}
+
+// The columns whose cells hold addresses to open, by their header.
+bool IsLinkHeader(const std::string& header) {
+    return header == "Link-URL" || header == "Ziel-URL";
 }
 
 // Text 2 px from the cell's left edge and never elided: a fitted width leaves 6 px beside the
@@ -41,6 +72,15 @@ public:
         painter->setClipRect(opt.rect);
         painter->drawText(opt.rect.adjusted(2, 0, 0, 0),
                           Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, text);
+        // A found page without a link that counts: a dark corner marks the lighter green.
+        if (index.data(BacklinkModel::kMarkRole).toInt() == static_cast<int>(table::CellMark::FoundWeak)) {
+            const QRect r = opt.rect;
+            constexpr int kCorner = 8;
+            painter->setPen(Qt::NoPen);
+            painter->setBrush(QColor(0x2E, 0x7D, 0x32));
+            painter->drawPolygon(QPolygon(
+                {r.topRight() - QPoint(kCorner, 0), r.topRight(), r.topRight() + QPoint(0, kCorner)}));
+        }
         painter->restore();
     }
 };
@@ -79,6 +119,13 @@ QVariant BacklinkModel::data(const QModelIndex& index, int role) const {
         if (!note.empty())
             return toQString(note);
     }
+    if (role == Qt::BackgroundRole || role == kMarkRole) {
+        const table::CellMark mark = table_.GetCellMark(index.column() + 1, index.row() + 1);
+        if (role == kMarkRole)
+            return static_cast<int>(mark);
+        if (mark != table::CellMark::None)
+            return MarkColor(mark);
+    }
     return {};
 }
 
@@ -107,7 +154,7 @@ void BacklinkModel::cellChanged(std::int32_t col, std::int32_t row) {
         emit headerDataChanged(Qt::Vertical, row - 1, row - 1);
     else {
         const QModelIndex cell = index(row - 1, col - 1);
-        emit dataChanged(cell, cell, {Qt::DisplayRole});
+        emit dataChanged(cell, cell); // text, note and mark alike
     }
 }
 
@@ -185,6 +232,87 @@ StringGrid::StringGrid(QWidget* parent) : QTableView(parent) {
     corner_ = findChild<QAbstractButton*>(QString(), Qt::FindDirectChildrenOnly);
     if (corner_ != nullptr)
         corner_->installEventFilter(this);
+
+    setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(this, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
+        const std::unique_ptr<QMenu> menu = contextMenuFor(indexAt(pos));
+        menu->exec(viewport()->mapToGlobal(pos));
+    });
+    connect(this, &QAbstractItemView::doubleClicked, this, [this](const QModelIndex& index) {
+        if (isLinkCell(index))
+            openLink(index);
+    });
+}
+
+QString StringGrid::selectionText() const {
+    if (model_ == nullptr || selectionModel() == nullptr)
+        return {};
+    std::map<int, std::map<int, QString>> cells; // row -> column -> text
+    std::set<int> columns;
+    for (const QModelIndex& index : selectionModel()->selectedIndexes()) {
+        QString text = index.data(Qt::DisplayRole).toString();
+        // A tab or line break inside a cell would split it.
+        text.replace(QLatin1Char('\t'), QLatin1Char(' '))
+            .replace(QLatin1Char('\r'), QLatin1Char(' '))
+            .replace(QLatin1Char('\n'), QLatin1Char(' '));
+        cells[index.row()][index.column()] = text;
+        columns.insert(index.column());
+    }
+    QStringList lines;
+    for (const auto& [row, texts] : cells) {
+        QStringList line;
+        for (const int col : columns) {
+            const auto it = texts.find(col);
+            line << (it != texts.end() ? it->second : QString());
+        }
+        lines << line.join(QLatin1Char('\t'));
+    }
+    return lines.join(QLatin1Char('\n'));
+}
+
+void StringGrid::copySelection() {
+    const QString text = selectionText();
+    if (!text.isEmpty() || selectionModel()->hasSelection())
+        QApplication::clipboard()->setText(text);
+}
+
+void StringGrid::keyPressEvent(QKeyEvent* event) {
+    if (event->matches(QKeySequence::Copy)) {
+        copySelection();
+        event->accept();
+        return;
+    }
+    QTableView::keyPressEvent(event);
+}
+
+bool StringGrid::isLinkCell(const QModelIndex& index) const {
+    return index.isValid() && model_ != nullptr &&
+           IsLinkHeader(model_->table().GetCell(index.column() + 1, 0));
+}
+
+std::unique_ptr<QMenu> StringGrid::contextMenuFor(const QModelIndex& index) {
+    auto menu = std::make_unique<QMenu>(this);
+    QAction* copy = menu->addAction(QStringLiteral("Kopieren"), this, &StringGrid::copySelection);
+    copy->setShortcut(QKeySequence::Copy);
+    copy->setEnabled(selectionModel() != nullptr && selectionModel()->hasSelection());
+    QAction* open = menu->addAction(QStringLiteral("Link öffnen"), this, [this, index] { openLink(index); });
+    open->setEnabled(isLinkCell(index) && !index.data(Qt::DisplayRole).toString().trimmed().isEmpty());
+    return menu;
+}
+
+void StringGrid::openLink(const QModelIndex& index) {
+    const QString text = index.data(Qt::DisplayRole).toString().trimmed();
+    if (!isLinkCell(index) || text.isEmpty())
+        return;
+    const QUrl url(text, QUrl::StrictMode);
+    const QString scheme = url.scheme().toLower();
+    if (!url.isValid() || (scheme != QLatin1String("http") && scheme != QLatin1String("https")) ||
+        url.host().isEmpty()) {
+        emit linkRefused(QStringLiteral("Nur http- und https-Adressen lassen sich öffnen."));
+        return;
+    }
+    if (!UrlOpener::open(url))
+        emit linkRefused(QStringLiteral("Der Browser ließ sich nicht starten."));
 }
 
 void StringGrid::setBacklinkModel(BacklinkModel* model) {

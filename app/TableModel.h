@@ -7,12 +7,18 @@
 
 #include <QAbstractTableModel>
 #include <QTableView>
+#include <memory>
+
+class QMenu;
 
 namespace app {
 
 class BacklinkModel final : public QAbstractTableModel, public table::TableObserver {
     Q_OBJECT
 public:
+    // The cell's table::CellMark as an int, for the grid's painting.
+    static constexpr int kMarkRole = Qt::UserRole + 1;
+
     explicit BacklinkModel(table::BacklinkTable& table, QObject* parent = nullptr);
     ~BacklinkModel() override;
 
@@ -56,8 +62,23 @@ public:
     void setBacklinkModel(BacklinkModel* model);
     BacklinkModel* backlinkModel() const { return model_; }
 
+    // The selected cells as lines of tab-separated texts, row by row; what Ctrl+C copies.
+    QString selectionText() const;
+    void copySelection();
+    // "Kopieren" and "Link öffnen" for the cell at `index`, as the context menu offers them.
+    std::unique_ptr<QMenu> contextMenuFor(const QModelIndex& index);
+    // Opens the cell's address in the browser if it stands in a Link-URL or Ziel-URL column.
+    // Only http and https addresses are opened; anything else is refused with a message.
+    void openLink(const QModelIndex& index);
+    bool isLinkCell(const QModelIndex& index) const;
+
+signals:
+    // A short German text for the user: why a link was not opened.
+    void linkRefused(const QString& message);
+
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     void applyWidth(int col, int width);

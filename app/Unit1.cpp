@@ -96,6 +96,8 @@ TForm1::TForm1(std::string programFolder, QWidget* parent)
     fields_ = std::make_unique<QtWindowFields>(
         QtWindowFields::Widgets{Domainname, RadioButton1, XOVI, maxerg, xovi_api, seokicks, this});
     box_ = std::make_unique<QtMessageBox>(this, QStringLiteral("Quandrel Halmfang"));
+    connect(StringGrid1, &StringGrid::linkRefused, this,
+            [this](const QString& message) { guarded([&] { box_->showMessage(message.toStdString()); }); });
     window_ = std::make_unique<toolkit::Window>(
         toolkit::Window{shared_, *fields_, *box_, waiter_, *table_, Memo1, Memo3, Memo11});
 

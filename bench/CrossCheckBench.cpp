@@ -1,10 +1,14 @@
 // Times "Prüfe" through the window on linking pages served from 127.0.0.1: the real paced wait of
-// one second per row, the curl page fetcher, decoding and the domain test, the caption and the
-// reports. Prints the time beyond the mandated waits and the memory at 10 rows and at the end.
+// one second per row, the curl page fetcher, decoding, the domain test, the link check, the caption
+// and the reports. Prints the time beyond the mandated waits and the memory at 10 rows and at the
+// end. Then pages at the 16 MiB cap: two rows through the window, and the link check alone on an
+// ordinary and on hostile pages (time, outcome, parser memory, peak memory growth).
 // Runs offscreen; prints figures only. Usage: bench_crosscheck [rows, 50] [page KiB, 64]
 #include "app/QtToolkit.h"
 #include "app/Unit1.h"
 #include "bench/BenchSupport.h"
+#include "retrieval/LinkFinder.h"
+#include "retrieval/PageFetch.h"
 #include "table/BacklinkTable.h"
 #include "tests/support/LoopbackServer.h"
 
@@ -14,7 +18,10 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <fstream>
+#include <functional>
+#include <malloc.h>
 #include <string>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -53,6 +60,120 @@ struct Sample {
     double rssMiB = 0;
     double peakMiB = 0;
 };
+
+// The process's peak resident memory since the last reset (VmHWM), in MiB.
+double HighWaterMiB() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmHWM:", 0) == 0)
+            return std::strtod(line.c_str() + 6, nullptr) / 1024.0;
+    return 0;
+}
+
+void ResetHighWater() {
+    std::ofstream("/proc/self/clear_refs") << "5";
+}
+
+std::string Fill(std::string page, const std::string& unit, std::size_t bytes, const std::string& tail = {}) {
+    page.reserve(bytes);
+    while (page.size() + unit.size() + tail.size() <= bytes)
+        page += unit;
+    return page + tail;
+}
+
+// The link check alone on an ordinary page of 64 KiB and on pages at the cap, each built just
+// before it is read.
+void HostilePages() {
+    const std::size_t cap = retrieval::kPageMaxBytes;
+    const std::string link = "<a href=\"https://beispiel-shop.example/\">Beispiel Shop</a>";
+    const struct {
+        const char* name;
+        std::function<std::string()> make;
+    } pages[] = {
+        {"article, 64 KiB", [&] { return MakePage(1, 64 * 1024); }},
+        {"ordinary article", [&] { return MakePage(1, cap - 200); }},
+        {"1 million links", [&] { return Fill("<body>", "<a href=/x>y</a>", cap - link.size()) + link; }},
+        {"nested <div>", [&] { return Fill("<body>", "<div>", cap - link.size()) + link; }},
+        {"nested <span>", [&] { return Fill("<body>", "<span>", cap - link.size()) + link; }},
+        {"1 MiB attributes",
+         [&] {
+             return Fill("<body>", "<p title=\"" + std::string(1 << 20, 'x') + "\">", cap - link.size()) +
+                    link;
+         }},
+        {"NUL bytes", [&] { return Fill("<body>", std::string("a\0<\0b", 5), cap - link.size()) + link; }},
+        {"broken markup",
+         [&] { return Fill("<body>", "<a href='x <td><tr </table><!-- ", cap - link.size()) + link; }},
+    };
+    std::printf("\nlink check alone, pages of %zu MiB unless named (limits: %zu links, %zu MiB parser "
+                "memory, %lld ms cpu)\n",
+                cap >> 20, retrieval::LinkLimits().maxLinksExamined,
+                retrieval::LinkLimits().maxParserBytes >> 20,
+                static_cast<long long>(retrieval::LinkLimits().maxParseTime.count()));
+    std::printf("%-18s %9s %9s  %-11s %7s %9s %11s %12s\n", "page", "time", "cpu", "outcome", "links",
+                "examined", "parser MiB", "peak growth");
+    const char* outcomes[] = {"complete", "cap reached", "too large", "too slow",
+                              "stopped",  "no domain",   "failed"};
+    for (const auto& page : pages) {
+        const std::string text = page.make();
+        malloc_trim(0); // what earlier pages freed must not hide this one's growth
+        const double before = CurrentRssMiB();
+        ResetHighWater();
+        const auto start = Clock::now();
+        const std::clock_t cpuStart = std::clock();
+        const retrieval::LinkVerdict v =
+            retrieval::FindLinks(text, "https://blog.example/artikel/1.html", {}, bench::kDomain);
+        const double cpu = static_cast<double>(std::clock() - cpuStart) / CLOCKS_PER_SEC;
+        const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+        std::printf("%-18s %7.3f s %7.3f s  %-11s %7zu %9zu %11.1f %8.1f MiB\n", page.name, seconds, cpu,
+                    outcomes[static_cast<int>(v.scan)], v.linkCount, v.examined,
+                    static_cast<double>(v.parserPeakBytes) / (1 << 20), HighWaterMiB() - before);
+    }
+}
+
+// Two linking pages at the cap through the window: what each row costs beyond its wait.
+int CapSizedRows(const std::string& folderPath) {
+    testsupport::LoopbackServer server;
+    const std::string body = MakePage(1, retrieval::kPageMaxBytes - 200); // with its tail at most the cap
+    std::vector<std::string> urls;
+    for (int i = 0; i < 2; ++i) {
+        const std::string path = "/gross/" + std::to_string(i) + ".html";
+        server.handle(path, [&body](const testsupport::Request&) {
+            testsupport::Response r;
+            r.body = body;
+            r.headers.emplace_back("Content-Type", "text/html; charset=utf-8");
+            return r;
+        });
+        urls.push_back(server.baseUrl() + path);
+    }
+    app::TForm1 form(folderPath);
+    form.Domainname->setEditText(QString::fromLatin1(bench::kDomain));
+    table::BacklinkTable& table = form.table();
+    table.ResetWithHeaders({"Nr.", "Link-URL", "Ankertext", "Follow", "Ziel-URL"});
+    for (const std::string& url : urls)
+        table.AppendRecord({url, "Beispiel Shop", "1", "https://beispiel-shop.example/"});
+    form.show();
+    std::vector<double> captions;
+    const auto start = Clock::now();
+    QObject::connect(&form, &QWidget::windowTitleChanged, [&](const QString&) {
+        captions.push_back(std::chrono::duration<double>(Clock::now() - start).count());
+    });
+    malloc_trim(0);
+    const double before = CurrentRssMiB();
+    ResetHighWater();
+    form.Button3Click();
+    const std::string note = table.GetCellNote(table.ColCount() - 1, 2);
+    if (captions.size() != 3 || table.GetCell(table.ColCount() - 1, 2) != "gefunden") {
+        std::fprintf(stderr, "unexpected run with pages at the cap: %zu captions\n", captions.size());
+        return 1;
+    }
+    std::printf("\n%zu MiB pages through the window (2 rows)\n", retrieval::kPageMaxBytes >> 20);
+    std::printf("row 1 beyond its wait %9.1f ms\n", (captions[0] - 1.0) * 1000);
+    std::printf("row 2 beyond its wait %9.1f ms\n", (captions[1] - captions[0] - 1.0) * 1000);
+    std::printf("peak memory growth    %9.1f MiB\n", HighWaterMiB() - before);
+    std::printf("note of row 1         %s\n", note.c_str());
+    return 0;
+}
 
 } // namespace
 
@@ -147,6 +268,10 @@ int main(int argc, char** argv) {
             std::printf("RSS growth per row    %9.1f KiB (rows 10..%d)\n",
                         (atEnd.rssMiB - at10.rssMiB) * 1024 / (rows - 10), rows);
     }
+    const int rc = CapSizedRows(folder.path().toStdString() + "/");
     app::QtMessageBox::setHook(nullptr);
+    if (rc != 0)
+        return rc;
+    HostilePages();
     return 0;
 }

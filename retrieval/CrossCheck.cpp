@@ -2,11 +2,18 @@
 
 #include "app/contract/Error.h"
 #include "retrieval/HttpFetch.h"
+#include "retrieval/LinkFinder.h"
+#include "retrieval/LinkReport.h"
 #include "retrieval/PageText.h"
 #include "storage/Reports.h"
 #include "table/BacklinkTable.h"
 
+#include <atomic>
+#include <chrono>
 #include <exception>
+#include <future>
+#include <new>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -14,18 +21,63 @@ namespace retrieval {
 
 namespace {
 
+constexpr std::int32_t kNumberColumn = 0;
 constexpr std::int32_t kLinkUrlColumn = 1;
 constexpr std::int32_t kFirstRecordRow = 2;
 constexpr std::int32_t kWaitAfterFetch = 1000;
 
-// Fetches and tests one page; returns the status word, or throws what the fetch or test raised.
-std::string_view CheckPage(toolkit::Window& w, const PageFetcher& fetch, const std::string& url) {
+// Reads the links of one page on a thread of its own, during the wait that follows the fetch
+// anyway. Going out of scope early (the window closes) stops the parse and waits for the thread.
+class LinkCheck {
+public:
+    LinkCheck(std::string text, std::string finalUrl, HeaderList headers, std::string domain)
+        : result_(std::async(std::launch::async | std::launch::deferred,
+                             [this, text = std::move(text), finalUrl = std::move(finalUrl),
+                              headers = std::move(headers), domain = std::move(domain)] {
+                                 return FindLinks(text, finalUrl, headers, domain, LinkLimits(), &stop_);
+                             })) {}
+    ~LinkCheck() {
+        stop_ = true;
+        if (result_.valid())
+            result_.wait();
+    }
+    LinkCheck(const LinkCheck&) = delete;
+    LinkCheck& operator=(const LinkCheck&) = delete;
+
+    bool ready() const { return result_.wait_for(std::chrono::seconds(0)) != std::future_status::timeout; }
+
+    LinkVerdict take() {
+        LinkVerdict failed;
+        try {
+            return result_.get();
+        } catch (const std::bad_alloc&) {
+            failed.scan = LinkScan::TooLarge;
+        } catch (...) {
+            failed.scan = LinkScan::Failed;
+        }
+        return failed;
+    }
+
+private:
+    std::atomic<bool> stop_{false}; // before result_: the thread reads it from its start
+    std::future<LinkVerdict> result_;
+};
+
+// Fetches and tests one page: the status word goes into `check`, and the page on to the link
+// check. Throws what the fetch or test raised.
+void CheckPage(toolkit::Window& w, const PageFetcher& fetch, PageCheck& check,
+               std::optional<LinkCheck>& links) {
     w.memo3.clear();
-    FetchedPage page = fetch(url);
+    FetchedPage page = fetch(check.url);
     std::string text = DecodePage(page.body, page.contentType);
-    page = {}; // only the text is needed from here on
+    page.body = {}; // only the text is needed from here on
     w.memo3.setText(text);
-    return MentionsDomain(text, w.fields.domainText()) ? kStatusFound : kStatusNotFound;
+    std::string domain = w.fields.domainText();
+    check.status = MentionsDomain(text, domain) ? kStatusFound : kStatusNotFound;
+    check.finalUrl = page.finalUrl.empty() ? check.url : std::move(page.finalUrl);
+    check.httpStatus = page.status;
+    check.redirects = page.redirects;
+    links.emplace(std::move(text), check.finalUrl, std::move(page.headers), std::move(domain));
 }
 
 } // namespace
@@ -43,35 +95,50 @@ void RunCrossCheck(toolkit::Window& w, const PageFetcher& fetch) {
     const std::int32_t statusCol = table.ColCount() - 1;
     table.SetCell(statusCol, 0, std::string(kStatusHeader));
 
+    std::vector<std::vector<std::string>> details;
     const auto n = static_cast<std::int32_t>(urls.size());
     for (std::int32_t r = kFirstRecordRow; r < n; ++r) {
-        const std::string& url = urls[static_cast<std::size_t>(r)];
-        std::string reason;
-        bool failed = false;
+        PageCheck check;
+        check.number = table.GetCell(kNumberColumn, r);
+        check.url = urls[static_cast<std::size_t>(r)];
+        std::optional<LinkCheck> links;
         try {
-            table.SetCell(statusCol, r, std::string(CheckPage(w, fetch, url)));
+            CheckPage(w, fetch, check, links);
         } catch (const toolkit::Cancelled&) {
             throw;
         } catch (const FetchError& e) {
-            failed = true;
-            reason = e.reason();
+            check.reason = e.reason();
         } catch (const std::exception& e) {
-            failed = true;
-            reason = e.what();
+            check.reason = e.what();
         } catch (...) {
-            failed = true;
-            reason = "Unbekannter Fehler";
+            check.reason = "Unbekannter Fehler";
         }
-        if (failed) {
-            table.SetCell(statusCol, r, std::string(kStatusError));
-            table.SetCellNote(statusCol, r, std::move(reason));
+        if (!links) {
+            check.status = kStatusError;
+            check.finalUrl.clear();
         }
+        table.SetCell(statusCol, r, check.status);
+        table.SetCellMark(statusCol, r, PageMark(check));
+        if (!links)
+            table.SetCellNote(statusCol, r, PageNote(check));
+
         w.waiter.pacedWait(kWaitAfterFetch);
-        w.fields.setCaption(w.shared.titleText + " checke: " + url);
+        if (links) {
+            w.waiter.waitUntil([&links] { return links->ready(); });
+            check.links = links->take();
+            links.reset();
+            table.SetCellNote(statusCol, r, PageNote(check));
+            table.SetCellMark(statusCol, r, PageMark(check));
+        }
+        for (std::vector<std::string>& line : DetailLines(check))
+            details.push_back(std::move(line));
+        w.fields.setCaption(w.shared.titleText + " checke: " + check.url);
     }
 
     w.fields.setCaption(w.shared.titleText + " Gegenprüfung fertig gestellt ... ");
-    storage::WriteReports(w, "\\reporting\\backlinks\\");
+    storage::WriteReports(w, "\\reporting\\backlinks\\", [&details](const std::string& basePath) {
+        storage::WriteDetailsCsv(basePath + "_details.csv", details);
+    });
 }
 
 } // namespace retrieval

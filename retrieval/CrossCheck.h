@@ -3,6 +3,7 @@
 // the domain, in a new status column and in the reports under reporting/backlinks.
 
 #include "app/contract/Window.h"
+#include "retrieval/HttpFetch.h"
 
 #include <cstdint>
 #include <functional>
@@ -19,6 +20,10 @@ inline constexpr std::string_view kStatusError = "Fehler";
 struct FetchedPage {
     std::string body;        // the bytes as received
     std::string contentType; // the Content-Type header, empty when there was none
+    std::string finalUrl{};  // after redirects; empty: the URL asked for
+    long status = 0;         // HTTP status of the final answer; 0 when unknown
+    long redirects = 0;
+    HeaderList headers{}; // of the final answer
 };
 
 // Fetches one page with a client of its own, released before it returns. Throws toolkit::Error

@@ -57,6 +57,28 @@ std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) 
     return n;
 }
 
+// Keeps the header lines of the latest answer: a status line starts a new answer (a redirect or
+// a 1xx answer came before it).
+std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user) {
+    auto& headers = *static_cast<HeaderList*>(user);
+    const std::size_t n = size * count;
+    std::string_view line(data, n);
+    while (!line.empty() && (line.back() == '\r' || line.back() == '\n'))
+        line.remove_suffix(1);
+    if (line.starts_with("HTTP/")) {
+        headers.clear();
+        return n;
+    }
+    const std::size_t colon = line.find(':');
+    if (colon == std::string_view::npos || headers.size() >= kMaxHeaderLines)
+        return n;
+    std::string_view value = line.substr(colon + 1);
+    while (!value.empty() && (value.front() == ' ' || value.front() == '\t'))
+        value.remove_prefix(1);
+    headers.emplace_back(std::string(line.substr(0, colon)), std::string(value));
+    return n;
+}
+
 bool IsWordChar(char c) {
     return std::isalnum(static_cast<unsigned char>(c)) || c == '_';
 }
@@ -278,6 +300,9 @@ HttpResponse CurlHttpClient::Fetch(const std::string& url) {
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &OnBody);
     curl_easy_setopt(h, CURLOPT_WRITEDATA, &transfer);
     curl_easy_setopt(h, CURLOPT_BUFFERSIZE, 256L * 1024);
+    HeaderList headers;
+    curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, &OnHeader);
+    curl_easy_setopt(h, CURLOPT_HEADERDATA, &headers);
     // No CURLOPT_PROXY: libcurl then takes the proxy from the environment.
 
     if (curl_multi_add_handle(multi.get(), h) != CURLM_OK)
@@ -342,6 +367,11 @@ HttpResponse CurlHttpClient::Fetch(const std::string& url) {
     if (curl_easy_getinfo(h, CURLINFO_CONTENT_TYPE, &contentType) == CURLE_OK && contentType != nullptr)
         response.contentType = contentType;
     response.body = std::move(transfer.body);
+    const char* finalUrl = nullptr;
+    if (curl_easy_getinfo(h, CURLINFO_EFFECTIVE_URL, &finalUrl) == CURLE_OK && finalUrl != nullptr)
+        response.finalUrl = finalUrl;
+    curl_easy_getinfo(h, CURLINFO_REDIRECT_COUNT, &response.redirects);
+    response.headers = std::move(headers);
     return response;
 }
 

@@ -12,6 +12,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 namespace retrieval {
 
@@ -35,12 +36,20 @@ private:
     std::string reason_;
 };
 
+// Header lines of one answer as sent: name and value, without the line end.
+using HeaderList = std::vector<std::pair<std::string, std::string>>;
+
 // A successful answer as it arrived. Failures, including a final status of 400 or above, throw.
 struct HttpResponse {
     long status = 0;
     std::string contentType; // of the final answer after redirects; empty when it had none
     std::string body;        // the bytes as sent, only a content encoding (gzip, ...) undone
+    std::string finalUrl;    // the address that gave the final answer
+    long redirects = 0;      // how many redirects were followed to get there
+    HeaderList headers;      // of the final answer only, at most kMaxHeaderLines
 };
+
+inline constexpr std::size_t kMaxHeaderLines = 200;
 
 struct FetchOptions {
     std::chrono::milliseconds connectTimeout{15'000};

@@ -16,7 +16,9 @@ PageFetcher MakeCurlPageFetcher(FetchOptions options, KeepGoing keepGoing) {
     return [options = std::move(options), keepGoing = std::move(keepGoing)](const std::string& url) {
         CurlHttpClient client(options, keepGoing);
         HttpResponse response = client.Fetch(url);
-        return FetchedPage{std::move(response.body), std::move(response.contentType)};
+        return FetchedPage{std::move(response.body),     std::move(response.contentType),
+                           std::move(response.finalUrl), response.status,
+                           response.redirects,           std::move(response.headers)};
     };
 }
 

@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the project needs, only those that are missing.
 set -euo pipefail
-packages=(qt6-base-dev libcurl4-openssl-dev libidn2-dev cmake ninja-build g++ clang libclang-rt-14-dev
-          libgtest-dev libbenchmark-dev
-          qt6-svg-dev xvfb xauth xdotool fonts-dejavu-core openssl ca-certificates
+packages=(qt6-base-dev qt6-svg-dev libcurl4-openssl-dev libidn2-dev libgumbo-dev
+          cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libbenchmark-dev
+          xvfb xauth xdotool fonts-dejavu-core openssl ca-certificates
           dpkg-dev file lintian desktop-file-utils appstream)
 missing=()
 for p in "${packages[@]}"; do

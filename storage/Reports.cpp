@@ -43,17 +43,24 @@ std::string FormatDate(const std::tm& date, const char* format, locale_t locale)
     return std::string(buffer, n);
 }
 
-bool NeedsCsvQuotes(std::string_view cell) {
+enum class CsvQuoting {
+    Report,  // also for any character from 1 to 32, space included: the reports' own rule
+    Rfc4180, // only for a comma, a double quote, CR or LF
+};
+
+bool NeedsCsvQuotes(std::string_view cell, CsvQuoting rule) {
     for (char c : cell) {
         const auto code = static_cast<unsigned char>(c);
-        if (c == ',' || c == '"' || (code >= 1 && code <= 32))
+        if (c == ',' || c == '"')
+            return true;
+        if (rule == CsvQuoting::Report ? (code >= 1 && code <= 32) : (c == '\r' || c == '\n'))
             return true;
     }
     return false;
 }
 
-void AppendCsvCell(std::string& out, std::string_view cell) {
-    if (!NeedsCsvQuotes(cell)) {
+void AppendCsvCell(std::string& out, std::string_view cell, CsvQuoting rule = CsvQuoting::Report) {
+    if (!NeedsCsvQuotes(cell, rule)) {
         out += cell;
         return;
     }
@@ -126,6 +133,24 @@ void WriteCsv(const table::BacklinkTable& table, const std::string& path) {
     WriteFileAtomic(path, out);
 }
 
+void WriteDetailsCsv(const std::string& path, const std::vector<std::vector<std::string>>& lines) {
+    std::string out;
+    const auto appendLine = [&out](const auto& cells) {
+        bool first = true;
+        for (const auto& cell : cells) {
+            if (!first)
+                out += ',';
+            first = false;
+            AppendCsvCell(out, cell, CsvQuoting::Rfc4180);
+        }
+        out += "\r\n";
+    };
+    appendLine(kDetailsHeader);
+    for (const std::vector<std::string>& line : lines)
+        appendLine(line);
+    WriteFileAtomic(path, out);
+}
+
 void BuildHtml(const table::BacklinkTable& table, toolkit::LineBuffer& memo11) {
     memo11.clear();
     memo11.append("  <table>");
@@ -148,7 +173,8 @@ void BuildHtml(const table::BacklinkTable& table, toolkit::LineBuffer& memo11) {
     memo11.append("  </table>");
 }
 
-void WriteReports(toolkit::Window& window, std::string_view folderLiteral, const std::string& dateStamp) {
+void WriteReports(toolkit::Window& window, std::string_view folderLiteral, const std::string& dateStamp,
+                  const AlsoWrite& alsoWrite) {
     const std::string folder = ProgramPath(window.shared.programFolder, folderLiteral);
     // A level that cannot be made shows up as the failure of the first write below.
     MakeMissingDirectories(folder);
@@ -160,12 +186,14 @@ void WriteReports(toolkit::Window& window, std::string_view folderLiteral, const
     BuildHtml(window.table, window.memo11);
     window.shared.reportPath = base + ".html";
     WriteFileAtomic(window.shared.reportPath, window.memo11.text());
+    if (alsoWrite)
+        alsoWrite(base);
 
     window.box.showMessage("Report gespeichert");
 }
 
-void WriteReports(toolkit::Window& window, std::string_view folderLiteral) {
-    WriteReports(window, folderLiteral, DateStamp());
+void WriteReports(toolkit::Window& window, std::string_view folderLiteral, const AlsoWrite& alsoWrite) {
+    WriteReports(window, folderLiteral, DateStamp(), alsoWrite);
 }
 
 } // namespace storage

@@ -3,9 +3,12 @@
 
 #include "app/contract/Window.h"
 
+#include <array>
 #include <ctime>
+#include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace table {
 class BacklinkTable;
@@ -22,10 +25,22 @@ std::string DomainStamp(std::string_view domain); // without . : - / "
 
 void WriteCsv(const table::BacklinkTable& table, const std::string& path);
 void BuildHtml(const table::BacklinkTable& table, toolkit::LineBuffer& memo11);
+
 // Writes <domain>_<date>.csv and .html under the folder, then shows "Report gespeichert".
-// Throws toolkit::Error when a file cannot be written.
-void WriteReports(toolkit::Window& window, std::string_view folderLiteral);
+// Throws toolkit::Error when a file cannot be written. `alsoWrite`, when set, writes a further
+// file of the command beside them before the message; it gets the reports' path without the
+// extension.
+using AlsoWrite = std::function<void(const std::string& basePath)>;
+void WriteReports(toolkit::Window& window, std::string_view folderLiteral, const AlsoWrite& alsoWrite = {});
 // The same with a given date stamp.
-void WriteReports(toolkit::Window& window, std::string_view folderLiteral, const std::string& dateStamp);
+void WriteReports(toolkit::Window& window, std::string_view folderLiteral, const std::string& dateStamp,
+                  const AlsoWrite& alsoWrite = {});
+
+// The details file of a cross-check: this header, then the lines; RFC 4180 quoting (unlike the
+// reports), UTF-8, CR LF.
+inline constexpr std::array<std::string_view, 11> kDetailsHeader = {
+    "Nr.",      "Link-URL",    "Status",     "Links",  "rel",  "Ankertext",
+    "Ziel-URL", "HTTP-Status", "Endadresse", "Robots", "Grund"};
+void WriteDetailsCsv(const std::string& path, const std::vector<std::vector<std::string>>& lines);
 
 } // namespace storage

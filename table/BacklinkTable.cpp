@@ -1,6 +1,7 @@
 #include "table/BacklinkTable.h"
 
 #include <algorithm>
+#include <iterator>
 #include <stdexcept>
 #include <type_traits>
 #include <utility>
@@ -214,7 +215,7 @@ std::int32_t BacklinkTable::ColWidth(std::int32_t col) const {
 }
 
 void BacklinkTable::ClearRows() {
-    std::erase_if(notes_, [this](const auto& entry) { return entry.first < rowCount_; });
+    std::erase_if(annotations_, [this](const auto& entry) { return entry.first < rowCount_; });
     for (auto& [index, column] : columns_) {
         column.widthCounts.clear();
         if (column.extent <= rowCount_) {
@@ -234,11 +235,11 @@ void BacklinkTable::ClearRows() {
 }
 
 void BacklinkTable::DropNote(std::int32_t col, std::int32_t row) {
-    if (notes_.empty())
+    if (annotations_.empty())
         return;
-    const auto it = notes_.find(row);
-    if (it != notes_.end() && it->second.erase(col) > 0 && it->second.empty())
-        notes_.erase(it);
+    const auto it = annotations_.find(row);
+    if (it != annotations_.end() && it->second.erase(col) > 0 && it->second.empty())
+        annotations_.erase(it);
 }
 
 void BacklinkTable::ClearAll() {
@@ -302,67 +303,116 @@ std::vector<std::string> BacklinkTable::RowCells(std::int32_t row) const {
     return cells;
 }
 
-void BacklinkTable::SetCellNote(std::int32_t col, std::int32_t row, std::string note) {
+const BacklinkTable::Annotation* BacklinkTable::FindAnnotation(std::int32_t col, std::int32_t row) const {
+    const auto it = annotations_.find(row);
+    if (it == annotations_.end())
+        return nullptr;
+    const auto cell = it->second.find(col);
+    return cell == it->second.end() ? nullptr : &cell->second;
+}
+
+BacklinkTable::Annotation* BacklinkTable::FindAnnotation(std::int32_t col, std::int32_t row) {
+    return const_cast<Annotation*>(std::as_const(*this).FindAnnotation(col, row));
+}
+
+template <typename Value>
+void BacklinkTable::SetField(std::int32_t col, std::int32_t row, Value value, Value Annotation::*field) {
     RequireIndex(col, "Spalte");
     RequireIndex(row, "Zeile");
-    if (GetCellNote(col, row) == note)
+    Annotation* annotation = FindAnnotation(col, row);
+    if (annotation == nullptr ? value == Value{} : annotation->*field == value)
         return;
-    if (note.empty())
+    if (annotation == nullptr)
+        annotation = &annotations_[row][col];
+    annotation->*field = std::move(value);
+    if (annotation->empty())
         DropNote(col, row);
-    else
-        notes_[row][col] = std::move(note);
     if (observer_ != nullptr && Visible(col, row))
         observer_->cellChanged(col, row);
 }
 
-const std::string& BacklinkTable::GetCellNote(std::int32_t col, std::int32_t row) const {
-    RequireIndex(col, "Spalte");
+template <typename Value>
+std::vector<Value> BacklinkTable::RowField(std::int32_t row, Value Annotation::*field) const {
     RequireIndex(row, "Zeile");
-    const auto it = notes_.find(row);
-    if (it == notes_.end())
-        return kEmpty;
-    const auto cell = it->second.find(col);
-    return cell == it->second.end() ? kEmpty : cell->second;
-}
-
-std::vector<std::string> BacklinkTable::RowNotes(std::int32_t row) const {
-    RequireIndex(row, "Zeile");
-    std::vector<std::string> notes(static_cast<std::size_t>(colCount_));
-    if (const auto it = notes_.find(row); it != notes_.end())
-        for (const auto& [col, note] : it->second) {
+    std::vector<Value> values(static_cast<std::size_t>(colCount_));
+    if (const auto it = annotations_.find(row); it != annotations_.end())
+        for (const auto& [col, annotation] : it->second) {
             if (col >= colCount_)
                 break;
-            notes[static_cast<std::size_t>(col)] = note;
+            values[static_cast<std::size_t>(col)] = annotation.*field;
         }
-    return notes;
+    return values;
 }
 
-void BacklinkTable::SetRowNotes(std::int32_t row, const std::vector<std::string>& notes) {
+template <typename Value>
+void BacklinkTable::SetRowField(std::int32_t row, const std::vector<Value>& values,
+                                Value Annotation::*field) {
     RequireIndex(row, "Zeile");
-    if (notes.size() > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max()))
-        throw std::length_error("Zu viele Notizen für eine Zeile");
-    std::map<std::int32_t, std::string> old;
-    if (auto node = notes_.extract(row))
-        old = std::move(node.mapped());
-    std::map<std::int32_t, std::string> fresh;
-    for (std::size_t i = 0; i < notes.size(); ++i)
-        if (!notes[i].empty())
-            fresh.emplace_hint(fresh.end(), static_cast<std::int32_t>(i), notes[i]);
-
+    if (values.size() > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max()))
+        throw std::length_error("Zu viele Einträge für eine Zeile");
     std::vector<std::int32_t> changed;
-    for (const auto& [col, note] : old)
-        if (const auto it = fresh.find(col); it == fresh.end() || it->second != note)
+    std::map<std::int32_t, Annotation>& cells = annotations_[row];
+    for (auto it = cells.begin(); it != cells.end();) {
+        const auto col = static_cast<std::size_t>(it->first);
+        const Value& wanted = col < values.size() ? values[col] : Value{};
+        if (it->second.*field != wanted) {
+            it->second.*field = wanted;
+            changed.push_back(it->first);
+        }
+        it = it->second.empty() ? cells.erase(it) : std::next(it);
+    }
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        const auto col = static_cast<std::int32_t>(i);
+        if (values[i] != Value{} && !cells.contains(col)) {
+            cells[col].*field = values[i];
             changed.push_back(col);
-    for (const auto& [col, note] : fresh)
-        if (!old.contains(col))
-            changed.push_back(col);
-    if (!fresh.empty())
-        notes_.emplace(row, std::move(fresh));
+        }
+    }
+    if (cells.empty())
+        annotations_.erase(row);
     if (observer_ == nullptr)
         return;
     for (const std::int32_t col : changed)
         if (Visible(col, row))
             observer_->cellChanged(col, row);
+}
+
+void BacklinkTable::SetCellNote(std::int32_t col, std::int32_t row, std::string note) {
+    SetField(col, row, std::move(note), &Annotation::note);
+}
+
+const std::string& BacklinkTable::GetCellNote(std::int32_t col, std::int32_t row) const {
+    RequireIndex(col, "Spalte");
+    RequireIndex(row, "Zeile");
+    const Annotation* annotation = FindAnnotation(col, row);
+    return annotation == nullptr ? kEmpty : annotation->note;
+}
+
+std::vector<std::string> BacklinkTable::RowNotes(std::int32_t row) const {
+    return RowField(row, &Annotation::note);
+}
+
+void BacklinkTable::SetRowNotes(std::int32_t row, const std::vector<std::string>& notes) {
+    SetRowField(row, notes, &Annotation::note);
+}
+
+void BacklinkTable::SetCellMark(std::int32_t col, std::int32_t row, CellMark mark) {
+    SetField(col, row, mark, &Annotation::mark);
+}
+
+CellMark BacklinkTable::GetCellMark(std::int32_t col, std::int32_t row) const {
+    RequireIndex(col, "Spalte");
+    RequireIndex(row, "Zeile");
+    const Annotation* annotation = FindAnnotation(col, row);
+    return annotation == nullptr ? CellMark::None : annotation->mark;
+}
+
+std::vector<CellMark> BacklinkTable::RowMarks(std::int32_t row) const {
+    return RowField(row, &Annotation::mark);
+}
+
+void BacklinkTable::SetRowMarks(std::int32_t row, const std::vector<CellMark>& marks) {
+    SetRowField(row, marks, &Annotation::mark);
 }
 
 void BacklinkTable::FitColumnWidths(std::int32_t minimumWidth) {

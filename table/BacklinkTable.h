@@ -29,6 +29,15 @@ public:
     virtual void tableReset() = 0;
 };
 
+// A cell's colour by what its text means; the view picks the colours.
+enum class CellMark : std::uint8_t {
+    None,
+    Found,     // the page links to the domain
+    FoundWeak, // found, but no link that counts: all nofollow/sponsored/ugc, noindex, text only
+    NotFound,
+    Failed,
+};
+
 class BacklinkTable {
 public:
     static constexpr std::int32_t kStartCount = 5;
@@ -65,8 +74,8 @@ public:
     void FitColumnWidths(std::int32_t minimumWidth);
 
     // A note beside a cell's text, e.g. why a check failed. It never counts as text (widths,
-    // RowCells, ColumnText). A new, different text for the cell drops its note; ClearAll and
-    // ResetWithHeaders drop the notes of the cells they clear. An empty note removes it.
+    // RowCells, ColumnText). A new, different text for the cell drops its note and mark; ClearAll
+    // and ResetWithHeaders drop those of the cells they clear. An empty note removes it.
     void SetCellNote(std::int32_t col, std::int32_t row, std::string note);
     const std::string& GetCellNote(std::int32_t col, std::int32_t row) const; // empty when none
     // One per column 0..ColCount-1, like RowCells.
@@ -75,6 +84,12 @@ public:
     // (stored ones beyond the count too) loses its note. Set after the row's texts when moving a
     // row, since writing a different text drops the note.
     void SetRowNotes(std::int32_t row, const std::vector<std::string>& notes);
+
+    // A mark beside a cell's text, kept and dropped exactly like its note, and apart from it.
+    void SetCellMark(std::int32_t col, std::int32_t row, CellMark mark);
+    CellMark GetCellMark(std::int32_t col, std::int32_t row) const; // None when none
+    std::vector<CellMark> RowMarks(std::int32_t row) const;
+    void SetRowMarks(std::int32_t row, const std::vector<CellMark>& marks);
 
 private:
     static constexpr int kChunkBits = 10;
@@ -108,7 +123,19 @@ private:
     void ChangeRowCount(std::int32_t count);
     void ChangeColCount(std::int32_t count);
     void ClearRows();
-    void DropNote(std::int32_t col, std::int32_t row);
+    struct Annotation {
+        std::string note;
+        CellMark mark = CellMark::None;
+        bool empty() const { return note.empty() && mark == CellMark::None; }
+    };
+    Annotation* FindAnnotation(std::int32_t col, std::int32_t row);
+    const Annotation* FindAnnotation(std::int32_t col, std::int32_t row) const;
+    template <typename Value>
+    void SetField(std::int32_t col, std::int32_t row, Value value, Value Annotation::*field);
+    template <typename Value> std::vector<Value> RowField(std::int32_t row, Value Annotation::*field) const;
+    template <typename Value>
+    void SetRowField(std::int32_t row, const std::vector<Value>& values, Value Annotation::*field);
+    void DropNote(std::int32_t col, std::int32_t row); // the whole annotation
     template <typename Cells> void Append(Cells&& cells);
     bool Visible(std::int32_t col, std::int32_t row) const { return col < colCount_ && row < rowCount_; }
 
@@ -119,8 +146,8 @@ private:
     std::unordered_map<std::string, std::int32_t> widthCache_;
     TableObserver* observer_ = nullptr;
     std::map<std::int32_t, Column> columns_; // only columns that hold text or a changed width
-    // Few cells carry a note, so they live apart: row -> column -> note, only rows with a note.
-    std::unordered_map<std::int32_t, std::map<std::int32_t, std::string>> notes_;
+    // Few cells carry a note or mark, so they live apart: row -> column -> both, only rows with one.
+    std::unordered_map<std::int32_t, std::map<std::int32_t, Annotation>> annotations_;
     std::int32_t rowCount_ = kStartCount;
     std::int32_t colCount_ = kStartCount;
     std::int32_t col_ = 1;

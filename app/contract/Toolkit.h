@@ -3,9 +3,12 @@
 // window only through these interfaces; app/ implements them over Qt, tests over fakes.
 // All text is UTF-8.
 
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 namespace toolkit {
@@ -31,6 +34,12 @@ class PacedWaiter {
 public:
     virtual ~PacedWaiter() = default;
     virtual void pacedWait(std::int32_t milliseconds) = 0;
+    // Lets window events be handled until `done` returns true, looking every few milliseconds;
+    // ends like pacedWait when the window closes. Where there is no window, it only sleeps.
+    virtual void waitUntil(const std::function<bool()>& done) {
+        while (!done())
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
 };
 
 // The window fields the commands read and write.

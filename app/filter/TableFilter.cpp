@@ -14,6 +14,11 @@ void EmptyRow(table::BacklinkTable& table, std::int32_t row, std::int32_t fromCo
             table.SetCell(c, row, std::string());
 }
 
+void ClearAnnotations(table::BacklinkTable& table, std::int32_t row) {
+    table.SetRowNotes(row, {});
+    table.SetRowMarks(row, {});
+}
+
 } // namespace
 
 void TableFilter::FilterRows(table::BacklinkTable& table, std::int32_t column, const std::string& value) {
@@ -21,7 +26,7 @@ void TableFilter::FilterRows(table::BacklinkTable& table, std::int32_t column, c
     std::vector<Entry> snapshot;
     snapshot.reserve(static_cast<std::size_t>(std::max(rowCount - 1, 0)));
     for (std::int32_t row = 1; row < rowCount; ++row)
-        snapshot.push_back({table.RowCells(row), table.RowNotes(row)});
+        snapshot.push_back({table.RowCells(row), table.RowNotes(row), table.RowMarks(row)});
     snapshot_ = std::move(snapshot);
 
     const std::int32_t cols = table.ColCount();
@@ -29,16 +34,18 @@ void TableFilter::FilterRows(table::BacklinkTable& table, std::int32_t column, c
     for (std::int32_t src = 1; src < rowCount; ++src) {
         if (table.GetCell(column, src) != value) {
             EmptyRow(table, src);
-            table.SetRowNotes(src, {});
+            ClearAnnotations(table, src);
             continue;
         }
         if (src != dst) {
             for (std::int32_t c = 0; c < cols; ++c)
                 table.SetCell(c, dst, table.GetCell(c, src));
             EmptyRow(table, src);
-            // After the texts: a changed text drops the note of its cell.
-            table.SetRowNotes(dst, (*snapshot_)[static_cast<std::size_t>(src - 1)].notes);
-            table.SetRowNotes(src, {});
+            // After the texts: a changed text drops the note and mark of its cell.
+            const Entry& saved = (*snapshot_)[static_cast<std::size_t>(src - 1)];
+            table.SetRowNotes(dst, saved.notes);
+            table.SetRowMarks(dst, saved.marks);
+            ClearAnnotations(table, src);
         }
         ++dst;
     }
@@ -56,7 +63,7 @@ void TableFilter::RestoreRows(table::BacklinkTable& table) {
     // cells when a later command lets the table grow.
     for (std::int32_t row = restoredCount; row < table.RowCount(); ++row) {
         EmptyRow(table, row);
-        table.SetRowNotes(row, {});
+        ClearAnnotations(table, row);
     }
     table.SetRowCount(restoredCount);
     for (std::size_t i = 0; i < entries.size(); ++i) {
@@ -67,6 +74,7 @@ void TableFilter::RestoreRows(table::BacklinkTable& table) {
             table.SetCell(c, row, std::move(entry.cells[static_cast<std::size_t>(c)]));
         EmptyRow(table, row, width);
         table.SetRowNotes(row, entry.notes);
+        table.SetRowMarks(row, entry.marks);
     }
 }
 

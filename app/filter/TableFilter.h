@@ -2,18 +2,16 @@
 // The table filter of the Tools menu: reduces the table to the rows whose cell in one column
 // holds a given text, and brings the rows back as they were before the last filter.
 
+#include "table/BacklinkTable.h"
+
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
 
-namespace table {
-class BacklinkTable;
-}
-
 namespace filter {
 
-// Rows move with their cell notes (the reasons beside "Fehler"); the match looks at the text only.
+// Rows move with their cell notes and marks (reasons, colours); the match looks at the text only.
 class TableFilter {
 public:
     // Saves rows 1..RowCount-1 (replacing any earlier snapshot), then keeps only the rows whose
@@ -31,6 +29,7 @@ private:
     struct Entry {
         std::vector<std::string> cells;
         std::vector<std::string> notes;
+        std::vector<table::CellMark> marks;
     };
     std::optional<std::vector<Entry>> snapshot_;
 };

@@ -210,9 +210,11 @@ compare "$expected/seokicks_answer.xml" "$work/tmp_seokicks.txt"
 compare "$expected/seokicks.csv" "$work/reporting/seokicks/${stamp}_${date_stamp}.csv"
 compare "$expected/seokicks.html" "$work/reporting/seokicks/${stamp}_${date_stamp}.html"
 if [[ $PRUEFE_ENABLED == 1 ]]; then
-  expected_files+=("reporting/backlinks/${stamp}_${date_stamp}.csv" "reporting/backlinks/${stamp}_${date_stamp}.html")
+  expected_files+=("reporting/backlinks/${stamp}_${date_stamp}.csv" "reporting/backlinks/${stamp}_${date_stamp}.html"
+    "reporting/backlinks/${stamp}_${date_stamp}_details.csv")
   compare "$expected/backlinks.csv" "$work/reporting/backlinks/${stamp}_${date_stamp}.csv"
   compare "$expected/backlinks.html" "$work/reporting/backlinks/${stamp}_${date_stamp}.html"
+  compare "$expected/backlinks_details.csv" "$work/reporting/backlinks/${stamp}_${date_stamp}_details.csv"
   cat "$expected/requests_check.log" "$expected/requests_crosscheck.log" >"$scratch/requests.expected"
   compare "$scratch/requests.expected" "$scratch/requests.log"
 else

@@ -9,6 +9,7 @@
 #include <QAbstractItemModel>
 #include <QComboBox>
 #include <QElapsedTimer>
+#include <QImage>
 #include <QLineEdit>
 #include <QRadioButton>
 #include <QTimer>
@@ -51,8 +52,9 @@ Response Page(std::string body, const char* contentType = "text/html; charset=ut
     return r;
 }
 
-Rows Pick(const Rows& rows, std::initializer_list<std::size_t> which) {
-    Rows picked;
+template <typename T>
+std::vector<T> Pick(const std::vector<T>& rows, std::initializer_list<std::size_t> which) {
+    std::vector<T> picked;
     for (std::size_t i : which)
         picked.push_back(rows[i]);
     return picked;
@@ -133,6 +135,16 @@ protected:
         return out;
     }
 
+    // The marks the grid shows in a column, from table row 1 on.
+    static std::vector<table::CellMark> markColumn(TForm1& form, std::int32_t col) {
+        const QAbstractItemModel* model = form.StringGrid1->model();
+        std::vector<table::CellMark> out;
+        for (int row = 0; row < model->rowCount(); ++row)
+            out.push_back(static_cast<table::CellMark>(
+                model->data(model->index(row, col - 1), app::BacklinkModel::kMarkRole).toInt()));
+        return out;
+    }
+
     static std::string backlinkReport(const char* extension) {
         return "reporting/backlinks/" + storage::DomainStamp(kDomain.toStdString()) + "_" +
                storage::DateStamp() + extension;
@@ -142,25 +154,41 @@ protected:
     LoopbackServer pages_{LoopbackServer::Scheme::Http};
 };
 
+// Every kind of page once: the status words and reports as the text rule gives them; notes,
+// colours and the details file from the links on each page.
 TEST_F(CrossCheckWindow, PruefeAfterACheckMarksEveryPageAndWritesTheReports) {
     pages_.handle("/gefunden", [](const Request&) {
         return Page("<p>Neu bei <a href=\"http://m\xC3\xBCller.example/\">M\xC3\xBCller</a></p>");
     });
-    pages_.handle("/gross", [](const Request&) { return Page("<p>Mehr bei M\xC3\xBCller.example</p>"); });
+    // Linked in another case: missed by the text rule, found by the link check.
+    pages_.handle("/gross", [](const Request&) {
+        return Page("<p>Mehr bei <a href=\"http://M\xC3\xBCller.example/\">M\xC3\xBCller</a></p>");
+    });
     pages_.handle("/latin1", [](const Request&) {
         return Page("<p>Link: m\xFCller.example</p>", "text/html; charset=ISO-8859-1");
     });
     pages_.handle("/idn", [](const Request&) {
         return Page("<a href=\"http://www.xn--mller-kva.example/\">Shop</a>");
     });
-    const Strings paths = {"/gefunden", "/gross", "/weg", "/latin1", "/idn"};
+    pages_.handle("/nofollow", [](const Request&) {
+        return Page("<a rel=\"nofollow\" href=\"http://m\xC3\xBCller.example/a\">A</a>"
+                    "<a rel=\"nofollow\" href=\"http://m\xC3\xBCller.example/b\"><img alt=\"B\"></a>");
+    });
+    pages_.handle("/umzug", [](const Request&) { return Response::Redirect("/neu", 301); });
+    pages_.handle("/neu", [](const Request&) {
+        Response r = Page("<a href=\"http://m\xC3\xBCller.example/\">M\xC3\xBCller</a>");
+        r.headers.emplace_back("X-Robots-Tag", "noindex");
+        return r;
+    });
+    const Strings paths = {"/gefunden", "/gross", "/weg", "/latin1", "/idn", "/nofollow", "/umzug"};
     Strings urls;
     for (const std::string& path : paths)
         urls.push_back(pageUrl(path));
     serveSeokicks(urls);
     TForm1& form = makeWindow();
+    form.resize(1000, 420);
     runSeokicksCheck(form);
-    ASSERT_EQ(form.table().RowCount(), 7);
+    ASSERT_EQ(form.table().RowCount(), 9);
     Rows expected = Cells(form.table());
 
     QStringList captions;
@@ -176,29 +204,63 @@ TEST_F(CrossCheckWindow, PruefeAfterACheckMarksEveryPageAndWritesTheReports) {
         form.BLgefunden1Click();
         form.zurcksetzen1Click();
         EXPECT_FALSE(form.tableFilter().hasSnapshot());
-        EXPECT_EQ(form.table().RowCount(), 7);
+        EXPECT_EQ(form.table().RowCount(), 9);
     });
     QElapsedTimer clock;
     clock.start();
     clickPruefe(form);
 
     EXPECT_TRUE(checkedDuringWait);
-    EXPECT_GE(clock.elapsed(), 5000); // one second after each of the five fetches
+    EXPECT_GE(clock.elapsed(), 7000); // one second after each of the seven fetches
     EXPECT_EQ(service_.requests().size(), 1u);
     Strings fetched;
     for (const Request& r : pages_.requests())
         fetched.push_back(r.path);
-    EXPECT_EQ(fetched, paths);
+    Strings expectedFetches = paths;
+    expectedFetches.push_back("/neu");
+    EXPECT_EQ(fetched, expectedFetches);
 
     // A status column is added; the records stay as they were.
-    const Strings statuses = {"Status", "", "gefunden", "nicht gefunden", "Fehler", "gefunden", "gefunden"};
+    const Strings statuses = {"Status",   "",         "gefunden", "nicht gefunden", "Fehler",
+                              "gefunden", "gefunden", "gefunden", "gefunden"};
     for (std::size_t row = 0; row < expected.size(); ++row)
         expected[row].push_back(statuses[row]);
     const table::BacklinkTable& t = form.table();
     EXPECT_EQ(Cells(t), expected);
-    EXPECT_EQ(tips(form, 5), (Strings{"", "", "", "HTTP-Status 404", "", ""}));
+    const Strings notes = {"",
+                           "Link vorhanden (follow) – Ankertext „Müller“",
+                           "Link vorhanden (follow) – Ankertext „Müller“\n"
+                           "Textsuche erkennt die Schreibweise im Link nicht: Müller.example",
+                           "HTTP-Status 404",
+                           "Domain nur im Text erwähnt, kein Link",
+                           "Link vorhanden (follow) – Ankertext „Shop“",
+                           "2 Links, alle rel=nofollow",
+                           "Link vorhanden (follow) – Ankertext „Müller“\n"
+                           "aber Seite auf noindex (X-Robots-Tag); weitergeleitet nach " +
+                               pageUrl("/neu")};
+    EXPECT_EQ(tips(form, 5), notes);
+    using table::CellMark;
+    const std::vector<CellMark> marks = {CellMark::None,      CellMark::Found,     CellMark::NotFound,
+                                         CellMark::Failed,    CellMark::FoundWeak, CellMark::Found,
+                                         CellMark::FoundWeak, CellMark::FoundWeak};
+    EXPECT_EQ(markColumn(form, 5), marks);
+    // As painted: four calm colours, and the lighter green carries a dark corner.
+    const QImage shot = form.StringGrid1->viewport()->grab().toImage();
+    const auto pixel = [&](int row, bool corner) {
+        const QRect cell = form.StringGrid1->visualRect(form.StringGrid1->model()->index(row - 1, 4));
+        return shot.pixelColor(corner ? cell.topRight() + QPoint(-2, 2) : cell.bottomRight() - QPoint(3, 3));
+    };
+    const std::set<QRgb> backgrounds = {pixel(2, false).rgb(), pixel(3, false).rgb(), pixel(4, false).rgb(),
+                                        pixel(5, false).rgb()};
+    EXPECT_EQ(backgrounds.size(), 4u);
+    EXPECT_EQ(pixel(7, false), pixel(5, false));
+    EXPECT_GT(pixel(2, false).green(), pixel(2, false).red());
+    EXPECT_GT(pixel(3, false).red(), pixel(3, false).blue());
+    EXPECT_EQ(pixel(2, true), pixel(2, false));
+    EXPECT_LT(pixel(5, true).lightness(), 128);
+
     EXPECT_EQ(form.Memo1.lines(), t.ColumnText(1));
-    EXPECT_TRUE(Contains(form.Memo3.text(), "xn--mller-kva")); // the last page tested
+    EXPECT_EQ(form.Memo3.text().rfind("<a href=\"http://m\xC3\xBCller.example/\">", 0), 0u); // the last page
 
     QStringList expectedCaptions;
     for (const std::string& url : urls)
@@ -212,11 +274,47 @@ TEST_F(CrossCheckWindow, PruefeAfterACheckMarksEveryPageAndWritesTheReports) {
     const std::string csv = readFile(backlinkReport(".csv"));
     EXPECT_EQ(csv.rfind("Nr.,Link-URL,Ankertext,Follow,Ziel-URL,Status\r\n", 0), 0u) << csv;
     EXPECT_TRUE(Contains(csv, ",\"nicht gefunden\"\r\n"));
-    // The reason of a failure stays in the window.
+    // The notes stay in the window and the details file.
     EXPECT_FALSE(Contains(csv, "HTTP-Status"));
     EXPECT_TRUE(Contains(readFile(backlinkReport(".html")), "<table"));
     EXPECT_FALSE(Contains(readFile(backlinkReport(".html")), "HTTP-Status"));
+    const auto u = [this](const char* path) { return pageUrl(path); };
+    EXPECT_EQ(readFile(backlinkReport("_details.csv")),
+              "Nr.,Link-URL,Status,Links,rel,Ankertext,Ziel-URL,HTTP-Status,Endadresse,Robots,Grund\r\n"
+              "2," +
+                  u("/gefunden") + ",gefunden,1,follow,Müller,http://müller.example/,200," + u("/gefunden") +
+                  ",,\r\n"
+                  "3," +
+                  u("/gross") + ",nicht gefunden,1,follow,Müller,http://Müller.example/,200," + u("/gross") +
+                  ",,\r\n"
+                  "4," +
+                  u("/weg") +
+                  ",Fehler,,,,,,,,HTTP-Status 404\r\n"
+                  "5," +
+                  u("/latin1") + ",gefunden,0,,,,200," + u("/latin1") +
+                  ",,\r\n"
+                  "6," +
+                  u("/idn") + ",gefunden,1,follow,Shop,http://www.xn--mller-kva.example/,200," + u("/idn") +
+                  ",,\r\n"
+                  "7," +
+                  u("/nofollow") + ",gefunden,2,nofollow,A,http://müller.example/a,200," + u("/nofollow") +
+                  ",,\r\n"
+                  "7," +
+                  u("/nofollow") + ",gefunden,2,nofollow,B,http://müller.example/b,200," + u("/nofollow") +
+                  ",,\r\n"
+                  "8," +
+                  u("/umzug") + ",gefunden,1,follow,Müller,http://müller.example/,200," + u("/neu") +
+                  ",noindex (X-Robots-Tag),\r\n");
     ExpectCommandsEnabled(form, true);
+
+    // Colours and notes move with their rows through a filter (kept rows packed from row 1) and back.
+    clickCell(form, 5, 3);
+    form.BLgefunden1->trigger();
+    EXPECT_EQ(markColumn(form, 5), Pick(marks, {1, 4, 5, 6, 7}));
+    EXPECT_EQ(tips(form, 5), Pick(notes, {1, 4, 5, 6, 7}));
+    form.zurcksetzen1->trigger();
+    EXPECT_EQ(markColumn(form, 5), marks);
+    EXPECT_EQ(tips(form, 5), notes);
 }
 
 TEST_F(CrossCheckWindow, UntouchedStartTableFetchesTheThreeEmptyUrlsAsFailures) {

@@ -2,10 +2,16 @@
 #include "app/TableModel.h"
 #include "table/BacklinkTable.h"
 
+#include <QApplication>
+#include <QClipboard>
 #include <QHeaderView>
+#include <QItemSelection>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
 #include <QSignalSpy>
 #include <QTest>
+#include <QUrl>
 
 using app::TForm1;
 using StringGrid = FormFixture;
@@ -152,4 +158,80 @@ TEST_F(StringGrid, HoldsAHundredThousandRows) {
     grid->scrollToBottom();
     QApplication::processEvents();
     EXPECT_EQ(grid->rowAt(grid->viewport()->height() - 2), kRecords);
+}
+
+// Ctrl+C and the context menu copy the selection; a double-click or "Link öffnen" opens only
+// http and https addresses of the two address columns, through the hook instead of a browser.
+TEST_F(StringGrid, CopiesTheSelectionAndOpensOnlyWebAddresses) {
+    std::vector<QUrl> opened;
+    app::UrlOpener::setHook([&opened](const QUrl& url) {
+        opened.push_back(url);
+        return true;
+    });
+    TForm1& form = makeForm();
+    form.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+    table::BacklinkTable& t = form.table();
+    t.ResetWithHeaders(kSeokicksHeaders);
+    t.AppendRecord({"http://a.example/x", "Anker\tmit Tab", "1",
+                    "https://m\xC3\xBC"
+                    "ller.example/"});
+    t.AppendRecord({"mailto:info@a.example", "B", "0", "javascript:alert(1)"});
+    t.FitColumnWidths(40);
+    app::StringGrid* grid = form.StringGrid1;
+    const auto cell = [grid](int col, int row) { return grid->model()->index(row - 1, col - 1); };
+
+    grid->selectionModel()->select(QItemSelection(cell(1, 2), cell(3, 3)),
+                                   QItemSelectionModel::ClearAndSelect);
+    QApplication::clipboard()->clear();
+    QTest::keyClick(grid, Qt::Key_C, Qt::ControlModifier);
+    const QString copied = "http://a.example/x\tAnker mit Tab\t1\nmailto:info@a.example\tB\t0";
+    EXPECT_EQ(QApplication::clipboard()->text(), copied);
+    QApplication::clipboard()->clear();
+    std::unique_ptr<QMenu> menu = grid->contextMenuFor(cell(2, 2));
+    ASSERT_EQ(menu->actions().size(), 2);
+    EXPECT_EQ(menu->actions()[0]->text(), "Kopieren");
+    EXPECT_EQ(menu->actions()[1]->text(), QString::fromUtf8("Link öffnen"));
+    EXPECT_FALSE(menu->actions()[1]->isEnabled()) << "no address column";
+    menu->actions()[0]->trigger();
+    EXPECT_EQ(QApplication::clipboard()->text(), copied);
+
+    const struct {
+        int col, row;
+        bool byMenu;
+        const char* opens; // null: nothing opened
+        bool refused;
+    } cases[] = {{1, 2, false, "http://a.example/x", false},
+                 {4, 2, true, "https://xn--mller-kva.example/", false},
+                 {1, 3, false, nullptr, true},
+                 {4, 3, true, nullptr, true},
+                 {2, 2, false, nullptr, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.col) + "," + std::to_string(c.row));
+        opened.clear();
+        boxes_.clear();
+        if (c.byMenu) {
+            menu = grid->contextMenuFor(cell(c.col, c.row));
+            ASSERT_TRUE(menu->actions()[1]->isEnabled());
+            menu->actions()[1]->trigger();
+        } else {
+            grid->scrollTo(cell(c.col, c.row));
+            // A widget gets press, release, then the double-click itself.
+            const QPoint centre = grid->visualRect(cell(c.col, c.row)).center();
+            QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, centre);
+            QTest::mouseDClick(grid->viewport(), Qt::LeftButton, {}, centre);
+        }
+        std::vector<std::string> urls;
+        for (const QUrl& url : opened)
+            urls.push_back(url.toString(QUrl::FullyEncoded).toStdString());
+        EXPECT_EQ(urls, c.opens ? std::vector<std::string>{c.opens} : std::vector<std::string>{});
+        std::vector<std::string> messages;
+        for (const ShownBox& box : boxes_)
+            messages.push_back(box.text);
+        EXPECT_EQ(messages, c.refused
+                                ? std::vector<std::string>{"Nur http- und https-Adressen lassen sich öffnen."}
+                                : std::vector<std::string>{});
+    }
+    EXPECT_EQ(form.menuBar()->actions().size(), 2) << "Datei and the hidden Tools menu only";
+    app::UrlOpener::setHook(nullptr);
 }

@@ -78,7 +78,8 @@ TEST(CrossCheck, EachRecordFetchedOnceThenWaitThenCaption) {
     EXPECT_EQ(h.events, expected);
     ASSERT_EQ(h.table.ColCount(), 6);
     EXPECT_EQ(h.Column(5), (Lines{"Status", "", "gefunden", "nicht gefunden", "Fehler"}));
-    EXPECT_EQ(h.Notes(5), (Lines{"", "", "", "", "HTTP-Status 404: http://c.example/"}));
+    EXPECT_EQ(h.Notes(5), (Lines{"", "", "Link vorhanden (follow) – ohne Ankertext",
+                                 "Kein Link auf die Domain", "HTTP-Status 404: http://c.example/"}));
     EXPECT_EQ(h.memo3.count(), 0u) << "Memo3 is emptied before each fetch";
 }
 
@@ -103,7 +104,7 @@ TEST(CrossCheck, SecondRunAddsSecondStatusColumn) {
     ASSERT_EQ(h.table.ColCount(), 7);
     EXPECT_EQ(h.Column(5), (Lines{"Status", "", "gefunden", "gefunden"}));
     EXPECT_EQ(h.Column(6), (Lines{"Status", "", "nicht gefunden", "Fehler"}));
-    EXPECT_EQ(h.Notes(6), (Lines{"", "", "", "HTTP-Status 404: http://b.example/"}));
+    EXPECT_EQ(h.Notes(6), (Lines{"", "", "Kein Link auf die Domain", "HTTP-Status 404: http://b.example/"}));
     const std::string csv = h.ReportCsv();
     EXPECT_NE(csv.find("Status"), csv.rfind("Status")) << csv;
 }
@@ -114,9 +115,10 @@ TEST(CrossCheck, DomainIsReadAfreshForEveryRow) {
     h.fields.domain = "Shop.Example";
     h.waiter.during = [&h] { h.fields.domain = h.fields.domain == "Shop.Example" ? "SHOP.example" : ""; };
     h.Run();
-    // Other case: not found; empty domain: found in no page.
+    // Other case: not found; empty domain: found in no page. The notes follow the same text.
     EXPECT_EQ(h.Column(5), (Lines{"Status", "", "gefunden", "nicht gefunden", "nicht gefunden"}));
-    EXPECT_EQ(h.Notes(5), Lines(5, ""));
+    EXPECT_EQ(h.Notes(5), (Lines{"", "", "Domain nur im Text erwähnt, kein Link", "Kein Link auf die Domain",
+                                 "Links nicht geprüft: kein Domainname im Domainfeld"}));
 }
 
 TEST(CrossCheck, AnyExceptionOfARowIsFehler) {

@@ -1,0 +1,539 @@
+#include "retrieval/LinkFinder.h"
+
+#include <algorithm>
+#include <csetjmp>
+#include <cstdlib>
+#include <curl/curl.h>
+#include <gumbo.h>
+#include <idn2.h>
+#include <malloc.h>
+#include <memory>
+#include <new>
+#include <time.h>
+
+namespace retrieval {
+
+namespace {
+
+// The parse's own processor time: on a busy machine an ordinary page must not run out of time
+// because other programs took the processor.
+std::chrono::nanoseconds ThreadCpuTime() {
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return std::chrono::seconds(now.tv_sec) + std::chrono::nanoseconds(now.tv_nsec);
+}
+
+// Bounds on what one link keeps, against megabyte-long attributes and anchors.
+constexpr std::size_t kMaxAnchorChars = 300;
+constexpr std::size_t kMaxTargetChars = 8192;
+constexpr std::size_t kMaxHrefBytes = 64 * 1024;
+constexpr std::size_t kMaxAnchorNodes = 2000; // nodes looked at below one link
+constexpr unsigned kChecksEvery = 256;        // allocations between looks at the clock
+
+// ---------------------------------------------------------------------------------------------
+// The parser's memory. gumbo has no limits of its own: its tree takes 30 times the page for
+// dense markup, deep nesting makes its parse quadratic, and freeing a deep tree recurses once
+// per level. So every block it takes is counted and kept in a list; a parse over its budget is
+// left by longjmp from the allocator (only C frames and trivial ones of ours lie in between),
+// and the tree is freed by walking that list, never by gumbo itself.
+
+// Two links keep the alignment malloc gives; the size is malloc's own, so that the budget
+// counts what the blocks really take.
+struct alignas(16) BlockHeader {
+    BlockHeader* prev;
+    BlockHeader* next;
+};
+static_assert(sizeof(BlockHeader) == 16 && alignof(std::max_align_t) <= 16);
+
+struct ParseBudget {
+    std::jmp_buf exit;
+    BlockHeader* blocks = nullptr;
+    std::size_t live = 0;
+    std::size_t peak = 0;
+    std::size_t limit = 0;
+    unsigned calls = 0;
+    std::chrono::nanoseconds deadline{}; // of ThreadCpuTime
+    const std::atomic<bool>* stop = nullptr;
+    LinkScan outcome = LinkScan::Complete;
+
+    ParseBudget() = default;
+    ParseBudget(const ParseBudget&) = delete;
+    ParseBudget& operator=(const ParseBudget&) = delete;
+    ~ParseBudget() {
+        while (blocks != nullptr) {
+            BlockHeader* next = blocks->next;
+            std::free(blocks);
+            blocks = next;
+        }
+    }
+};
+
+[[noreturn]] void LeaveParse(ParseBudget& budget, LinkScan why) {
+    budget.outcome = why;
+    std::longjmp(budget.exit, 1);
+}
+
+void* Allocate(void* userdata, std::size_t size) {
+    auto& budget = *static_cast<ParseBudget*>(userdata);
+    if (++budget.calls % kChecksEvery == 0) {
+        if (budget.stop != nullptr && budget.stop->load(std::memory_order_relaxed))
+            LeaveParse(budget, LinkScan::Stopped);
+        if (ThreadCpuTime() > budget.deadline)
+            LeaveParse(budget, LinkScan::TooSlow);
+    }
+    if (size > budget.limit - budget.live)
+        LeaveParse(budget, LinkScan::TooLarge);
+    void* raw = std::malloc(sizeof(BlockHeader) + size);
+    if (raw == nullptr)
+        LeaveParse(budget, LinkScan::TooLarge);
+    const std::size_t taken = malloc_usable_size(raw);
+    if (taken > budget.limit - budget.live) {
+        std::free(raw);
+        LeaveParse(budget, LinkScan::TooLarge);
+    }
+    auto* block = static_cast<BlockHeader*>(raw);
+    block->prev = nullptr;
+    block->next = budget.blocks;
+    if (budget.blocks != nullptr)
+        budget.blocks->prev = block;
+    budget.blocks = block;
+    budget.live += taken;
+    budget.peak = std::max(budget.peak, budget.live);
+    return block + 1;
+}
+
+void Deallocate(void* userdata, void* ptr) {
+    if (ptr == nullptr)
+        return;
+    auto& budget = *static_cast<ParseBudget*>(userdata);
+    BlockHeader* block = static_cast<BlockHeader*>(ptr) - 1;
+    if (block->prev != nullptr)
+        block->prev->next = block->next;
+    else
+        budget.blocks = block->next;
+    if (block->next != nullptr)
+        block->next->prev = block->prev;
+    budget.live -= malloc_usable_size(block);
+    std::free(block);
+}
+
+// Null when the parse was left early; budget.outcome says why. Nothing here may need a
+// destructor: the allocator leaves this frame by longjmp.
+GumboOutput* ParseWithin(ParseBudget& budget, const GumboOptions& options, std::string_view text) {
+    if (setjmp(budget.exit) != 0)
+        return nullptr;
+    return gumbo_parse_with_options(&options, text.data(), text.size());
+}
+
+// ---------------------------------------------------------------------------------------------
+// Text helpers.
+
+char AsciiLower(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+std::string Lower(std::string_view text) {
+    std::string out(text);
+    std::transform(out.begin(), out.end(), out.begin(), AsciiLower);
+    return out;
+}
+
+bool IsAsciiSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f';
+}
+
+std::string_view Trim(std::string_view text) {
+    while (!text.empty() && IsAsciiSpace(text.front()))
+        text.remove_prefix(1);
+    while (!text.empty() && IsAsciiSpace(text.back()))
+        text.remove_suffix(1);
+    return text;
+}
+
+bool IsAscii(std::string_view text) {
+    return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+// Runs of white space (no-break space included) become one space; none at the ends.
+std::string CollapseSpace(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    bool pendingSpace = false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const bool nbsp = text[i] == '\xC2' && i + 1 < text.size() && text[i + 1] == '\xA0';
+        if (IsAsciiSpace(text[i]) || nbsp) {
+            pendingSpace = !out.empty();
+            i += nbsp ? 1 : 0;
+            continue;
+        }
+        if (pendingSpace)
+            out += ' ';
+        pendingSpace = false;
+        out += text[i];
+    }
+    return out;
+}
+
+// At most `limit` characters (code points), then "…".
+std::string CutChars(std::string text, std::size_t limit) {
+    std::size_t chars = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if ((static_cast<unsigned char>(text[i]) & 0xC0) == 0x80)
+            continue;
+        if (chars++ == limit) {
+            text.resize(i);
+            return text + "\xE2\x80\xA6";
+        }
+    }
+    return text;
+}
+
+std::vector<std::string_view> Tokens(std::string_view text, std::string_view separators) {
+    std::vector<std::string_view> out;
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+        const std::size_t end = std::min(text.find_first_of(separators, pos), text.size());
+        if (end > pos)
+            out.push_back(text.substr(pos, end - pos));
+        pos = end + 1;
+    }
+    return out;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Hosts and addresses.
+
+// IDNA ASCII form in lower case without a final dot; the text itself (ASCII lower-cased) where
+// IDNA rejects it, so that equal spellings still match.
+std::string ComparableHost(std::string_view host) {
+    while (!host.empty() && host.back() == '.')
+        host.remove_suffix(1);
+    if (host.empty() || IsAscii(host))
+        return Lower(host);
+    const std::string text(host);
+    char* ascii = nullptr;
+    std::string out;
+    if (text.find('\0') == std::string::npos &&
+        idn2_to_ascii_8z(text.c_str(), &ascii, IDN2_NFC_INPUT | IDN2_NONTRANSITIONAL) == IDN2_OK)
+        out = Lower(ascii);
+    else
+        out = Lower(host);
+    idn2_free(ascii);
+    return out;
+}
+
+struct UrlDeleter {
+    void operator()(CURLU* url) const { curl_url_cleanup(url); }
+};
+using UrlHandle = std::unique_ptr<CURLU, UrlDeleter>;
+
+std::string UrlPart(CURLU* url, CURLUPart part) {
+    char* text = nullptr;
+    if (curl_url_get(url, part, &text, 0) != CURLUE_OK || text == nullptr)
+        return {};
+    std::string out(text);
+    curl_free(text);
+    return out;
+}
+
+constexpr unsigned kUrlFlags = CURLU_NON_SUPPORT_SCHEME | CURLU_ALLOW_SPACE;
+
+// An href as a browser reads it: no white space or controls at the ends, none of tab, CR, LF
+// inside, backslashes as slashes (http and https are the only schemes that count).
+std::string CleanHref(std::string_view href) {
+    while (!href.empty() && static_cast<unsigned char>(href.front()) <= 0x20)
+        href.remove_prefix(1);
+    while (!href.empty() && static_cast<unsigned char>(href.back()) <= 0x20)
+        href.remove_suffix(1);
+    std::string out;
+    out.reserve(href.size());
+    for (char c : href) {
+        if (c == '\t' || c == '\n' || c == '\r' || c == '\0')
+            continue;
+        out += c == '\\' ? '/' : c;
+    }
+    return out;
+}
+
+// Resolves hrefs against a base address.
+class Resolver {
+public:
+    explicit Resolver(std::string_view base) { rebase(base); }
+
+    // False (keeping the old base) when `href` does not resolve to an address.
+    bool rebase(std::string_view href) {
+        UrlHandle next = resolve(href);
+        if (!next)
+            return false;
+        base_ = std::move(next);
+        return true;
+    }
+
+    UrlHandle resolve(std::string_view rawHref) const {
+        const std::string href = CleanHref(rawHref);
+        if (href.size() > kMaxHrefBytes)
+            return nullptr;
+        UrlHandle url(base_ ? curl_url_dup(base_.get()) : curl_url());
+        if (!url)
+            return nullptr;
+        // The base's own address; curl would drop its last path segment for a fragment.
+        if (href.empty() || href.front() == '#') {
+            if (!base_)
+                return nullptr;
+            const std::string fragment = href.empty() ? std::string() : href.substr(1);
+            curl_url_set(url.get(), CURLUPART_FRAGMENT, fragment.empty() ? nullptr : fragment.c_str(), 0);
+            return url;
+        }
+        if (curl_url_set(url.get(), CURLUPART_URL, href.c_str(), kUrlFlags) != CURLUE_OK)
+            return nullptr;
+        return url;
+    }
+
+private:
+    UrlHandle base_;
+};
+
+// The host the domain field names: the text itself, or the host of an address typed there.
+std::string DomainHost(std::string_view domain) {
+    domain = Trim(domain);
+    if (domain.empty() || domain.find('\0') != std::string_view::npos)
+        return {};
+    std::string address(domain);
+    if (address.find("://") == std::string::npos)
+        address = "http://" + address;
+    UrlHandle url(curl_url());
+    if (!url || curl_url_set(url.get(), CURLUPART_URL, address.c_str(), kUrlFlags) != CURLUE_OK)
+        return {};
+    return ComparableHost(UrlPart(url.get(), CURLUPART_HOST));
+}
+
+bool IsDomainOrSubdomain(std::string_view host, std::string_view domain) {
+    if (host.size() == domain.size())
+        return host == domain;
+    return host.size() > domain.size() && host.ends_with(domain) &&
+           host[host.size() - domain.size() - 1] == '.';
+}
+
+// ---------------------------------------------------------------------------------------------
+// Robots directives.
+
+void ApplyRobotsTokens(std::string_view directives, bool& noindex, bool& nofollow) {
+    for (const std::string_view token : Tokens(directives, ", \t\r\n\f")) {
+        const std::string t = Lower(token);
+        if (t == "noindex" || t == "none")
+            noindex = true;
+        if (t == "nofollow" || t == "none")
+            nofollow = true;
+    }
+}
+
+bool IsValuedDirective(std::string_view name) {
+    return name == "unavailable_after" || name == "max-snippet" || name == "max-image-preview" ||
+           name == "max-video-preview";
+}
+
+// "noindex, nofollow" for every crawler, or "googlebot: noindex" for one; a name before a colon
+// that is no directive of its own names the crawler for the rest of the value.
+void ApplyRobotsHeader(std::string_view value, RobotsDirectives& robots) {
+    std::string agent;
+    for (std::string_view part : Tokens(value, ",")) {
+        part = Trim(part);
+        const std::size_t colon = part.find(':');
+        if (colon != std::string_view::npos) {
+            const std::string before = Lower(Trim(part.substr(0, colon)));
+            if (IsValuedDirective(before))
+                continue;
+            agent = before;
+            part = part.substr(colon + 1);
+        }
+        if (agent.empty() || agent == "googlebot")
+            ApplyRobotsTokens(part, robots.headerNoindex, robots.headerNofollow);
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// The tree.
+
+bool IsHtml(const GumboNode* node, GumboTag tag) {
+    return node->type == GUMBO_NODE_ELEMENT && node->v.element.tag == tag &&
+           node->v.element.tag_namespace == GUMBO_NAMESPACE_HTML;
+}
+
+const char* Attribute(const GumboNode* node, const char* name) {
+    const GumboAttribute* attribute = gumbo_get_attribute(&node->v.element.attributes, name);
+    return attribute != nullptr ? attribute->value : nullptr;
+}
+
+struct RawLink {
+    const GumboNode* element;
+    std::string_view href;
+    std::string_view rel;
+};
+
+// The text below a link, an image's alt text in its place; bounded in nodes and length.
+void CollectAnchor(const GumboNode* link, PageLink& out) {
+    std::string text;
+    bool hasText = false;
+    bool hasImage = false;
+    std::vector<const GumboNode*> stack{link};
+    std::size_t visited = 0;
+    while (!stack.empty() && visited++ < kMaxAnchorNodes && text.size() < 4 * kMaxAnchorChars) {
+        const GumboNode* node = stack.back();
+        stack.pop_back();
+        if (node->type == GUMBO_NODE_TEXT || node->type == GUMBO_NODE_CDATA) {
+            text += node->v.text.text;
+            hasText = hasText || !Trim(node->v.text.text).empty();
+        } else if (node->type == GUMBO_NODE_WHITESPACE) {
+            text += ' ';
+        } else if (node->type == GUMBO_NODE_ELEMENT) {
+            if (IsHtml(node, GUMBO_TAG_IMG)) {
+                hasImage = true;
+                if (const char* alt = Attribute(node, "alt")) {
+                    text += ' ';
+                    text += alt;
+                    text += ' ';
+                }
+                continue;
+            }
+            if (IsHtml(node, GUMBO_TAG_SCRIPT) || IsHtml(node, GUMBO_TAG_STYLE))
+                continue;
+            if (IsHtml(node, GUMBO_TAG_BR))
+                text += ' ';
+            const GumboVector& children = node->v.element.children;
+            for (unsigned i = children.length; i-- > 0;)
+                stack.push_back(static_cast<const GumboNode*>(children.data[i]));
+        }
+    }
+    out.anchor = CutChars(CollapseSpace(text), kMaxAnchorChars);
+    out.image = hasImage && !hasText;
+}
+
+// An area's anchor is its alt text.
+void ReadAnchor(const GumboNode* element, PageLink& out) {
+    if (element->v.element.tag == GUMBO_TAG_A) {
+        CollectAnchor(element, out);
+        return;
+    }
+    const char* alt = Attribute(element, "alt");
+    out.anchor = CutChars(CollapseSpace(alt != nullptr ? alt : ""), kMaxAnchorChars);
+    out.image = true;
+}
+
+struct PageFacts {
+    std::vector<RawLink> links;
+    std::string_view baseHref;
+    bool hasBase = false;
+    bool capReached = false;
+};
+
+// Walks the tree in document order without recursion: the tree may be as deep as the page is long.
+void Walk(const GumboNode* root, const LinkLimits& limits, PageFacts& facts, RobotsDirectives& robots) {
+    std::vector<const GumboNode*> stack{root};
+    while (!stack.empty()) {
+        const GumboNode* node = stack.back();
+        stack.pop_back();
+        if (node->type != GUMBO_NODE_DOCUMENT && node->type != GUMBO_NODE_ELEMENT)
+            continue; // text; and a template's content, which is no part of the page
+        if (node->type == GUMBO_NODE_ELEMENT && node->v.element.tag_namespace == GUMBO_NAMESPACE_HTML) {
+            const GumboTag tag = node->v.element.tag;
+            if (tag == GUMBO_TAG_A || tag == GUMBO_TAG_AREA) {
+                if (const char* href = Attribute(node, "href")) {
+                    const char* rel = Attribute(node, "rel");
+                    if (facts.links.size() < limits.maxLinksExamined)
+                        facts.links.push_back({node, href, rel != nullptr ? rel : ""});
+                    else
+                        facts.capReached = true;
+                }
+            } else if (tag == GUMBO_TAG_BASE && !facts.hasBase) {
+                if (const char* href = Attribute(node, "href")) {
+                    facts.baseHref = href;
+                    facts.hasBase = true;
+                }
+            } else if (tag == GUMBO_TAG_META) {
+                const char* name = Attribute(node, "name");
+                const std::string lowered = name != nullptr ? Lower(Trim(name)) : std::string();
+                if (lowered == "robots" || lowered == "googlebot")
+                    if (const char* content = Attribute(node, "content"))
+                        ApplyRobotsTokens(content, robots.metaNoindex, robots.metaNofollow);
+            }
+        }
+        const GumboVector& children =
+            node->type == GUMBO_NODE_DOCUMENT ? node->v.document.children : node->v.element.children;
+        for (unsigned i = children.length; i-- > 0;)
+            stack.push_back(static_cast<const GumboNode*>(children.data[i]));
+    }
+}
+
+void ReadRel(std::string_view rel, PageLink& link) {
+    for (const std::string_view token : Tokens(rel, " \t\r\n\f")) {
+        const std::string t = Lower(token);
+        link.nofollow = link.nofollow || t == "nofollow";
+        link.sponsored = link.sponsored || t == "sponsored";
+        link.ugc = link.ugc || t == "ugc";
+    }
+}
+
+} // namespace
+
+LinkVerdict FindLinks(std::string_view page, std::string_view finalUrl, const HeaderList& headers,
+                      std::string_view domain, const LinkLimits& limits, const std::atomic<bool>* stop) {
+    LinkVerdict verdict;
+    for (const auto& [name, value] : headers)
+        if (Lower(name) == "x-robots-tag")
+            ApplyRobotsHeader(value, verdict.robots);
+
+    const std::string domainHost = DomainHost(domain);
+    if (domainHost.empty()) {
+        verdict.scan = LinkScan::NoDomain;
+        return verdict;
+    }
+
+    ParseBudget budget;
+    budget.limit = limits.maxParserBytes;
+    budget.deadline = ThreadCpuTime() + limits.maxParseTime;
+    budget.stop = stop;
+    GumboOptions options = kGumboDefaultOptions;
+    options.allocator = &Allocate;
+    options.deallocator = &Deallocate;
+    options.userdata = &budget;
+    options.max_errors = 0; // the errors are of no use here and would only take memory
+    const GumboOutput* output = ParseWithin(budget, options, page);
+    verdict.parserPeakBytes = budget.peak;
+    if (output == nullptr) {
+        verdict.scan = budget.outcome;
+        return verdict;
+    }
+
+    PageFacts facts;
+    Walk(output->document, limits, facts, verdict.robots);
+    verdict.examined = facts.links.size();
+    verdict.scan = facts.capReached ? LinkScan::CapReached : LinkScan::Complete;
+
+    Resolver resolver(finalUrl);
+    if (facts.hasBase)
+        resolver.rebase(facts.baseHref);
+    for (const RawLink& raw : facts.links) {
+        const UrlHandle url = resolver.resolve(raw.href);
+        if (!url)
+            continue;
+        const std::string scheme = Lower(UrlPart(url.get(), CURLUPART_SCHEME));
+        if (scheme != "http" && scheme != "https")
+            continue;
+        std::string host = UrlPart(url.get(), CURLUPART_HOST);
+        if (!IsDomainOrSubdomain(ComparableHost(host), domainHost))
+            continue;
+        PageLink link;
+        ReadRel(raw.rel, link);
+        ++verdict.linkCount;
+        verdict.followCount += link.followed() ? 1 : 0;
+        if (verdict.links.size() >= limits.maxLinksKept)
+            continue;
+        link.target = CutChars(UrlPart(url.get(), CURLUPART_URL), kMaxTargetChars);
+        link.hostAsWritten = std::move(host);
+        ReadAnchor(raw.element, link);
+        verdict.links.push_back(std::move(link));
+    }
+    return verdict; // the tree goes with the budget
+}
+
+} // namespace retrieval

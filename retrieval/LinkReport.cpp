@@ -1,0 +1,191 @@
+#include "retrieval/LinkReport.h"
+
+#include "retrieval/CrossCheck.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace retrieval {
+
+namespace {
+
+constexpr std::size_t kNoteUrlChars = 80;
+const std::string kEllipsis = "\xE2\x80\xA6";
+
+// 10000 as "10.000".
+std::string Count(std::size_t n) {
+    std::string digits = std::to_string(n);
+    for (std::size_t i = digits.size(); i > 3; i -= 3)
+        digits.insert(i - 3, ".");
+    return digits;
+}
+
+std::string Shorten(const std::string& text, std::size_t chars) {
+    std::size_t seen = 0;
+    for (std::size_t i = 0; i < text.size(); ++i)
+        if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80 && seen++ == chars)
+            return text.substr(0, i) + kEllipsis;
+    return text;
+}
+
+std::string Quoted(const std::string& text) {
+    return "\xE2\x80\x9E" + text + "\xE2\x80\x9C"; // „…“
+}
+
+// "nofollow/sponsored", or "" for a followed link.
+std::string RelTokens(const PageLink& link) {
+    std::string out;
+    for (const auto& [set, name] : {std::pair{link.nofollow, "nofollow"},
+                                    std::pair{link.sponsored, "sponsored"}, std::pair{link.ugc, "ugc"}})
+        if (set)
+            out += (out.empty() ? "" : "/") + std::string(name);
+    return out;
+}
+
+std::string RelText(const PageLink& link) {
+    return link.followed() ? "follow" : "rel=" + RelTokens(link);
+}
+
+std::string AnchorPart(const PageLink& link) {
+    if (link.image)
+        return link.anchor.empty() ? " \xE2\x80\x93 Bild ohne Alt-Text"
+                                   : " \xE2\x80\x93 Bild mit Alt-Text " + Quoted(link.anchor);
+    return link.anchor.empty() ? " \xE2\x80\x93 ohne Ankertext"
+                               : " \xE2\x80\x93 Ankertext " + Quoted(link.anchor);
+}
+
+const PageLink* FirstFollowed(const std::vector<PageLink>& links) {
+    for (const PageLink& link : links)
+        if (link.followed())
+            return &link;
+    return nullptr;
+}
+
+std::string Sources(bool meta, bool header) {
+    if (meta && header)
+        return "Meta-Robots, X-Robots-Tag";
+    return meta ? "Meta-Robots" : "X-Robots-Tag";
+}
+
+// "noindex (X-Robots-Tag), nofollow (Meta-Robots)", "noindex, nofollow (Meta-Robots)"; empty
+// when the page has neither.
+std::string RobotsText(const RobotsDirectives& r) {
+    const bool sameSources = r.metaNoindex == r.metaNofollow && r.headerNoindex == r.headerNofollow;
+    if (r.noindex() && r.nofollow() && sameSources)
+        return "noindex, nofollow (" + Sources(r.metaNoindex, r.headerNoindex) + ")";
+    std::string out;
+    if (r.noindex())
+        out = "noindex (" + Sources(r.metaNoindex, r.headerNoindex) + ")";
+    if (r.nofollow())
+        out += (out.empty() ? "" : ", ") + std::string("nofollow (") +
+               Sources(r.metaNofollow, r.headerNofollow) + ")";
+    return out;
+}
+
+std::string NotExamined(LinkScan scan) {
+    switch (scan) {
+    case LinkScan::TooLarge:
+        return "Links nicht geprüft: Seite zu umfangreich";
+    case LinkScan::TooSlow:
+        return "Links nicht geprüft: Seite zu aufwendig aufgebaut";
+    case LinkScan::NoDomain:
+        return "Links nicht geprüft: kein Domainname im Domainfeld";
+    default:
+        return "Links nicht geprüft";
+    }
+}
+
+std::string LinksLine(const PageCheck& c) {
+    const LinkVerdict& v = c.links;
+    if (!v.parsed())
+        return NotExamined(v.scan);
+    if (v.linkCount == 0)
+        return c.status == kStatusFound ? "Domain nur im Text erw\xC3\xA4hnt, kein Link"
+                                        : "Kein Link auf die Domain";
+    const PageLink* followed = FirstFollowed(v.links);
+    if (v.linkCount == 1 && !v.links.empty())
+        return "Link vorhanden (" + RelText(v.links.front()) + ")" + AnchorPart(v.links.front());
+    const std::string count = Count(v.linkCount) + " Links";
+    if (v.followCount == v.linkCount)
+        return count + ", alle follow" + (v.links.empty() ? "" : AnchorPart(v.links.front()));
+    if (v.followCount > 0)
+        return count + ", davon " + Count(v.followCount) + " follow" +
+               (followed ? AnchorPart(*followed) : "");
+    const std::string rel = v.links.empty() ? std::string() : RelTokens(v.links.front());
+    const bool sameRel = std::all_of(v.links.begin(), v.links.end(),
+                                     [&rel](const PageLink& l) { return RelTokens(l) == rel; });
+    return count + (sameRel ? ", alle rel=" + rel : ", alle mit nofollow, sponsored oder ugc");
+}
+
+std::vector<std::string> PageFacts(const PageCheck& c) {
+    const LinkVerdict& v = c.links;
+    std::vector<std::string> facts;
+    if (const std::string robots = RobotsText(v.robots); !robots.empty())
+        facts.push_back((v.linkCount > 0 ? "aber Seite auf " : "Seite auf ") + robots);
+    if (c.redirects > 0 && !c.finalUrl.empty())
+        facts.push_back("weitergeleitet nach " + Shorten(c.finalUrl, kNoteUrlChars));
+    if (v.scan == LinkScan::CapReached)
+        facts.push_back("nur die ersten " + Count(v.examined) +
+                        " Links der Seite gepr\xC3\xBC"
+                        "ft");
+    if (c.status == kStatusNotFound && !v.links.empty())
+        facts.push_back("Textsuche erkennt die Schreibweise im Link nicht: " + v.links.front().hostAsWritten);
+    return facts;
+}
+
+std::string Join(const std::vector<std::string>& parts, const std::string& separator) {
+    std::string out;
+    for (const std::string& part : parts)
+        out += (out.empty() ? "" : separator) + part;
+    return out;
+}
+
+} // namespace
+
+std::string PageNote(const PageCheck& c) {
+    if (c.status == kStatusError)
+        return c.reason;
+    const std::string facts = Join(PageFacts(c), "; ");
+    return LinksLine(c) + (facts.empty() ? "" : "\n" + facts);
+}
+
+table::CellMark PageMark(const PageCheck& c) {
+    if (c.status == kStatusError)
+        return table::CellMark::Failed;
+    if (c.status != kStatusFound)
+        return table::CellMark::NotFound;
+    const LinkVerdict& v = c.links;
+    if (!v.parsed())
+        return table::CellMark::Found; // nothing known beyond the word
+    const bool counts = v.followCount > 0 && !v.robots.noindex() && !v.robots.nofollow();
+    return counts ? table::CellMark::Found : table::CellMark::FoundWeak;
+}
+
+std::vector<std::vector<std::string>> DetailLines(const PageCheck& c) {
+    const LinkVerdict& v = c.links;
+    const std::string http = c.httpStatus > 0 ? std::to_string(c.httpStatus) : std::string();
+    if (c.status == kStatusError)
+        return {{c.number, c.url, c.status, "", "", "", "", http, c.finalUrl, "", c.reason}};
+    std::vector<std::string> reasons;
+    if (!v.parsed())
+        reasons.push_back(NotExamined(v.scan));
+    if (v.scan == LinkScan::CapReached)
+        reasons.push_back("nur die ersten " + Count(v.examined) +
+                          " Links der Seite gepr\xC3\xBC"
+                          "ft");
+    if (v.links.size() < v.linkCount)
+        reasons.push_back("nur die ersten " + Count(v.links.size()) +
+                          " Links auf die Domain aufgef\xC3\xBChrt");
+    const std::string reason = Join(reasons, "; ");
+    const std::string count = v.parsed() ? std::to_string(v.linkCount) : std::string();
+    const std::string robots = RobotsText(v.robots);
+    if (v.links.empty())
+        return {{c.number, c.url, c.status, count, "", "", "", http, c.finalUrl, robots, reason}};
+    std::vector<std::vector<std::string>> lines;
+    for (const PageLink& link : v.links)
+        lines.push_back({c.number, c.url, c.status, count, link.followed() ? "follow" : RelTokens(link),
+                         link.anchor, link.target, http, c.finalUrl, robots, reason});
+    return lines;
+}
+
+} // namespace retrieval

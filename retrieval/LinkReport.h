@@ -1,0 +1,31 @@
+#pragma once
+// What the cross-check found on one linking page, put the way the user sees it: the note of
+// the status cell (German, one or two lines), its colour, and its lines in the details file.
+
+#include "retrieval/LinkFinder.h"
+#include "table/BacklinkTable.h"
+
+#include <string>
+#include <vector>
+
+namespace retrieval {
+
+struct PageCheck {
+    std::string number; // the row's number cell
+    std::string url;    // the Link-URL that was fetched
+    std::string status; // the status word the row got
+    std::string reason; // why the fetch failed ("Fehler" only)
+    std::string finalUrl;
+    long httpStatus = 0;
+    long redirects = 0;
+    LinkVerdict links;
+};
+
+std::string PageNote(const PageCheck& check);
+table::CellMark PageMark(const PageCheck& check);
+
+// Nr., Link-URL, Status, Links, rel, Ankertext, Ziel-URL, HTTP-Status, Endadresse, Robots, Grund:
+// one line per kept link, one line for a page without any.
+std::vector<std::vector<std::string>> DetailLines(const PageCheck& check);
+
+} // namespace retrieval

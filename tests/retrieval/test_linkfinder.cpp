@@ -1,0 +1,233 @@
+#include "retrieval/LinkFinder.h"
+#include "retrieval/LinkReport.h"
+
+#include <gtest/gtest.h>
+#include <string>
+#include <utility>
+#include <vector>
+
+using namespace std::string_literals;
+using retrieval::FindLinks;
+using retrieval::HeaderList;
+using retrieval::LinkLimits;
+using retrieval::LinkScan;
+using retrieval::LinkVerdict;
+
+namespace {
+
+constexpr const char* kDomain = "halmtest.example";
+constexpr const char* kPageUrl = "https://blog.example/artikel/eins.html";
+
+// One line per kept link: target, rel ("follow" or its tokens), anchor; "img" for an image
+// anchor. Then the robots directives, if any.
+std::string Describe(const LinkVerdict& v) {
+    std::string out;
+    for (const retrieval::PageLink& l : v.links) {
+        std::string rel = l.followed() ? "follow" : "";
+        for (const auto& [set, name] : {std::pair{l.nofollow, "nofollow"},
+                                        std::pair{l.sponsored, "sponsored"}, std::pair{l.ugc, "ugc"}})
+            if (set)
+                rel += (rel.empty() ? "" : "+") + std::string(name);
+        out += l.target + " " + rel + " \"" + l.anchor + "\"" + (l.image ? " img" : "") + "\n";
+    }
+    const retrieval::RobotsDirectives& r = v.robots;
+    for (const auto& [set, name] :
+         {std::pair{r.metaNoindex, "meta-noindex"}, std::pair{r.metaNofollow, "meta-nofollow"},
+          std::pair{r.headerNoindex, "header-noindex"}, std::pair{r.headerNofollow, "header-nofollow"}})
+        if (set)
+            out += std::string(name) + "\n";
+    return out;
+}
+
+std::string Repeat(const std::string& unit, std::size_t times) {
+    std::string out;
+    out.reserve(unit.size() * times);
+    for (std::size_t i = 0; i < times; ++i)
+        out += unit;
+    return out;
+}
+
+} // namespace
+
+TEST(LinkFinder, FindsTheLinksToTheDomainAndHowTheyAreMeant) {
+    const struct {
+        const char* name;
+        std::string page;
+        std::string expected;
+        const char* domain = kDomain;
+        const char* pageUrl = kPageUrl;
+        HeaderList headers = {};
+    } cases[] = {
+        {"plain link, white space collapsed",
+         "<p><a href='https://halmtest.example/'>  Halm\n <b>Test</b>&nbsp;Shop </a></p>",
+         "https://halmtest.example/ follow \"Halm Test Shop\"\n"},
+        {"relative link on a page of a subdomain", "<a href='../preise?x=1#neu'>Preise</a>",
+         "https://www.halmtest.example/preise?x=1#neu follow \"Preise\"\n", kDomain,
+         "https://www.halmtest.example/blog/eintrag.html"},
+        {"<base> after the link still applies; scheme-relative link",
+         "<a href='produkt'>P</a><base href='https://halmtest.example/shop/'><a "
+         "href='//cdn.halmtest.example/x'>C</a>",
+         "https://halmtest.example/shop/produkt follow \"P\"\nhttps://cdn.halmtest.example/x follow \"C\"\n"},
+        {"host case, final dot, port, user, backslashes, white space in the address",
+         "<a href=' HTTP://HalmTest.Example.:8080/a '>a</a><a href='http://u@SHOP.halmtest.example\\b'>b</a>",
+         "http://HalmTest.Example.:8080/a follow \"a\"\nhttp://u@SHOP.halmtest.example/b follow \"b\"\n"},
+        {"look-alike hosts, other schemes, links in a template, an SVG link",
+         "<a href='http://halmtest.example.evil.test/'>1</a><a href='http://nothalmtest.example/'>2</a>"
+         "<a href='mailto:info@halmtest.example'>3</a><a href='ftp://halmtest.example/'>4</a>"
+         "<a href='javascript:location=\"https://halmtest.example/\"'>5</a>"
+         "<template><a href='https://halmtest.example/'>6</a></template>"
+         "<svg><a href='https://halmtest.example/'>7</a></svg><a>8 halmtest.example</a>",
+         ""},
+        {"Unicode domain, link in the ASCII form", "<a href='http://www.xn--mller-kva.example/'>M</a>",
+         "http://www.xn--mller-kva.example/ follow \"M\"\n", "müller.example"},
+        {"ASCII domain, link in the Unicode form with capitals and percent escapes",
+         "<a href='http://MÜLLER.example/x'>1</a><a href='https://m%C3%BCller.example/'>2</a>",
+         "http://MÜLLER.example/x follow \"1\"\nhttps://müller.example/ follow \"2\"\n",
+         "xn--mller-kva.example"},
+        {"domain typed as an address", "<a href='http://halmtest.example/'>h</a>",
+         "http://halmtest.example/ follow \"h\"\n", " https://HalmTest.example/start "},
+        {"rel variants",
+         "<a rel='nofollow' href='http://halmtest.example/1'>1</a>"
+         "<a rel='Sponsored noopener' href='http://halmtest.example/2'>2</a>"
+         "<a rel=' ugc\tNOFOLLOW ' href='http://halmtest.example/3'>3</a>"
+         "<a rel='noopener noreferrer' href='http://halmtest.example/4'>4</a>",
+         "http://halmtest.example/1 nofollow \"1\"\nhttp://halmtest.example/2 sponsored \"2\"\n"
+         "http://halmtest.example/3 nofollow+ugc \"3\"\nhttp://halmtest.example/4 follow \"4\"\n"},
+        {"image anchors and an image map",
+         "<a href='http://halmtest.example/'><img src='l.png' alt=' Halm  Logo '></a>"
+         "<a href='http://halmtest.example/'><img src='l.png'></a>"
+         "<a href='http://halmtest.example/'><img alt='Pfeil'> Weiter</a>"
+         "<map><area href='http://halmtest.example/karte' alt='Karte'></map>",
+         "http://halmtest.example/ follow \"Halm Logo\" img\nhttp://halmtest.example/ follow \"\" img\n"
+         "http://halmtest.example/ follow \"Pfeil Weiter\"\nhttp://halmtest.example/karte follow \"Karte\" "
+         "img\n"},
+        {"meta robots by name, any case; other crawlers do not count",
+         "<meta name='ROBOTS' content='NoIndex, follow'><meta name='googlebot' content='none'>"
+         "<meta name='bingbot' content='noindex'>",
+         "meta-noindex\nmeta-nofollow\n"},
+        {"X-Robots-Tag for every crawler and for googlebot; other crawlers and valued directives",
+         "<p>halmtest.example</p>",
+         "header-noindex\nheader-nofollow\n",
+         kDomain,
+         kPageUrl,
+         {{"x-robots-tag", "unavailable_after: 25 Jun 2030 15:00:00 PST, noindex"},
+          {"X-Robots-Tag", "otherbot: none"},
+          {"X-Robots-Tag", "googlebot: max-snippet: 20, nofollow"}}},
+        // A NUL in body text is dropped by the tree construction.
+        {"broken markup and NUL bytes",
+         "<div <a href=x>\0<table><a href='http://halmtest.example/'>Halm\0Test</td><p"s,
+         "http://halmtest.example/ follow \"HalmTest\"\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const LinkVerdict v = FindLinks(c.page, c.pageUrl, c.headers, c.domain);
+        EXPECT_EQ(v.scan, LinkScan::Complete);
+        EXPECT_EQ(Describe(v), c.expected);
+        EXPECT_EQ(v.linkCount, v.links.size());
+    }
+}
+
+// Hostile pages end in a bounded effort and say how; what was found before a cap is kept.
+TEST(LinkFinder, LimitsHoldOnHostilePages) {
+    const std::string link = "<a href='http://halmtest.example/' rel=nofollow>x</a>";
+    LinkLimits limits;
+    limits.maxLinksExamined = 10;
+    limits.maxLinksKept = 3;
+    LinkVerdict v =
+        FindLinks(Repeat("<a href=/other>o</a>", 5) + Repeat(link, 20), kPageUrl, {}, kDomain, limits);
+    EXPECT_EQ(v.scan, LinkScan::CapReached);
+    EXPECT_EQ(v.examined, 10u);
+    EXPECT_EQ(v.linkCount, 5u);
+    EXPECT_EQ(v.followCount, 0u);
+    EXPECT_EQ(v.links.size(), 3u);
+
+    // A tree deeper than a recursive walk or gumbo's own recursive release could go.
+    v = FindLinks(Repeat("<span>", 200'000) + "<a href='http://halmtest.example/'>tief</a>", kPageUrl, {},
+                  kDomain);
+    EXPECT_EQ(Describe(v), "http://halmtest.example/ follow \"tief\"\n");
+
+    // Megabyte-long attributes and anchor text.
+    const std::string huge(1 << 20, 'a');
+    v = FindLinks("<a href='http://halmtest.example/" + huge + "'>1</a><a title='" + huge +
+                      "' href='http://halmtest.example/'>" + huge + "</a>",
+                  kPageUrl, {}, kDomain);
+    ASSERT_EQ(v.links.size(), 1u);
+    EXPECT_EQ(v.links[0].anchor, std::string(300, 'a') + "\xE2\x80\xA6");
+
+    // Nesting that makes the HTML5 tree construction quadratic: stopped by the time limit.
+    limits = LinkLimits();
+    limits.maxParseTime = std::chrono::milliseconds(50);
+    v = FindLinks(Repeat("<div>", 400'000) + link, kPageUrl, {}, kDomain, limits);
+    EXPECT_EQ(v.scan, LinkScan::TooSlow);
+    EXPECT_TRUE(v.links.empty());
+
+    limits = LinkLimits();
+    limits.maxParserBytes = 1 << 20;
+    v = FindLinks(Repeat(link, 20'000), kPageUrl, {}, kDomain, limits);
+    EXPECT_EQ(v.scan, LinkScan::TooLarge);
+    EXPECT_LE(v.parserPeakBytes, std::size_t{1} << 20);
+
+    const std::atomic<bool> stop{true};
+    v = FindLinks(Repeat(link, 20'000), kPageUrl, {}, kDomain, LinkLimits(), &stop);
+    EXPECT_EQ(v.scan, LinkScan::Stopped);
+
+    EXPECT_EQ(FindLinks(link, kPageUrl, {}, " ").scan, LinkScan::NoDomain);
+}
+
+TEST(LinkReport, NoteAndColourOfEachKindOfVerdict) {
+    using retrieval::PageLink;
+    using table::CellMark;
+    const auto link = [](const char* anchor, bool followed = true) {
+        PageLink l;
+        l.target = "http://halmtest.example/";
+        l.anchor = anchor;
+        l.nofollow = !followed;
+        return l;
+    };
+    const auto check = [](std::vector<PageLink> links, std::size_t followCount,
+                          const char* status = "gefunden") {
+        retrieval::PageCheck c;
+        c.status = status;
+        c.links.linkCount = links.size();
+        c.links.followCount = followCount;
+        c.links.links = std::move(links);
+        return c;
+    };
+    PageLink image = link("");
+    image.image = true;
+    PageLink sponsored = link("S", true);
+    sponsored.sponsored = true;
+    PageLink ugc = link("U", true);
+    ugc.ugc = true;
+
+    std::vector<std::pair<retrieval::PageCheck, std::string>> cases;
+    cases.push_back({check({link("A"), link("B"), link("C")}, 3), "3 Links, alle follow – Ankertext „A“"});
+    cases.push_back({check({link("A", false), link("B"), link("C", false)}, 1),
+                     "3 Links, davon 1 follow – Ankertext „B“"});
+    cases.push_back({check({sponsored, ugc}, 0), "2 Links, alle mit nofollow, sponsored oder ugc"});
+    cases.push_back({check({image}, 1), "Link vorhanden (follow) – Bild ohne Alt-Text\n"
+                                        "aber Seite auf noindex, nofollow (Meta-Robots)"});
+    cases.back().first.links.robots.metaNoindex = cases.back().first.links.robots.metaNofollow = true;
+    cases.push_back({check({link("A")}, 1),
+                     "Link vorhanden (follow) – Ankertext „A“\naber Seite auf noindex "
+                     "(X-Robots-Tag), nofollow (Meta-Robots); nur die ersten 10.000 Links "
+                     "der Seite geprüft"});
+    cases.back().first.links.robots.headerNoindex = cases.back().first.links.robots.metaNofollow = true;
+    cases.back().first.links.scan = LinkScan::CapReached;
+    cases.back().first.links.examined = 10'000;
+    cases.push_back({check({}, 0), "Links nicht geprüft: Seite zu umfangreich"});
+    cases.back().first.links.scan = LinkScan::TooLarge;
+    cases.push_back(
+        {check({}, 0, "nicht gefunden"),
+         "Kein Link auf die Domain\nweitergeleitet nach https://neu.example/" + std::string(60, 'x') + "…"});
+    cases.back().first.redirects = 2;
+    cases.back().first.finalUrl = "https://neu.example/" + std::string(100, 'x');
+
+    const CellMark marks[] = {CellMark::Found,     CellMark::Found, CellMark::FoundWeak, CellMark::FoundWeak,
+                              CellMark::FoundWeak, CellMark::Found, CellMark::NotFound};
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        SCOPED_TRACE(cases[i].second);
+        EXPECT_EQ(retrieval::PageNote(cases[i].first), cases[i].second);
+        EXPECT_EQ(retrieval::PageMark(cases[i].first), marks[i]);
+    }
+}
