@@ -1,8 +1,9 @@
 // Times "Check" through the window, offscreen, against loopback servers that play both
 // services: a generated SEOkicks answer (time from the click to the report message beyond the
-// 1 s wait, peak memory, and that time against the parsing and filling alone) and a generated XOVI answer
-// (total time against the 100 ms per record). The servers run in a child process, so that the peak memory is
-// the program's own. Usage: bench_check [seokicks records, 100000; 0 skips] [xovi records, 1000; 0 skips]
+// 1 s wait, peak memory, and that time against parsing and filling alone) and a generated XOVI
+// answer (total time against the 100 ms per record). The servers run in a child process, so
+// that the peak memory is the program's own.
+// Usage: bench_check [seokicks records, 100000; 0 skips] [xovi records, 1000; 0 skips]
 #include "app/QtToolkit.h"
 #include "app/TableModel.h"
 #include "app/Unit1.h"

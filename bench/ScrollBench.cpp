@@ -15,7 +15,18 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <vector>
+
+namespace {
+
+double ThreadCpuMs() {
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) * 1e3 + static_cast<double>(now.tv_nsec) / 1e6;
+}
+
+} // namespace
 
 int main(int argc, char** argv) {
     using Clock = std::chrono::steady_clock;
@@ -40,28 +51,37 @@ int main(int argc, char** argv) {
     bar->setValue(0);
     grid->repaint();
 
-    std::vector<double> steps; // ms
+    // Wall time is what a user sees; the thread's CPU time leaves out what other processes took
+    // of a shared machine meanwhile.
+    std::vector<double> wall; // ms
+    std::vector<double> cpu;  // ms
     while (bar->value() < bar->maximum()) {
         const auto start = Clock::now();
+        const double cpuStart = ThreadCpuMs();
         bar->triggerAction(QAbstractSlider::SliderPageStepAdd);
         grid->repaint();
-        steps.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+        cpu.push_back(ThreadCpuMs() - cpuStart);
+        wall.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
         QCoreApplication::processEvents();
     }
-    if (steps.empty()) {
+    if (wall.empty()) {
         std::fprintf(stderr, "nothing to scroll\n");
         return 1;
     }
 
-    std::vector<double> sorted = steps;
-    std::sort(sorted.begin(), sorted.end());
-    const auto over = std::count_if(steps.begin(), steps.end(), [](double ms) { return ms > 16.0; });
+    const auto over = std::count_if(wall.begin(), wall.end(), [](double ms) { return ms > 16.0; });
+    std::sort(wall.begin(), wall.end());
+    std::sort(cpu.begin(), cpu.end());
+    const auto row = [&](const char* what, std::size_t at, const char* note) {
+        std::printf("  %-12s %8.2f ms  %8.2f ms%s\n", what, wall[at], cpu[at], note);
+    };
     std::printf("Scrolling %d table rows (filled in %.3f s) in %zu page steps of %d rows, grid %dx%d px:\n",
-                form.table().RowCount() - 2, fill, steps.size(), bar->pageStep(), grid->width(),
+                form.table().RowCount() - 2, fill, wall.size(), bar->pageStep(), grid->width(),
                 grid->height());
-    std::printf("  median step   %8.2f ms\n", sorted[sorted.size() / 2]);
-    std::printf("  99th pct.     %8.2f ms\n", sorted[sorted.size() * 99 / 100]);
-    std::printf("  worst step    %8.2f ms   (target <= 16 ms)\n", sorted.back());
-    std::printf("  steps > 16 ms %8td\n", over);
+    std::printf("  %-12s %11s  %11s\n", "per step", "wall", "thread CPU");
+    row("median", wall.size() / 2, "");
+    row("99th pct.", wall.size() * 99 / 100, "");
+    row("worst", wall.size() - 1, "   (target <= 16 ms)");
+    std::printf("  steps over 16 ms of wall time: %td\n", over);
     return 0;
 }
