@@ -70,6 +70,8 @@ int main(int argc, char** argv) {
     }
 
     const auto over = std::count_if(wall.begin(), wall.end(), [](double ms) { return ms > 16.0; });
+    const auto worstWall = std::max_element(wall.begin(), wall.end()) - wall.begin();
+    const auto worstCpu = std::max_element(cpu.begin(), cpu.end()) - cpu.begin();
     std::sort(wall.begin(), wall.end());
     std::sort(cpu.begin(), cpu.end());
     const auto row = [&](const char* what, std::size_t at, const char* note) {
@@ -82,6 +84,8 @@ int main(int argc, char** argv) {
     row("median", wall.size() / 2, "");
     row("99th pct.", wall.size() * 99 / 100, "");
     row("worst", wall.size() - 1, "   (target <= 16 ms)");
-    std::printf("  steps over 16 ms of wall time: %td\n", over);
+    std::printf(
+        "  steps over 16 ms of wall time: %td; the worst was step %td in wall time, %td in CPU time\n", over,
+        worstWall + 1, worstCpu + 1);
     return 0;
 }
