@@ -2,6 +2,7 @@
 
 #include <QComboBox>
 #include <QDesktopServices>
+#include <QFontMetricsF>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPainter>
@@ -11,6 +12,9 @@
 #include <QStringList>
 #include <QSvgRenderer>
 #include <QUrl>
+#include <algorithm>
+#include <cmath>
+#include <limits>
 #include <utility>
 
 namespace app {
@@ -62,8 +66,91 @@ QIcon ApplicationIcon() {
     return icon;
 }
 
+namespace {
+
+constexpr char32_t kAdvanceTableEnd = 0x2200;
+constexpr std::int32_t kUnknown = -1;
+constexpr std::int32_t kShaped = -2;
+
+} // namespace
+
+// Printable ASCII; Latin-1 up to the spacing modifier letters, without the soft hyphen (drawn
+// only at a line break, so Qt gives it no width) and the tone letters and marks (fonts join
+// them into contours); the dashes, quotes, bullets and primes of the general punctuation, without its
+// spaces, separators and format characters; currency signs; letterlike symbols, number forms
+// and arrows. Each is one glyph that no shaping rule of a left-to-right text touches.
+bool QtTextWidth::AddsUp(char32_t c) {
+    if (c < 0x80)
+        return c >= 0x20 && c < 0x7F;
+    if (c < 0x300)
+        return c >= 0xA0 && c != 0xAD && !(c >= 0x2E5 && c <= 0x2EB);
+    return (c >= 0x2010 && c <= 0x2027) || (c >= 0x2030 && c <= 0x205E) || (c >= 0x20A0 && c <= 0x20C0) ||
+           (c >= 0x2100 && c <= 0x21FF);
+}
+
+QFont QtTextWidth::WithoutKerning(QFont font) {
+    font.setKerning(false);
+    return font;
+}
+
+QtTextWidth::QtTextWidth(const QFont& font)
+    : font_(WithoutKerning(font)), metrics_(font_), advances_(kAdvanceTableEnd, kUnknown) {}
+
+std::int32_t QtTextWidth::shapedWidth(std::string_view text) const {
+    if (const auto it = shaped_.find(text); it != shaped_.end())
+        return it->second;
+    const std::int32_t width =
+        metrics_.horizontalAdvance(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
+    if (shaped_.size() >= kShapedEntries)
+        shaped_.clear();
+    shaped_.emplace(text, width);
+    return width;
+}
+
+// One character alone goes through the same shaping as a whole text, so its advance is the one
+// Qt would add up for it.
+std::int32_t QtTextWidth::learn(char32_t c) const {
+    std::int32_t& slot = advances_[c];
+    if (!AddsUp(c)) {
+        slot = kShaped;
+        return slot;
+    }
+    const qreal advance = QFontMetricsF(font_).horizontalAdvance(QString(QChar(static_cast<char16_t>(c))));
+    const auto fixed = std::llround(advance * 64); // exact: Qt's advances are multiples of 1/64
+    slot = fixed >= 0 && fixed <= std::numeric_limits<std::int32_t>::max() ? static_cast<std::int32_t>(fixed)
+                                                                           : kShaped;
+    return slot;
+}
+
 std::int32_t QtTextWidth::width(std::string_view text) const {
-    return metrics_.horizontalAdvance(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
+    std::int64_t sum = 0; // 1/64 px
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    const auto* const end = p + text.size();
+    while (p != end) {
+        char32_t c = *p;
+        if (c < 0x80) {
+            ++p;
+        } else if (c >= 0xC2 && c < 0xE0 && end - p >= 2 && (p[1] & 0xC0) == 0x80) {
+            c = ((c & 0x1F) << 6) | (p[1] & 0x3F);
+            p += 2;
+        } else if (c >= 0xE0 && c < 0xF0 && end - p >= 3 && (p[1] & 0xC0) == 0x80 && (p[2] & 0xC0) == 0x80) {
+            c = ((c & 0x0F) << 12) | ((p[1] & 0x3F) << 6) | (p[2] & 0x3F);
+            p += 3;
+            if (c < 0x800)
+                return shapedWidth(text); // overlong: Qt shows a replacement character
+        } else {
+            return shapedWidth(text); // four bytes or invalid
+        }
+        if (c >= kAdvanceTableEnd)
+            return shapedWidth(text);
+        std::int32_t advance = advances_[c];
+        if (advance < 0 && (advance == kShaped || (advance = learn(c)) < 0))
+            return shapedWidth(text);
+        sum += advance;
+    }
+    // Rounded as Qt rounds its fixed point: halves up.
+    return static_cast<std::int32_t>(
+        std::min<std::int64_t>((sum + 32) >> 6, std::numeric_limits<std::int32_t>::max()));
 }
 
 QtMessageBox::QtMessageBox(QWidget* parent, QString title) : parent_(parent), title_(std::move(title)) {}

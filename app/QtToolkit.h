@@ -9,6 +9,9 @@
 #include <QPointer>
 #include <functional>
 #include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
 
 class QComboBox;
 class QUrl;
@@ -27,13 +30,39 @@ QString ToQString(const std::string& text);
 // The application's mark, the same drawing as the desktop entry's icon.
 QIcon ApplicationIcon();
 
+// Width of a text in the given font as a plain text-extent measure gives it: the sum of the
+// characters' advances without kerning, rounded once at the end as Qt rounds a drawn line.
+// Texts made only of characters that need no shaping (see AddsUp) are summed from a table of
+// advances that learns each character once; any other text (combining marks, characters beyond
+// the table, right-to-left and complex scripts, controls, invalid UTF-8) goes through Qt's full
+// shaping, still without kerning. The sum forms no ligatures where the font has some (fi, fl),
+// as a text-extent measure forms none. Not for use from two threads at once.
 class QtTextWidth final : public toolkit::TextWidth {
 public:
-    explicit QtTextWidth(const QFont& font = GridFont()) : metrics_(font) {}
+    explicit QtTextWidth(const QFont& font = GridFont());
     std::int32_t width(std::string_view text) const override;
 
 private:
+    // Whether a character takes its own advance whatever stands beside it.
+    static bool AddsUp(char32_t character);
+    static QFont WithoutKerning(QFont font);
+    std::int32_t shapedWidth(std::string_view text) const;
+    std::int32_t learn(char32_t character) const;
+
+    QFont font_;
     QFontMetrics metrics_;
+    // Advance in 1/64 px (Qt's fixed point) per code point below the table's end; kUnknown until
+    // looked at, kShaped for a character outside the rule.
+    mutable std::vector<std::int32_t> advances_;
+
+    struct TextHash {
+        using is_transparent = void;
+        std::size_t operator()(std::string_view text) const { return std::hash<std::string_view>{}(text); }
+    };
+    // Shaping costs microseconds per text, and a column such as the anchor texts repeats a few
+    // texts over and over. Bounded: cleared when full.
+    static constexpr std::size_t kShapedEntries = 4096;
+    mutable std::unordered_map<std::string, std::int32_t, TextHash, std::equal_to<>> shaped_;
 };
 
 // Plain box: one OK button, no icon. Error box: the critical box. While a hook is set the boxes

@@ -1,11 +1,17 @@
 #include "bench/BenchSupport.h"
 
+#include "retrieval/Parsing.h"
+
+#include <chrono>
 #include <cstdlib>
 #include <iterator>
 #include <random>
+#include <string_view>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
+#include <vector>
 
 namespace bench {
 
@@ -62,6 +68,42 @@ std::string GenerateSeokicksAnswer(int records) {
     }
     out += "  </inlinks>\n</inlinkdata>\n";
     return out;
+}
+
+PipelineTimes RunPipeline(const std::string& answer, table::BacklinkTable& table) {
+    using Clock = std::chrono::steady_clock;
+    const auto since = [](Clock::time_point start) {
+        return std::chrono::duration<double>(Clock::now() - start).count();
+    };
+    PipelineTimes times;
+    const auto total = Clock::now();
+    auto start = Clock::now();
+    const std::string split = retrieval::SplitTags(answer);
+    times.splitTags = since(start);
+
+    start = Clock::now();
+    const std::vector<std::string_view> lines = retrieval::Lines(split);
+    times.lines = since(start);
+
+    start = Clock::now();
+    std::vector<retrieval::Record> records = retrieval::ExtractRecords(lines, retrieval::Service::Seokicks);
+    times.extractRecords = since(start);
+
+    start = Clock::now();
+    table.ResetWithHeaders(retrieval::Headers(retrieval::Service::Seokicks));
+    times.resetWithHeaders = since(start);
+
+    start = Clock::now();
+    // The Check command has no use for a record once it is in the table.
+    for (retrieval::Record& record : records) {
+        table.AppendRecord(std::move(record));
+        table.FitColumnWidths(40);
+    }
+    times.appendAndFit = since(start);
+    times.total = since(total);
+    times.lineCount = lines.size();
+    times.recordCount = records.size();
+    return times;
 }
 
 double PeakRssMiB() {

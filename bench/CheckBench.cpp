@@ -1,9 +1,11 @@
 // Times "Check" through the window, offscreen, against loopback servers that play both
 // services: a generated SEOkicks answer (time from the click to the report message beyond the
-// 1 s wait, peak memory) and a generated XOVI answer (total time against the 100 ms per record).
-// The servers run in a child process, so that the peak memory is the program's own.
+// 1 s wait, peak memory, and that time against parsing and filling alone) and a generated XOVI
+// answer (total time against the 100 ms per record). The servers run in a child process, so
+// that the peak memory is the program's own.
 // Usage: bench_check [seokicks records, 100000; 0 skips] [xovi records, 1000; 0 skips]
 #include "app/QtToolkit.h"
+#include "app/TableModel.h"
 #include "app/Unit1.h"
 #include "bench/BenchSupport.h"
 #include "table/BacklinkTable.h"
@@ -190,13 +192,23 @@ int main(int argc, char** argv) {
             } else {
                 std::printf("  table rows                    %10d\n", o.rows);
                 std::printf("  click to report message       %10.3f s\n", o.seconds);
-                std::printf("  beyond the 1 s wait           %10.3f s   (target <= 2 s)\n", o.seconds - 1.0);
+                std::printf(
+                    "  beyond the 1 s wait           %10.3f s   (target <= 1.0 s on an idle machine)\n",
+                    o.seconds - 1.0);
                 std::printf(
                     "  peak RSS                      %10.1f MiB = %.2f x the answer   (target <= 8 x)\n",
                     peak, peak / answerMiB);
                 std::printf(
                     "  peak RSS before the click     %10.1f MiB; growth %.1f MiB = %.2f x the answer\n",
                     rssBefore, peak - rssBefore, (peak - rssBefore) / answerMiB);
+                // The same answer through bench_pipeline's stages, after the peak was taken.
+                const app::QtTextWidth measure(form.StringGrid1->font());
+                table::BacklinkTable table(measure);
+                const double pipeline =
+                    bench::RunPipeline(GenerateSeokicksAnswer(seokicksRecords), table).total;
+                std::printf("  the pipeline alone            %10.3f s   (parse and fill, no window)\n",
+                            pipeline);
+                std::printf("  beyond the wait / pipeline    %10.2f x\n", (o.seconds - 1.0) / pipeline);
             }
         }
 

@@ -62,16 +62,6 @@ const BacklinkTable::Column* BacklinkTable::FindColumn(std::int32_t col) const {
     return it == columns_.end() ? nullptr : &it->second;
 }
 
-std::int32_t BacklinkTable::Measure(const std::string& text) {
-    if (const auto it = widthCache_.find(text); it != widthCache_.end())
-        return it->second;
-    const std::int32_t width = measure_.width(text);
-    if (widthCache_.size() >= kWidthCacheEntries)
-        widthCache_.clear();
-    widthCache_.emplace(text, width);
-    return width;
-}
-
 void BacklinkTable::AddWidth(Column& column, std::int32_t width) {
     ++column.widthCounts[width];
 }
@@ -123,7 +113,7 @@ bool BacklinkTable::StoreCell(std::int32_t col, std::int32_t row, std::string&& 
         return true;
     }
     slot = std::move(text);
-    width = counted ? Measure(slot) : kUnmeasured;
+    width = counted ? measure_.width(slot) : kUnmeasured;
     if (counted)
         AddWidth(column, width);
     column.extent = std::max(column.extent, row + 1);
@@ -162,7 +152,7 @@ void BacklinkTable::ChangeRowCount(std::int32_t count) {
                 if (text.empty())
                     return;
                 if (width == kUnmeasured)
-                    width = Measure(text);
+                    width = measure_.width(text);
                 AddWidth(column, width);
             });
         }

@@ -116,7 +116,6 @@ private:
     static void ForStoredRows(Column& column, std::int32_t from, std::int32_t to, Fn fn);
     Column& ColumnAt(std::int32_t col);
     const Column* FindColumn(std::int32_t col) const;
-    std::int32_t Measure(const std::string& text);
     static void AddWidth(Column& column, std::int32_t width);
     static void RemoveWidth(Column& column, std::int32_t width);
     bool StoreCell(std::int32_t col, std::int32_t row, std::string&& text);
@@ -139,11 +138,8 @@ private:
     template <typename Cells> void Append(Cells&& cells);
     bool Visible(std::int32_t col, std::int32_t row) const { return col < colCount_ && row < rowCount_; }
 
+    // Each cell is measured once, when it first counts; its width is kept beside its text.
     const toolkit::TextWidth& measure_;
-    // Measuring is the dearest step of fitting (microseconds per text in a real font), and
-    // columns such as Follow or Ziel-URL repeat a few texts over and over. Bounded: cleared when full.
-    static constexpr std::size_t kWidthCacheEntries = 4096;
-    std::unordered_map<std::string, std::int32_t> widthCache_;
     TableObserver* observer_ = nullptr;
     std::map<std::int32_t, Column> columns_; // only columns that hold text or a changed width
     // Few cells carry a note or mark, so they live apart: row -> column -> both, only rows with one.
