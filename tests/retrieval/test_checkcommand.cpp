@@ -28,6 +28,13 @@ TEST(StrToInt, RejectsEverythingElseWithAMessageNamingTheText) {
                 << e.what();
         }
     }
+    // A NUL in the field must not cut the message short where it is read as a C string.
+    try {
+        StrToInt(std::string("12\0x", 4));
+        ADD_FAILURE() << "accepted";
+    } catch (const toolkit::Error& e) {
+        EXPECT_STREQ(e.what(), "'12\u2400x' ist keine gültige ganze Zahl.");
+    }
 }
 
 TEST(CheckUrls, ComposeTheServiceRequestsFromTheFieldTexts) {
