@@ -209,7 +209,8 @@ void TForm1::showError(const std::string& text) noexcept {
 }
 
 void TForm1::FormCreate() {
-    guarded([this] {
+    bool folderSet = false;
+    guarded([this, &folderSet] {
         const bool chosen = injectedFolder_.empty();
         std::string folder = injectedFolder_;
         if (chosen)
@@ -225,10 +226,14 @@ void TForm1::FormCreate() {
         // executable always does.
         if (chosen)
             storage::MakePrivateFolder(folder);
-        // A broken config.txt leaves the history unloaded; the window opens all the same.
-        storage::LoadSettings(*window_);
-        storage::LoadHistory(*window_);
+        folderSet = true;
     });
+    if (!folderSet)
+        return;
+    // Each file has its own error box: a broken config.txt does not keep the history from loading,
+    // which a later "Check" would otherwise replace. The window opens all the same.
+    guarded([this] { storage::LoadSettings(*window_); });
+    guarded([this] { storage::LoadHistory(*window_); });
 }
 
 TForm1::CommandScope::CommandScope(TForm1& form) : form_(form) {

@@ -6,6 +6,8 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QRadioButton>
 #include <QTimer>
@@ -306,6 +308,25 @@ TEST_F(Check, EachFailureShowsOneErrorBoxAndLeavesTableAndFilesAlone) {
         EXPECT_EQ(form.maxerg->text(), QString::fromUtf8(c.maxerg));
         ExpectCommandsEnabled(form, true);
     }
+}
+
+// A history that exists but could not be read at start is never replaced: "Check" stops where a
+// history write error stops it, before any request.
+TEST_F(Check, AnUnreadableHistoryIsLeftAloneAndTheCheckStopsBeforeAnyRequest) {
+    // Fails to read also for root: reading our own memory at address 0.
+    ASSERT_TRUE(QFile::link(QStringLiteral("/proc/self/mem"), dir_.filePath("domains.txt")));
+    serveSeokicks(Fixture("seokicks_answer.xml"));
+    TForm1& form = makeCheckForm(kSeokicks);
+    ASSERT_EQ(boxes_.size(), 1u);
+    EXPECT_TRUE(Contains(boxes_[0].text, folder_ + "domains.txt"));
+    clickCheck(form);
+    ASSERT_EQ(boxes_.size(), 2u);
+    EXPECT_EQ(boxes_[1].kind, Kind::Error);
+    EXPECT_TRUE(Contains(boxes_[1].text, folder_ + "domains.txt"));
+    EXPECT_TRUE(Contains(boxes_[1].text, "bleibt unverändert"));
+    EXPECT_EQ(requestCount(), 0u);
+    EXPECT_TRUE(QFileInfo(dir_.filePath("domains.txt")).isSymLink());
+    EXPECT_EQ(form.Domainname->count(), 0);
 }
 
 TEST_F(Check, DuringTheWaitTheCommandsRestAndTheServiceCanBeSwitched) {
