@@ -1,6 +1,7 @@
 #include "app/Unit1.h"
 
 #include "app/CategoryPanel.h"
+#include "app/SingleLine.h"
 #include "app/TableModel.h"
 #include "retrieval/CrossCheck.h"
 #include "storage/ProgramFolder.h"
@@ -157,6 +158,9 @@ void TForm1::buildControls() {
     seokicks = edit(settings, "seokicks", QStringLiteral("SEO-KICKS-Code"), 8, 81, 121);
     Button2 = button(settings, "Button2", QStringLiteral("Speichern"), 96, 108);
     CategoryPanel2->setCollapsed(true);
+
+    for (QLineEdit* field : {Domainname->lineEdit(), maxerg, xovi_api, seokicks})
+        MakeSingleLine(field);
 
     QWidget* const order[] = {XOVI,    maxerg,   Button1, Domainname, RadioButton1,
                               Button3, xovi_api, Button2, seokicks,   StringGrid1};

@@ -3,6 +3,7 @@
 #include "app/TableModel.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
@@ -216,6 +217,34 @@ TEST_F(MainWindow, SpeichernWritesConfigByteForByte) {
     EXPECT_EQ(readFile("config.txt"), "k3y-\xC3\x84 \xC3\xB6\r\n code,2 \r\n");
     EXPECT_FALSE(QDir(dir_.path()).exists("domains.txt"));
     EXPECT_TRUE(boxes_.empty());
+}
+
+// A key pasted with its line break would take two lines of config.txt; no single-line field
+// takes CR or LF, whether set from code, pasted or inserted.
+TEST_F(MainWindow, SingleLineFieldsDropLineBreaksHoweverTheTextArrives) {
+    writeFile("domains.txt", "a\r.example\r\n");
+    TForm1& form = makeShownForm();
+    for (QLineEdit* field : {form.Domainname->lineEdit(), form.maxerg, form.xovi_api, form.seokicks}) {
+        SCOPED_TRACE(field->parentWidget()->objectName().toStdString() + "/" +
+                     field->objectName().toStdString());
+        field->setText(QStringLiteral("\r\nx\ry\nz\r\n"));
+        EXPECT_EQ(field->text(), QStringLiteral("xyz"));
+        field->setCursorPosition(1);
+        QApplication::clipboard()->setText(QStringLiteral("1\r\n2\n"));
+        field->paste();
+        EXPECT_EQ(field->text(), QStringLiteral("x12yz"));
+        EXPECT_EQ(field->cursorPosition(), 3);
+        field->insert(QStringLiteral("\n"));
+        EXPECT_EQ(field->text(), QStringLiteral("x12yz"));
+    }
+    // A history entry with a lone CR comes into the field without it.
+    form.Domainname->setCurrentIndex(0);
+    EXPECT_EQ(form.Domainname->currentText(), QStringLiteral("a.example"));
+
+    form.xovi_api->setText(QStringLiteral("key\r\n"));
+    form.seokicks->setText(QStringLiteral("code\n"));
+    form.Button2->click();
+    EXPECT_EQ(readFile("config.txt"), "key\r\ncode\r\n");
 }
 
 // The credentials and the history list as the files give them: in UTF-8, or one config line and
