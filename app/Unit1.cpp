@@ -22,6 +22,7 @@
 #include <QRadioButton>
 #include <algorithm>
 #include <cstdlib>
+#include <limits>
 #include <utility>
 
 namespace app {
@@ -161,6 +162,9 @@ void TForm1::buildControls() {
 
     for (QLineEdit* field : {Domainname->lineEdit(), maxerg, xovi_api, seokicks})
         MakeSingleLine(field);
+    // The stored files know no length limit; a field that cut a loaded value would save it cut.
+    for (QLineEdit* field : {Domainname->lineEdit(), xovi_api, seokicks})
+        field->setMaxLength(std::numeric_limits<int>::max());
 
     QWidget* const order[] = {XOVI,    maxerg,   Button1, Domainname, RadioButton1,
                               Button3, xovi_api, Button2, seokicks,   StringGrid1};

@@ -269,6 +269,19 @@ TEST_F(MainWindow, StartFillsFieldsAndDropDownListFromTheFiles) {
     }
 }
 
+// Beyond the 32,767 characters an edit field keeps by default, values load and save whole.
+TEST_F(MainWindow, LongStoredValuesLoadAndSaveWhole) {
+    const std::string key(40000, 'k'), code(50000, 'c'), domain(40000, 'd');
+    writeFile("config.txt", key + "\r\n" + code + "\r\n");
+    writeFile("domains.txt", domain + "\r\n");
+    TForm1& form = makeForm();
+    form.Domainname->setCurrentIndex(0);
+    EXPECT_EQ(form.window().fields.domainText(), domain);
+    form.Button2->click();
+    EXPECT_EQ(readFile("config.txt"), key + "\r\n" + code + "\r\n");
+    EXPECT_TRUE(boxes_.empty());
+}
+
 TEST_F(MainWindow, UnreadableConfigShowsAnErrorLoadsTheHistoryAndOpensTheWindow) {
     // A file that exists but fails to read, also for root: reading our own memory at address 0.
     ASSERT_TRUE(QFile::link(QStringLiteral("/proc/self/mem"), dir_.filePath("config.txt")));
