@@ -58,7 +58,10 @@ void RunSeokicks(toolkit::Window& w, const CheckSetup& setup) {
         std::future<ParsedAnswer> parsing =
             std::async(std::launch::async | std::launch::deferred, ParseSeokicks, std::cref(answer));
         w.waiter.pacedWait(1000);
-        storage::WriteFileAtomic(storage::ProgramPath(w.shared.programFolder, "\\tmp_seokicks.txt"), answer);
+        // Memo1's text, which ends its last line with CR LF like every line list.
+        const std::string_view lineEnd = answer.empty() || answer.ends_with("\r\n") ? "" : "\r\n";
+        storage::WriteFileAtomic(storage::ProgramPath(w.shared.programFolder, "\\tmp_seokicks.txt"),
+                                 {answer, lineEnd});
         parsed = parsing.get();
         // Memo1 splits its own text, which has a CR LF after the answer's last line; where the
         // split answer already ends in one, that CR LF makes an empty last line. The records

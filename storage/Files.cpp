@@ -274,6 +274,10 @@ std::string JoinCrLf(const std::vector<std::string>& lines) {
 }
 
 void WriteFileAtomic(const std::string& path, std::string_view data, mode_t mode) {
+    WriteFileAtomic(path, {data}, mode);
+}
+
+void WriteFileAtomic(const std::string& path, std::initializer_list<std::string_view> pieces, mode_t mode) {
     if (path.empty() || path.find('\0') != std::string::npos || path.back() == '/')
         throw toolkit::Error(WriteFailure(path, "Ungültiger Dateiname"));
 
@@ -291,17 +295,19 @@ void WriteFileAtomic(const std::string& path, std::string_view data, mode_t mode
     if (::fchmod(temp.fd(), mode) != 0)
         throw toolkit::Error(WriteFailure(path, SystemReason(errno)));
 
-    const char* p = data.data();
-    std::size_t left = data.size();
-    while (left > 0) {
-        const ssize_t put = ::write(temp.fd(), p, left);
-        if (put < 0) {
-            if (errno == EINTR)
-                continue;
-            throw toolkit::Error(WriteFailure(path, SystemReason(errno)));
+    for (const std::string_view data : pieces) {
+        const char* p = data.data();
+        std::size_t left = data.size();
+        while (left > 0) {
+            const ssize_t put = ::write(temp.fd(), p, left);
+            if (put < 0) {
+                if (errno == EINTR)
+                    continue;
+                throw toolkit::Error(WriteFailure(path, SystemReason(errno)));
+            }
+            p += put;
+            left -= static_cast<std::size_t>(put);
         }
-        p += put;
-        left -= static_cast<std::size_t>(put);
     }
     if (::fsync(temp.fd()) != 0)
         throw toolkit::Error(WriteFailure(path, SystemReason(errno)));

@@ -3,6 +3,7 @@
 // atomic replacement and directory creation. Failures throw toolkit::Error with a German message
 // that names the file and the system's reason.
 
+#include <initializer_list>
 #include <string>
 #include <string_view>
 #include <sys/types.h>
@@ -51,5 +52,8 @@ std::string JoinCrLf(const std::vector<std::string>& lines);
 // over the old file, so that a failure leaves the old file as it was and no partial file behind.
 // The new file gets exactly `mode`.
 void WriteFileAtomic(const std::string& path, std::string_view data, mode_t mode = 0644);
+// The same with the data given in pieces, written one after the other.
+void WriteFileAtomic(const std::string& path, std::initializer_list<std::string_view> pieces,
+                     mode_t mode = 0644);
 
 } // namespace storage

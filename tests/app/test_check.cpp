@@ -122,7 +122,7 @@ TEST_F(Check, SeokicksFillsTableWritesRawAnswerAndReportsAndLeavesTheCaption) {
     EXPECT_EQ(t.GetCell(1, 5), "https://news.example.com/lokal/eroeffnung");
     EXPECT_GT(t.ColWidth(1), 64); // fitted to the long URLs
 
-    EXPECT_EQ(readFile("tmp_seokicks.txt"), answer);
+    EXPECT_EQ(readFile("tmp_seokicks.txt"), answer + "\r\n"); // a line list: the last line ends too
     const std::string record =
         "\r\n<url>\r\nhttp://www.laufblog-beispiel.de/2023/05/neue-schuhe/\r\n</url>\r\n";
     EXPECT_TRUE(Contains(form.Memo1.text(), record));
@@ -148,7 +148,7 @@ TEST_F(Check, SeokicksFillsTableWritesRawAnswerAndReportsAndLeavesTheCaption) {
         SCOPED_TRACE(testing::PrintToString(std::string(ending)));
         serveSeokicks(bare + ending);
         clickCheck(form);
-        EXPECT_EQ(readFile("tmp_seokicks.txt"), bare + ending);
+        EXPECT_EQ(readFile("tmp_seokicks.txt"), bare + "\r\n");
         EXPECT_TRUE(Contains(form.Memo1.text(), record));
         EXPECT_TRUE(form.Memo1.text().ends_with(memoEnd)) << testing::PrintToString(form.Memo1.text());
         EXPECT_EQ(Cells(t), rows);
