@@ -30,6 +30,16 @@ void FillTable(table::BacklinkTable& table, Service service, std::vector<Record>
     }
 }
 
+// The stored key and code as typed and as a request carries them.
+std::vector<std::string> Credentials(const toolkit::WindowFields& fields) {
+    std::vector<std::string> values;
+    for (const std::string& value : {fields.xoviApiText(), fields.seokicksText()}) {
+        values.push_back(value);
+        values.push_back(EncodeForRequestLine(value));
+    }
+    return values;
+}
+
 // The split answer and its records depend on the answer alone.
 struct ParsedAnswer {
     std::string split;
@@ -45,6 +55,7 @@ ParsedAnswer ParseSeokicks(const std::string& answer) {
 
 void RunSeokicks(toolkit::Window& w, const CheckSetup& setup) {
     std::unique_ptr<HttpClient> client = setup.makeClient(setup.tlsTransport);
+    client->hideInMessages(Credentials(w.fields));
     w.memo1.clear();
     const std::string url = SeokicksUrl(setup.seokicksBase, w.fields.seokicksText(), w.fields.domainText(),
                                         w.fields.maxergText());
@@ -82,6 +93,7 @@ void RunXovi(toolkit::Window& w, const CheckSetup& setup) {
         w.fields.setMaxergText(kXoviLimitReplacement);
 
     std::unique_ptr<HttpClient> client = setup.makeClient(nullptr);
+    client->hideInMessages(Credentials(w.fields));
     w.memo3.clear();
     const std::string url =
         XoviUrl(setup.xoviBase, w.fields.xoviApiText(), w.fields.domainText(), w.fields.maxergText());
@@ -100,13 +112,28 @@ void RunXovi(toolkit::Window& w, const CheckSetup& setup) {
 } // namespace
 
 void RunCheck(toolkit::Window& window, const CheckSetup& setup) {
-    storage::RecordDomain(window);
-    // Each branch looks at the buttons as they are at that moment: a switch to XOVI during the
-    // SEOkicks wait runs the XOVI branch next.
-    if (window.fields.seokicksChosen())
-        RunSeokicks(window, setup);
-    if (window.fields.xoviChosen())
-        RunXovi(window, setup);
+    // No message of the command shows the key or the code, whatever characters they hold: the
+    // values of the start and of the moment of failure are hidden.
+    std::vector<std::string> secrets = Credentials(window.fields);
+    const auto noteSecrets = [&] {
+        for (std::string& value : Credentials(window.fields))
+            secrets.push_back(std::move(value));
+    };
+    try {
+        storage::RecordDomain(window);
+        // Each branch looks at the buttons as they are at that moment: a switch to XOVI during the
+        // SEOkicks wait runs the XOVI branch next.
+        if (window.fields.seokicksChosen())
+            RunSeokicks(window, setup);
+        if (window.fields.xoviChosen())
+            RunXovi(window, setup);
+    } catch (const FetchError& e) {
+        noteSecrets();
+        throw FetchError(MaskValues(e.what(), secrets), MaskValues(e.reason(), secrets));
+    } catch (const toolkit::Error& e) {
+        noteSecrets();
+        throw toolkit::Error(MaskValues(e.what(), secrets));
+    }
 }
 
 std::string EncodeForRequestLine(std::string_view text) {

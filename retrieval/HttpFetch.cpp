@@ -113,6 +113,26 @@ std::string MaskSecrets(std::string_view text) {
     return out;
 }
 
+std::string MaskValues(std::string_view text, std::vector<std::string> values) {
+    std::erase(values, std::string());
+    std::sort(values.begin(), values.end(),
+              [](const std::string& a, const std::string& b) { return a.size() > b.size(); });
+    std::string out;
+    out.reserve(text.size());
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const auto hit = std::find_if(values.begin(), values.end(),
+                                      [&](const std::string& v) { return text.substr(i).starts_with(v); });
+        if (hit == values.end()) {
+            out.push_back(text[i++]);
+            continue;
+        }
+        out.append("***");
+        i += hit->size();
+    }
+    return out;
+}
+
 namespace detail {
 
 FetchError Failure(const std::string& url, const FetchOutcome& o, const FetchOptions& options) {
@@ -237,11 +257,12 @@ HttpResponse CurlHttpClient::Fetch(const std::string& url) {
         ~Release() { flag = false; }
     } release{busy_};
 
+    const std::string shownUrl = MaskValues(url, hidden_);
     // libcurl takes a C string: a NUL inside would fetch a shorter address than the one given.
     if (url.find('\0') != std::string::npos) {
         detail::FetchOutcome malformed;
         malformed.curlCode = CURLE_URL_MALFORMAT;
-        throw detail::Failure(url.substr(0, url.find('\0')), malformed, options_);
+        throw detail::Failure(shownUrl.substr(0, shownUrl.find('\0')), malformed, options_);
     }
 
     std::unique_ptr<CURL, EasyDeleter> easy(curl_easy_init());
@@ -295,7 +316,7 @@ HttpResponse CurlHttpClient::Fetch(const std::string& url) {
     for (;;) {
         int running = 0;
         if (curl_multi_perform(multi.get(), &running) != CURLM_OK)
-            throw FetchError(MaskSecrets("Abruf von " + url + " fehlgeschlagen: interner Fehler."),
+            throw FetchError(MaskSecrets("Abruf von " + shownUrl + " fehlgeschlagen: interner Fehler."),
                              "Interner Fehler");
         if (running == 0)
             break;
@@ -334,7 +355,7 @@ HttpResponse CurlHttpClient::Fetch(const std::string& url) {
     if (outcome.curlCode == CURLE_OK && status >= 400)
         outcome.curlCode = CURLE_HTTP_RETURNED_ERROR;
     if (outcome.curlCode != CURLE_OK)
-        throw detail::Failure(url, outcome, options_);
+        throw detail::Failure(shownUrl, outcome, options_);
 
     HttpResponse response;
     response.status = status;

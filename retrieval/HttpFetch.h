@@ -12,6 +12,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 namespace retrieval {
 
@@ -22,6 +23,12 @@ public:
     virtual ~HttpClient() = default;
     // The body of a successful answer (final status below 400) as UTF-8 text; throws toolkit::Error.
     virtual std::string Get(const std::string& url) = 0;
+    // Values that the client's messages hide wherever they stand (the stored key and code), also
+    // where the parameter masking cannot tell where a value ends.
+    void hideInMessages(std::vector<std::string> values) { hidden_ = std::move(values); }
+
+protected:
+    std::vector<std::string> hidden_;
 };
 
 class FetchError : public toolkit::Error {
@@ -86,5 +93,7 @@ private:
 
 // Replaces the value of every key= and appid= parameter (any case) with "***".
 std::string MaskSecrets(std::string_view text);
+// Replaces every occurrence of each non-empty value with "***", the longest first.
+std::string MaskValues(std::string_view text, std::vector<std::string> values);
 
 } // namespace retrieval
