@@ -123,6 +123,53 @@ std::pair<std::string_view, std::size_t> BomEncoding(std::string_view body) {
     return {{}, 0};
 }
 
+// UTF-8 as Unicode defines it: every byte sequence that is not part of a well-formed one (the
+// old five- and six-byte forms, code points above U+10FFFF, surrogates, overlong forms) becomes
+// U+FFFD, one for each maximal part of a sequence, as browsers decode.
+std::string RepairUtf8(std::string_view bytes) {
+    if (storage::IsValidUtf8(bytes))
+        return std::string(bytes);
+    std::string out;
+    out.reserve(bytes.size() + bytes.size() / 2);
+    std::size_t i = 0;
+    while (i < bytes.size()) {
+        const auto lead = static_cast<unsigned char>(bytes[i]);
+        if (lead < 0x80) {
+            out += static_cast<char>(lead);
+            ++i;
+            continue;
+        }
+        std::size_t need = 0;
+        unsigned lo = 0x80, hi = 0xBF; // allowed range of the second byte
+        if (lead >= 0xC2 && lead <= 0xDF) {
+            need = 1;
+        } else if (lead >= 0xE0 && lead <= 0xEF) {
+            need = 2;
+            lo = lead == 0xE0 ? 0xA0 : 0x80;
+            hi = lead == 0xED ? 0x9F : 0xBF;
+        } else if (lead >= 0xF0 && lead <= 0xF4) {
+            need = 3;
+            lo = lead == 0xF0 ? 0x90 : 0x80;
+            hi = lead == 0xF4 ? 0x8F : 0xBF;
+        }
+        std::size_t end = i + 1;
+        bool complete = need > 0;
+        for (std::size_t k = 0; k < need; ++k, ++end) {
+            const unsigned c = end < bytes.size() ? static_cast<unsigned char>(bytes[end]) : 0;
+            if (end >= bytes.size() || c < (k == 0 ? lo : 0x80) || c > (k == 0 ? hi : 0xBF)) {
+                complete = false;
+                break;
+            }
+        }
+        if (complete)
+            out.append(bytes.substr(i, end - i));
+        else
+            out.append(kReplacement);
+        i = end; // a byte that broke the sequence starts the next one
+    }
+    return out;
+}
+
 // Converts with iconv; each invalid sequence becomes U+FFFD and decoding goes on behind it.
 std::string ConvertToUtf8(std::string_view bytes, const std::string& from) {
     IconvHandle cd = OpenToUtf8(from);
@@ -157,7 +204,8 @@ std::string ConvertToUtf8(std::string_view bytes, const std::string& from) {
     std::size_t outLeft = buffer.size();
     ::iconv(handle, nullptr, nullptr, &outPtr, &outLeft); // ends a shift state, if any
     out.append(buffer.data(), static_cast<std::size_t>(outPtr - buffer.data()));
-    return out;
+    // glibc's converters let through what Unicode forbids (code points above U+10FFFF).
+    return storage::IsValidUtf8(out) ? out : RepairUtf8(out);
 }
 
 std::string Decode(std::string_view body, const std::string& name) {
@@ -165,7 +213,7 @@ std::string Decode(std::string_view body, const std::string& name) {
     if (name == kUtf8) {
         if (bomName == kUtf8)
             body.remove_prefix(bomLength);
-        return storage::IsValidUtf8(body) ? std::string(body) : ConvertToUtf8(body, name);
+        return RepairUtf8(body);
     }
     if (name == kWindows1252)
         return storage::Windows1252ToUtf8(body);

@@ -86,6 +86,15 @@ TEST(PageText, DecodesByTheDeclarationThatWins) {
         {std::string("a\0\0\xD8\x62\0", 6), "text/plain; charset=utf-16le", "a" + fffd + "b"},
         {std::string("a\0b", 3), "text/plain; charset=utf-16le", "a" + fffd},
         {"\x81", "text/html; charset=shift_jis", fffd},
+        // UTF-8 as Unicode defines it: no five- or six-byte forms, nothing above U+10FFFF, no
+        // surrogates; each byte that cannot continue a sequence counts on its own.
+        {"a\xF5\x80\x80\x80" + std::string("b"), "text/html; charset=utf-8",
+         "a" + fffd + fffd + fffd + fffd + "b"},
+        {"\xFC\x84\x80\x80\x80\x80", "text/html; charset=utf-8", fffd + fffd + fffd + fffd + fffd + fffd},
+        {"\xF4\x90\x80\x80\xED\xA0\x80", "text/html; charset=utf-8",
+         fffd + fffd + fffd + fffd + fffd + fffd + fffd},
+        {"\xE2\x82" + std::string("x\xF0\x9F\x98\x80\xF0\x9F\x98"), "text/html; charset=utf-8",
+         fffd + "x\xF0\x9F\x98\x80" + fffd},
     };
     for (const auto& [body, contentType, text] : cases)
         EXPECT_EQ(DecodePage(body, contentType), text) << contentType << ": " << body;
