@@ -290,10 +290,7 @@ void TForm1::finishClose() {
 }
 
 retrieval::KeepGoing TForm1::fetchHook() {
-    return [this] {
-        QCoreApplication::processEvents();
-        return !closing_;
-    };
+    return [this] { return !closing_; };
 }
 
 retrieval::CheckSetup TForm1::checkSetup() {
@@ -304,7 +301,7 @@ retrieval::CheckSetup TForm1::checkSetup() {
     setup.makeClient = [this](const retrieval::TlsTransport* tls) {
         retrieval::FetchOptions options = checkConnection.fetch;
         options.tlsTransportAttached = tls != nullptr;
-        return std::make_unique<retrieval::CurlHttpClient>(options, fetchHook());
+        return std::make_unique<retrieval::CurlHttpClient>(options, fetchHook(), &events_);
     };
     return setup;
 }
@@ -331,7 +328,8 @@ void TForm1::Button3Click() {
                 throw toolkit::Cancelled();
             return true;
         };
-        retrieval::RunCrossCheck(*window_, retrieval::MakeCurlPageFetcher(pageFetch, std::move(keepGoing)));
+        retrieval::RunCrossCheck(*window_,
+                                 retrieval::MakeCurlPageFetcher(pageFetch, std::move(keepGoing), &events_));
     });
 }
 

@@ -2,13 +2,16 @@
 
 #include "app/contract/Error.h"
 #include "retrieval/HttpFailure.h"
+#include "retrieval/PollEventSource.h"
 #include "storage/Files.h"
 
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <curl/curl.h>
+#include <exception>
 #include <mutex>
+#include <set>
 
 namespace retrieval {
 
@@ -31,30 +34,109 @@ struct MultiDeleter {
     void operator()(CURLM* m) const { curl_multi_cleanup(m); }
 };
 
+// One transfer on its multi handle, driven through an event source. The libcurl callbacks below
+// catch everything: an exception must not unwind through libcurl's C frames.
 struct Transfer {
     CURL* handle = nullptr;
+    CURLM* multi = nullptr;
+    toolkit::EventSource* events = nullptr;
     std::string body;
     std::uint64_t cap = 0;
     bool tooLarge = false;
+    std::set<curl_socket_t> watched;
+    bool finished = false;
+    bool internalError = false;
+    CURLcode result = CURLE_OK;
+    std::exception_ptr error; // raised in a callback, raised again after libcurl has returned
+
+    void fail(std::exception_ptr e) {
+        if (!error)
+            error = std::move(e);
+    }
+
+    // From the event loop: lets libcurl act on a ready socket or its timer.
+    void act(curl_socket_t fd, int ready) noexcept {
+        if (finished)
+            return;
+        const int mask = ((ready & toolkit::EventSource::kRead) ? CURL_CSELECT_IN : 0) |
+                         ((ready & toolkit::EventSource::kWrite) ? CURL_CSELECT_OUT : 0);
+        int running = 0;
+        const CURLMcode rc = curl_multi_socket_action(multi, fd, mask, &running);
+        if (error) {
+            finished = true;
+            return;
+        }
+        if (rc != CURLM_OK) {
+            internalError = finished = true;
+            return;
+        }
+        int left = 0;
+        while (CURLMsg* msg = curl_multi_info_read(multi, &left)) {
+            if (msg->msg == CURLMSG_DONE && msg->easy_handle == handle) {
+                result = msg->data.result;
+                finished = true;
+            }
+        }
+    }
 };
 
-std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) {
+std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) noexcept {
     auto& t = *static_cast<Transfer*>(user);
     const std::size_t n = size * count;
-    if (t.body.empty()) {
-        // Room for the announced length at once, rather than growing a 40 MB answer step by step.
-        curl_off_t announced = -1;
-        curl_easy_getinfo(t.handle, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced);
-        if (announced > 0)
-            t.body.reserve(static_cast<std::size_t>(
-                std::min<std::uint64_t>(static_cast<std::uint64_t>(announced), t.cap)));
+    try {
+        if (t.body.empty()) {
+            // Room for the announced length at once, rather than growing a 40 MB answer step by step.
+            curl_off_t announced = -1;
+            curl_easy_getinfo(t.handle, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced);
+            if (announced > 0)
+                t.body.reserve(static_cast<std::size_t>(
+                    std::min<std::uint64_t>(static_cast<std::uint64_t>(announced), t.cap)));
+        }
+        if (t.body.size() + n > t.cap) {
+            t.tooLarge = true;
+            return 0; // ends the transfer with a write error
+        }
+        t.body.append(data, n);
+        return n;
+    } catch (...) {
+        t.fail(std::current_exception());
+        return 0;
     }
-    if (t.body.size() + n > t.cap) {
-        t.tooLarge = true;
-        return 0; // ends the transfer with a write error
+}
+
+int OnSocket(CURL*, curl_socket_t fd, int what, void* user, void*) noexcept {
+    auto& t = *static_cast<Transfer*>(user);
+    try {
+        if (what == CURL_POLL_REMOVE) {
+            t.watched.erase(fd);
+            t.events->watchSocket(fd, toolkit::EventSource::kNone, {});
+            return 0;
+        }
+        const int interest =
+            ((what == CURL_POLL_IN || what == CURL_POLL_INOUT) ? toolkit::EventSource::kRead : 0) |
+            ((what == CURL_POLL_OUT || what == CURL_POLL_INOUT) ? toolkit::EventSource::kWrite : 0);
+        t.watched.insert(fd);
+        t.events->watchSocket(fd, interest, [&t](int socket, int ready) { t.act(socket, ready); });
+        return 0;
+    } catch (...) {
+        t.fail(std::current_exception());
+        return -1;
     }
-    t.body.append(data, n);
-    return n;
+}
+
+int OnTimer(CURLM*, long timeoutMs, void* user) noexcept {
+    auto& t = *static_cast<Transfer*>(user);
+    try {
+        if (timeoutMs < 0)
+            t.events->stopTimer();
+        else
+            t.events->startTimer(std::chrono::milliseconds(timeoutMs),
+                                 [&t] { t.act(CURL_SOCKET_TIMEOUT, 0); });
+        return 0;
+    } catch (...) {
+        t.fail(std::current_exception());
+        return -1;
+    }
 }
 
 bool IsWordChar(char c) {
@@ -236,8 +318,8 @@ std::string BodyAsText(std::string body) {
 
 } // namespace detail
 
-CurlHttpClient::CurlHttpClient(FetchOptions options, KeepGoing keepGoing)
-    : options_(std::move(options)), keepGoing_(std::move(keepGoing)) {
+CurlHttpClient::CurlHttpClient(FetchOptions options, KeepGoing keepGoing, toolkit::EventSource* events)
+    : options_(std::move(options)), keepGoing_(std::move(keepGoing)), events_(events) {
     InitCurlOnce();
 }
 
@@ -265,18 +347,19 @@ HttpResponse CurlHttpClient::Fetch(const std::string& url) {
         throw detail::Failure(shownUrl.substr(0, shownUrl.find('\0')), malformed, options_);
     }
 
+    PollEventSource ownEvents;
+    Transfer transfer;
+    transfer.events = events_ != nullptr ? events_ : &ownEvents;
+    transfer.cap = options_.maxBodyBytes;
     std::unique_ptr<CURL, EasyDeleter> easy(curl_easy_init());
     std::unique_ptr<CURLM, MultiDeleter> multi(curl_multi_init());
     if (!easy || !multi)
         throw FetchError("Die HTTP-Bibliothek ließ sich nicht starten.", "Interner Fehler");
     CURL* h = easy.get();
-
-    Transfer transfer;
     transfer.handle = h;
-    transfer.cap = options_.maxBodyBytes;
+    transfer.multi = multi.get();
     const long stallSeconds =
         std::max<long>(1, static_cast<long>((options_.stallTimeout.count() + 999) / 1000));
-
     curl_easy_setopt(h, CURLOPT_URL, url.c_str());
     curl_easy_setopt(h, CURLOPT_HTTPGET, 1L);
     curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
@@ -300,25 +383,44 @@ HttpResponse CurlHttpClient::Fetch(const std::string& url) {
     curl_easy_setopt(h, CURLOPT_WRITEDATA, &transfer);
     curl_easy_setopt(h, CURLOPT_BUFFERSIZE, 256L * 1024);
     // No CURLOPT_PROXY: libcurl then takes the proxy from the environment.
+    curl_multi_setopt(multi.get(), CURLMOPT_SOCKETFUNCTION, &OnSocket);
+    curl_multi_setopt(multi.get(), CURLMOPT_SOCKETDATA, &transfer);
+    curl_multi_setopt(multi.get(), CURLMOPT_TIMERFUNCTION, &OnTimer);
+    curl_multi_setopt(multi.get(), CURLMOPT_TIMERDATA, &transfer);
 
-    if (curl_multi_add_handle(multi.get(), h) != CURLM_OK)
-        throw FetchError("Die HTTP-Bibliothek ließ sich nicht starten.", "Interner Fehler");
+    // Whatever way Fetch is left, the event source keeps no socket or timer of this transfer, and
+    // libcurl calls nothing of ours any more.
     struct Detach {
-        CURLM* m;
-        CURL* e;
-        ~Detach() { curl_multi_remove_handle(m, e); }
-    } detach{multi.get(), h};
+        Transfer& t;
+        ~Detach() {
+            curl_multi_remove_handle(t.multi, t.handle);
+            curl_multi_setopt(t.multi, CURLMOPT_SOCKETFUNCTION, nullptr);
+            curl_multi_setopt(t.multi, CURLMOPT_TIMERFUNCTION, nullptr);
+            t.finished = true;
+            try {
+                for (const curl_socket_t fd : t.watched)
+                    t.events->watchSocket(fd, toolkit::EventSource::kNone, {});
+                t.events->stopTimer();
+            } catch (...) {
+                // Nothing of the transfer is left to call back into.
+            }
+        }
+    };
+    const CURLMcode added = curl_multi_add_handle(multi.get(), h);
+    Detach detach{transfer};
+    if (transfer.error)
+        std::rethrow_exception(transfer.error);
+    if (added != CURLM_OK)
+        throw FetchError("Die HTTP-Bibliothek ließ sich nicht starten.", "Interner Fehler");
 
     const auto started = Clock::now();
     auto lastHook = started;
-    const int pollMs = static_cast<int>(std::clamp<long long>(options_.pollInterval.count(), 1, 1000));
+    const auto poll =
+        std::clamp(options_.pollInterval, std::chrono::milliseconds(1), std::chrono::milliseconds(1000));
     bool aborted = false;
-    for (;;) {
-        int running = 0;
-        if (curl_multi_perform(multi.get(), &running) != CURLM_OK)
-            throw FetchError(MaskSecrets("Abruf von " + shownUrl + " fehlgeschlagen: interner Fehler."),
-                             "Interner Fehler");
-        if (running == 0)
+    while (!transfer.finished) {
+        transfer.events->wait(poll);
+        if (transfer.finished)
             break;
         const auto now = Clock::now();
         if (keepGoing_ && now - lastHook >= options_.pollInterval) {
@@ -328,19 +430,19 @@ HttpResponse CurlHttpClient::Fetch(const std::string& url) {
                 break;
             }
         }
-        curl_multi_poll(multi.get(), nullptr, 0, pollMs, nullptr);
     }
+    if (transfer.error)
+        std::rethrow_exception(transfer.error);
+    if (transfer.internalError)
+        throw FetchError(MaskSecrets("Abruf von " + shownUrl + " fehlgeschlagen: interner Fehler."),
+                         "Interner Fehler");
 
     detail::FetchOutcome outcome;
     outcome.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started);
-    if (aborted) {
+    if (aborted)
         outcome.curlCode = CURLE_ABORTED_BY_CALLBACK;
-    } else {
-        int left = 0;
-        while (CURLMsg* msg = curl_multi_info_read(multi.get(), &left))
-            if (msg->msg == CURLMSG_DONE && msg->easy_handle == h)
-                outcome.curlCode = msg->data.result;
-    }
+    else
+        outcome.curlCode = transfer.result;
     long status = 0;
     curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
     outcome.httpStatus = status;

@@ -4,6 +4,7 @@
 // the value of key= or appid=, plus a short reason fit for a tooltip.
 
 #include "app/contract/Error.h"
+#include "app/contract/EventSource.h"
 
 #include <chrono>
 #include <cstdint>
@@ -65,14 +66,20 @@ struct FetchOptions {
     std::chrono::milliseconds pollInterval{25};
 };
 
-// Called on the fetching thread about every FetchOptions::pollInterval while a transfer runs, so
-// the caller can handle window events. Returning false aborts the fetch with an error; an
-// exception it throws ends the transfer and passes out of Get/Fetch as it is.
+// Called on the fetching thread about every FetchOptions::pollInterval while a transfer runs.
+// Returning false aborts the fetch with an error; an exception it throws ends the transfer and
+// passes out of Get/Fetch as it is.
 using KeepGoing = std::function<bool()>;
 
+// The transfer is driven through `events` (the window's event loop; a poll(2) loop of its own when
+// null), and Get/Fetch wait in events->wait() until it is done, so that it goes on in whatever
+// loop runs meanwhile. Its time-outs therefore count only time in which it could progress. No
+// exception passes through libcurl: one raised in a callback stops the transfer and is raised
+// again once libcurl has returned.
 class CurlHttpClient : public HttpClient {
 public:
-    explicit CurlHttpClient(FetchOptions options = {}, KeepGoing keepGoing = {});
+    explicit CurlHttpClient(FetchOptions options = {}, KeepGoing keepGoing = {},
+                            toolkit::EventSource* events = nullptr);
     ~CurlHttpClient() override;
     CurlHttpClient(const CurlHttpClient&) = delete;
     CurlHttpClient& operator=(const CurlHttpClient&) = delete;
@@ -88,6 +95,7 @@ public:
 private:
     FetchOptions options_;
     KeepGoing keepGoing_;
+    toolkit::EventSource* events_;
     bool busy_ = false;
 };
 

@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QRadioButton>
 #include <QTimer>
 #include <algorithm>
@@ -327,6 +328,32 @@ TEST_F(Check, AnUnreadableHistoryIsLeftAloneAndTheCheckStopsBeforeAnyRequest) {
     EXPECT_EQ(requestCount(), 0u);
     EXPECT_TRUE(QFileInfo(dir_.filePath("domains.txt")).isSymLink());
     EXPECT_EQ(form.Domainname->count(), 0);
+}
+
+// A modal box opened during the fetch (an error box of "Speichern", say) and left open longer than
+// the fetch may take does not stall the transfer: it goes on in the box's event loop.
+TEST_F(Check, AModalBoxOpenLongerThanTheTimeOutDoesNotStallTheFetch) {
+    seokicks_.handle(kSeokicksPath, [](const Request&) {
+        Response r = Response::Text(Fixture("seokicks_answer.xml"));
+        r.delay = 300ms;
+        return r;
+    });
+    TForm1& form = makeCheckForm(kSeokicks);
+    form.checkConnection.fetch.totalTimeout = 1s;
+    QElapsedTimer boxOpen;
+    QTimer::singleShot(50, &form, [&] {
+        QMessageBox box(QMessageBox::Critical, QStringLiteral("Fehler"), QStringLiteral("offen"),
+                        QMessageBox::Ok, &form);
+        QTimer::singleShot(2000, &box, &QDialog::accept);
+        boxOpen.start();
+        box.exec();
+    });
+    clickCheck(form);
+
+    EXPECT_GE(boxOpen.elapsed(), 1900);
+    ASSERT_EQ(boxes_.size(), 1u);
+    EXPECT_EQ(boxes_[0].text, "Report gespeichert");
+    EXPECT_EQ(form.table().RowCount(), 6);
 }
 
 TEST_F(Check, DuringTheWaitTheCommandsRestAndTheServiceCanBeSwitched) {

@@ -2,6 +2,7 @@
 #include "retrieval/HttpFailure.h"
 #include "retrieval/HttpFetch.h"
 #include "retrieval/PageFetch.h"
+#include "retrieval/PollEventSource.h"
 #include "tests/support/LoopbackServer.h"
 
 #include <cerrno>
@@ -10,6 +11,7 @@
 #include <functional>
 #include <gtest/gtest.h>
 #include <optional>
+#include <stdexcept>
 
 using namespace std::chrono_literals;
 using retrieval::CurlHttpClient;
@@ -135,7 +137,6 @@ TEST(HttpFetch, FailuresNameTheirCauseWithoutTheSecretsAndTheLimitsThemselvesPas
     server.handle("/neu", [](const auto&) { return Response::Text("angekommen"); });
     LoopbackServer tls(LoopbackServer::Scheme::Https);
     tls.handle("/index.php", [](const auto&) { return Response::Text("nie"); });
-
     FetchOptions stall, total, small;
     stall.stallTimeout = 1s;
     total.totalTimeout = 300ms;
@@ -180,6 +181,43 @@ TEST(HttpFetch, FailuresNameTheirCauseWithoutTheSecretsAndTheLimitsThemselvesPas
     EXPECT_EQ(client.Get(server.baseUrl() + "/grenze"), "fast");
     EXPECT_EQ(client.Get(server.baseUrl() + "/1000").size(), 1000u);
     EXPECT_EQ(client.Get(server.baseUrl() + "/alt"), "angekommen");
+}
+
+// An exception from inside libcurl's callbacks (here from the event source they call, when the
+// transfer starts and when its socket is watched) stops the transfer and comes out of Fetch once
+// libcurl has returned; it never unwinds through libcurl's C frames.
+TEST(HttpFetch, AnExceptionInACallbackStopsTheTransferAndComesOutAfterwards) {
+    struct Failing : toolkit::EventSource {
+        retrieval::PollEventSource inner;
+        const char* failing = "";
+        void watchSocket(int fd, int interest, SocketReady onReady) override {
+            if (interest != kNone && failing == std::string("socket"))
+                throw std::runtime_error("socket");
+            inner.watchSocket(fd, interest, std::move(onReady));
+        }
+        void startTimer(std::chrono::milliseconds delay, std::function<void()> onTimeout) override {
+            if (failing == std::string("timer"))
+                throw std::runtime_error("timer");
+            inner.startTimer(delay, std::move(onTimeout));
+        }
+        void stopTimer() override { inner.stopTimer(); }
+        void wait(std::chrono::milliseconds atMost) override { inner.wait(atMost); }
+    };
+    LoopbackServer server;
+    server.handle("/", [](const auto&) { return Response::Text("da"); });
+    Failing events;
+    CurlHttpClient client({}, {}, &events);
+    for (const char* where : {"timer", "socket"}) {
+        events.failing = where;
+        try {
+            client.Get(server.baseUrl() + "/");
+            ADD_FAILURE() << "no error from the " << where;
+        } catch (const std::runtime_error& e) {
+            EXPECT_STREQ(e.what(), where);
+        }
+        events.failing = "";
+        EXPECT_EQ(client.Get(server.baseUrl() + "/"), "da");
+    }
 }
 
 TEST(HttpFetch, KeepGoingHookRunsDuringTheTransferAndCanAbortByFalseOrByThrowing) {
