@@ -34,6 +34,28 @@ struct MultiDeleter {
     void operator()(CURLM* m) const { curl_multi_cleanup(m); }
 };
 
+// The smallest buffer a growing body starts with.
+constexpr std::size_t kMinBodyBuffer = std::size_t{64} << 10;
+
+// Room for at least `needed` bytes: the cap, halved as often as that still leaves room. The
+// buffer thus doubles up to exactly the cap, and a move to a larger buffer, which holds the old
+// and the new one at once, never has more than the cap in use.
+std::size_t BodyBufferFor(std::size_t needed, std::uint64_t cap) {
+    std::uint64_t size = cap;
+    while (size / 2 >= needed && size / 2 >= kMinBodyBuffer)
+        size /= 2;
+    return static_cast<std::size_t>(size);
+}
+
+bool StartsWithNoCase(std::string_view text, std::string_view lower) {
+    if (text.size() < lower.size())
+        return false;
+    for (std::size_t k = 0; k < lower.size(); ++k)
+        if (std::tolower(static_cast<unsigned char>(text[k])) != lower[k])
+            return false;
+    return true;
+}
+
 // One transfer on its multi handle, driven through an event source. The libcurl callbacks below
 // catch everything: an exception must not unwind through libcurl's C frames.
 struct Transfer {
@@ -43,6 +65,7 @@ struct Transfer {
     std::string body;
     std::uint64_t cap = 0;
     bool tooLarge = false;
+    bool encoded = false; // the answer has a Content-Encoding: its Content-Length is not the body's
     std::set<curl_socket_t> watched;
     bool finished = false;
     bool internalError = false;
@@ -84,17 +107,22 @@ std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) 
     auto& t = *static_cast<Transfer*>(user);
     const std::size_t n = size * count;
     try {
-        if (t.body.empty()) {
-            // Room for the announced length at once, rather than growing a 40 MB answer step by step.
-            curl_off_t announced = -1;
-            curl_easy_getinfo(t.handle, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced);
-            if (announced > 0)
-                t.body.reserve(static_cast<std::size_t>(
-                    std::min<std::uint64_t>(static_cast<std::uint64_t>(announced), t.cap)));
-        }
-        if (t.body.size() + n > t.cap) {
+        const std::size_t needed = t.body.size() + n;
+        if (needed > t.cap) {
             t.tooLarge = true;
             return 0; // ends the transfer with a write error
+        }
+        if (needed > t.body.capacity()) {
+            // Room for the announced length at once, rather than growing a 40 MB answer step by step;
+            // a compressed answer announces its compressed length, which says nothing.
+            curl_off_t announced = -1;
+            curl_easy_getinfo(t.handle, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced);
+            if (t.body.empty() && !t.encoded && announced > 0 &&
+                static_cast<std::uint64_t>(announced) <= t.cap &&
+                static_cast<std::uint64_t>(announced) >= needed)
+                t.body.reserve(static_cast<std::size_t>(announced));
+            else
+                t.body.reserve(BodyBufferFor(needed, t.cap));
         }
         t.body.append(data, n);
         return n;
@@ -102,6 +130,16 @@ std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) 
         t.fail(std::current_exception());
         return 0;
     }
+}
+
+std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user) noexcept {
+    auto& t = *static_cast<Transfer*>(user);
+    const std::string_view line(data, size * count);
+    if (line.starts_with("HTTP/"))
+        t.encoded = false; // a new answer, after a redirect or an interim one
+    else if (StartsWithNoCase(line, "content-encoding:"))
+        t.encoded = true;
+    return line.size();
 }
 
 int OnSocket(CURL*, curl_socket_t fd, int what, void* user, void*) noexcept {
@@ -381,6 +419,8 @@ HttpResponse CurlHttpClient::Fetch(const std::string& url) {
         curl_easy_setopt(h, CURLOPT_CAINFO, options_.caFile.c_str());
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &OnBody);
     curl_easy_setopt(h, CURLOPT_WRITEDATA, &transfer);
+    curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, &OnHeader);
+    curl_easy_setopt(h, CURLOPT_HEADERDATA, &transfer);
     curl_easy_setopt(h, CURLOPT_BUFFERSIZE, 256L * 1024);
     // No CURLOPT_PROXY: libcurl then takes the proxy from the environment.
     curl_multi_setopt(multi.get(), CURLMOPT_SOCKETFUNCTION, &OnSocket);

@@ -183,6 +183,25 @@ TEST(HttpFetch, FailuresNameTheirCauseWithoutTheSecretsAndTheLimitsThemselvesPas
     EXPECT_EQ(client.Get(server.baseUrl() + "/alt"), "angekommen");
 }
 
+// The body buffer grows to the cap at most, also for a compressed answer whose announced length
+// is its compressed one; an uncompressed answer gets its announced length at once.
+TEST(HttpFetch, TheBodyBufferNeverOutgrowsTheCap) {
+    LoopbackServer server;
+    const std::string big(1'000'000, 'z');
+    server.handle("/gepackt", [&](const auto&) { return Gzipped(big); });
+    server.handle("/roh", [&](const auto&) { return Response::Text(big); });
+    for (const std::uint64_t cap : {1'000'000u, 3'000'000u}) {
+        for (const char* path : {"/gepackt", "/roh"}) {
+            SCOPED_TRACE(std::string(path) + " " + std::to_string(cap));
+            FetchOptions options;
+            options.maxBodyBytes = cap;
+            const std::string body = CurlHttpClient(options).Fetch(server.baseUrl() + path).body;
+            EXPECT_EQ(body, big);
+            EXPECT_LE(body.capacity(), path == std::string("/roh") ? big.size() : cap);
+        }
+    }
+}
+
 // An exception from inside libcurl's callbacks (here from the event source they call, when the
 // transfer starts and when its socket is watched) stops the transfer and comes out of Fetch once
 // libcurl has returned; it never unwinds through libcurl's C frames.
