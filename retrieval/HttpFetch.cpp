@@ -66,6 +66,8 @@ struct Transfer {
     std::uint64_t cap = 0;
     bool tooLarge = false;
     bool encoded = false; // the answer has a Content-Encoding: its Content-Length is not the body's
+    long connections = 0; // requests that got their connection, redirects included
+    Clock::time_point lastData = Clock::now();
     std::set<curl_socket_t> watched;
     bool finished = false;
     bool internalError = false;
@@ -107,6 +109,7 @@ std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) 
     auto& t = *static_cast<Transfer*>(user);
     const std::size_t n = size * count;
     try {
+        t.lastData = Clock::now();
         const std::size_t needed = t.body.size() + n;
         if (needed > t.cap) {
             t.tooLarge = true;
@@ -135,11 +138,20 @@ std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) 
 std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user) noexcept {
     auto& t = *static_cast<Transfer*>(user);
     const std::string_view line(data, size * count);
+    t.lastData = Clock::now();
     if (line.starts_with("HTTP/"))
         t.encoded = false; // a new answer, after a redirect or an interim one
     else if (StartsWithNoCase(line, "content-encoding:"))
         t.encoded = true;
     return line.size();
+}
+
+// Called once the connection of a request stands, before the request is sent.
+int OnConnected(void* user, char*, char*, int, int) noexcept {
+    auto& t = *static_cast<Transfer*>(user);
+    ++t.connections;
+    t.lastData = Clock::now();
+    return CURL_PREREQFUNC_OK;
 }
 
 int OnSocket(CURL*, curl_socket_t fd, int what, void* user, void*) noexcept {
@@ -270,14 +282,13 @@ FetchError Failure(const std::string& url, const FetchOutcome& o, const FetchOpt
         break;
     case CURLE_OPERATION_TIMEDOUT:
         brief = "Zeitüberschreitung";
-        if (!o.connected)
+        if (o.stalled)
+            reason =
+                "Zeitüberschreitung: Server sendet seit " + Seconds(options.stallTimeout) + " keine Daten";
+        else if (!o.connected && o.elapsed + std::chrono::milliseconds(50) < options.totalTimeout)
             reason = "Zeitüberschreitung beim Verbindungsaufbau (" + Seconds(options.connectTimeout) + ")";
-        else if (o.elapsed + std::chrono::milliseconds(50) >= options.totalTimeout)
-            reason = "Zeitüberschreitung: Abruf dauerte länger als " + Seconds(options.totalTimeout);
         else
-            reason = "Zeitüberschreitung: Server sendet seit " +
-                     Seconds(std::max(std::chrono::milliseconds(1000), options.stallTimeout)) +
-                     " keine Daten";
+            reason = "Zeitüberschreitung: Abruf dauerte länger als " + Seconds(options.totalTimeout);
         break;
     case CURLE_HTTP_RETURNED_ERROR:
         brief = "HTTP-Status " + std::to_string(o.httpStatus);
@@ -313,8 +324,15 @@ FetchError Failure(const std::string& url, const FetchOutcome& o, const FetchOpt
         brief = "Zu viele Weiterleitungen";
         break;
     case CURLE_UNSUPPORTED_PROTOCOL:
-        reason = "nur http- und https-Adressen werden unterstützt";
-        brief = "Keine http- oder https-Adresse";
+    case CURLE_WEIRD_SERVER_REPLY:
+        // A server reached that answers without a status line (HTTP/0.9) or with garbage.
+        if (o.connected || o.curlCode == CURLE_WEIRD_SERVER_REPLY) {
+            reason = "Server antwortete nicht nach HTTP";
+            brief = "Keine HTTP-Antwort";
+        } else {
+            reason = "nur http- und https-Adressen werden unterstützt";
+            brief = "Keine http- oder https-Adresse";
+        }
         break;
     case CURLE_URL_MALFORMAT:
         reason = "ungültige Adresse";
@@ -396,8 +414,7 @@ HttpResponse CurlHttpClient::Fetch(const std::string& url) {
     CURL* h = easy.get();
     transfer.handle = h;
     transfer.multi = multi.get();
-    const long stallSeconds =
-        std::max<long>(1, static_cast<long>((options_.stallTimeout.count() + 999) / 1000));
+
     curl_easy_setopt(h, CURLOPT_URL, url.c_str());
     curl_easy_setopt(h, CURLOPT_HTTPGET, 1L);
     curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
@@ -410,8 +427,6 @@ HttpResponse CurlHttpClient::Fetch(const std::string& url) {
     curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(options_.connectTimeout.count()));
     curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, static_cast<long>(options_.totalTimeout.count()));
-    curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, stallSeconds);
     curl_easy_setopt(h, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(options_.maxBodyBytes));
     curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 1L);
     curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 2L);
@@ -421,6 +436,8 @@ HttpResponse CurlHttpClient::Fetch(const std::string& url) {
     curl_easy_setopt(h, CURLOPT_WRITEDATA, &transfer);
     curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, &OnHeader);
     curl_easy_setopt(h, CURLOPT_HEADERDATA, &transfer);
+    curl_easy_setopt(h, CURLOPT_PREREQFUNCTION, &OnConnected);
+    curl_easy_setopt(h, CURLOPT_PREREQDATA, &transfer);
     curl_easy_setopt(h, CURLOPT_BUFFERSIZE, 256L * 1024);
     // No CURLOPT_PROXY: libcurl then takes the proxy from the environment.
     curl_multi_setopt(multi.get(), CURLMOPT_SOCKETFUNCTION, &OnSocket);
@@ -457,8 +474,19 @@ HttpResponse CurlHttpClient::Fetch(const std::string& url) {
     auto lastHook = started;
     const auto poll =
         std::clamp(options_.pollInterval, std::chrono::milliseconds(1), std::chrono::milliseconds(1000));
+    // Requests that followed a redirect; the current one is connected once there are more connections.
+    const auto redirects = [h] {
+        long count = 0;
+        curl_easy_getinfo(h, CURLINFO_REDIRECT_COUNT, &count);
+        return count;
+    };
     bool aborted = false;
+    bool stalled = false;
     while (!transfer.finished) {
+        if (transfer.connections > redirects() && Clock::now() - transfer.lastData >= options_.stallTimeout) {
+            stalled = true;
+            break;
+        }
         transfer.events->wait(poll);
         if (transfer.finished)
             break;
@@ -481,17 +509,18 @@ HttpResponse CurlHttpClient::Fetch(const std::string& url) {
     outcome.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started);
     if (aborted)
         outcome.curlCode = CURLE_ABORTED_BY_CALLBACK;
+    else if (stalled)
+        outcome.curlCode = CURLE_OPERATION_TIMEDOUT;
     else
         outcome.curlCode = transfer.result;
+    outcome.stalled = stalled;
     long status = 0;
     curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
     outcome.httpStatus = status;
     long osErrno = 0;
     curl_easy_getinfo(h, CURLINFO_OS_ERRNO, &osErrno);
     outcome.osErrno = static_cast<int>(osErrno);
-    curl_off_t connectTime = 0;
-    curl_easy_getinfo(h, CURLINFO_CONNECT_TIME_T, &connectTime);
-    outcome.connected = connectTime > 0;
+    outcome.connected = transfer.connections > redirects();
     outcome.tooLarge = transfer.tooLarge;
 
     if (outcome.curlCode == CURLE_OK && status >= 400)

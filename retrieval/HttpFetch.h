@@ -52,7 +52,8 @@ struct HttpResponse {
 
 struct FetchOptions {
     std::chrono::milliseconds connectTimeout{15'000};
-    // A transfer that receives nothing for this long fails. Counted in whole seconds, at least one.
+    // A transfer that receives nothing (no header line, no body byte) for this long once it is
+    // connected fails.
     std::chrono::milliseconds stallTimeout{30'000};
     std::chrono::milliseconds totalTimeout{120'000};
     std::uint64_t maxBodyBytes = std::uint64_t{256} << 20; // after decompression

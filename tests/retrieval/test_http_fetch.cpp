@@ -135,9 +135,20 @@ TEST(HttpFetch, FailuresNameTheirCauseWithoutTheSecretsAndTheLimitsThemselvesPas
     server.handle("/alt", [](const auto&) { return Response::Redirect("/zwischen", 301); });
     server.handle("/zwischen", [](const auto&) { return Response::Redirect("/neu"); });
     server.handle("/neu", [](const auto&) { return Response::Text("angekommen"); });
+    // A redirect to a server that never takes the connection, and one without a status line.
+    const testsupport::FullPort full;
+    server.handle("/voll", [&](const auto&) {
+        return Response::Redirect("http://127.0.0.1:" + std::to_string(full.port()) + "/");
+    });
+    server.handle("/http09", Answer(Response::Text("hallo"), [](Response& r) { r.bodyOnly = true; }));
+    // Two bytes, each 1.5 s after the last: below one byte per second, but never 2 s without data.
+    server.handle("/tropfen", Answer(Response::Text("ab"), [](Response& r) { r.trickle = 1500ms; }));
     LoopbackServer tls(LoopbackServer::Scheme::Https);
     tls.handle("/index.php", [](const auto&) { return Response::Text("nie"); });
-    FetchOptions stall, total, small;
+
+    FetchOptions stall, total, small, connect, patient;
+    connect.connectTimeout = 1s;
+    patient.stallTimeout = 2s;
     stall.stallTimeout = 1s;
     total.totalTimeout = 300ms;
     small.maxBodyBytes = 1000;
@@ -159,6 +170,8 @@ TEST(HttpFetch, FailuresNameTheirCauseWithoutTheSecretsAndTheLimitsThemselvesPas
         {small, server.baseUrl() + "/riesig" + secret, "Antwort zu groß (mehr als 1000 Bytes)"},
         {small, server.baseUrl() + "/bombe" + secret, "Antwort zu groß (mehr als 1000 Bytes)"},
         {{}, server.baseUrl() + "/kreis" + secret, "Weiterleitungsschleife"},
+        {connect, server.baseUrl() + "/voll" + secret, "Zeitüberschreitung beim Verbindungsaufbau (1 s)"},
+        {{}, server.baseUrl() + "/http09" + secret, "Server antwortete nicht nach HTTP"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.url);
@@ -181,6 +194,7 @@ TEST(HttpFetch, FailuresNameTheirCauseWithoutTheSecretsAndTheLimitsThemselvesPas
     EXPECT_EQ(client.Get(server.baseUrl() + "/grenze"), "fast");
     EXPECT_EQ(client.Get(server.baseUrl() + "/1000").size(), 1000u);
     EXPECT_EQ(client.Get(server.baseUrl() + "/alt"), "angekommen");
+    EXPECT_EQ(CurlHttpClient(patient).Get(server.baseUrl() + "/tropfen"), "ab");
 }
 
 // The body buffer grows to the cap at most, also for a compressed answer whose announced length
@@ -406,7 +420,7 @@ TEST(FailureMessage, NamesWhatFailedInGermanWithTheDefaultLimitsAndAShortReason)
     EXPECT_TRUE(Contains(message(CURLE_COULDNT_CONNECT, [](auto& x) { x.osErrno = EHOSTUNREACH; }),
                          "nicht erreichbar"));
     EXPECT_TRUE(Contains(message(CURLE_OPERATION_TIMEDOUT), "beim Verbindungsaufbau (15 s)"));
-    EXPECT_TRUE(Contains(message(CURLE_OPERATION_TIMEDOUT, [](auto& x) { x.connected = true; }),
+    EXPECT_TRUE(Contains(message(CURLE_OPERATION_TIMEDOUT, [](auto& x) { x.stalled = x.connected = true; }),
                          "seit 30 s keine Daten"));
     EXPECT_TRUE(Contains(message(CURLE_FILESIZE_EXCEEDED), "mehr als 256 MiB"));
     EXPECT_FALSE(Contains(message(CURLE_RECV_ERROR), "SECRET"));
