@@ -1,6 +1,7 @@
 #include "app/Unit1.h"
 
 #include "app/CategoryPanel.h"
+#include "app/SingleLine.h"
 #include "app/TableModel.h"
 #include "retrieval/CrossCheck.h"
 #include "storage/ProgramFolder.h"
@@ -21,6 +22,7 @@
 #include <QRadioButton>
 #include <algorithm>
 #include <cstdlib>
+#include <limits>
 #include <utility>
 
 namespace app {
@@ -161,6 +163,12 @@ void TForm1::buildControls() {
     Button2 = button(settings, "Button2", QStringLiteral("Speichern"), 96, 108);
     CategoryPanel2->setCollapsed(true);
 
+    for (QLineEdit* field : {Domainname->lineEdit(), maxerg, xovi_api, seokicks})
+        MakeSingleLine(field);
+    // The stored files know no length limit; a field that cut a loaded value would save it cut.
+    for (QLineEdit* field : {Domainname->lineEdit(), xovi_api, seokicks})
+        field->setMaxLength(std::numeric_limits<int>::max());
+
     QWidget* const order[] = {XOVI,    maxerg,   Button1, Domainname, RadioButton1,
                               Button3, xovi_api, Button2, seokicks,   StringGrid1};
     for (std::size_t i = 0; i + 1 < std::size(order); ++i)
@@ -212,7 +220,8 @@ void TForm1::showError(const std::string& text) noexcept {
 }
 
 void TForm1::FormCreate() {
-    guarded([this] {
+    bool folderSet = false;
+    guarded([this, &folderSet] {
         const bool chosen = injectedFolder_.empty();
         std::string folder = injectedFolder_;
         if (chosen)
@@ -228,10 +237,14 @@ void TForm1::FormCreate() {
         // executable always does.
         if (chosen)
             storage::MakePrivateFolder(folder);
-        // A broken config.txt leaves the history unloaded; the window opens all the same.
-        storage::LoadSettings(*window_);
-        storage::LoadHistory(*window_);
+        folderSet = true;
     });
+    if (!folderSet)
+        return;
+    // Each file has its own error box: a broken config.txt does not keep the history from loading,
+    // which a later "Check" would otherwise replace. The window opens all the same.
+    guarded([this] { storage::LoadSettings(*window_); });
+    guarded([this] { storage::LoadHistory(*window_); });
 }
 
 TForm1::CommandScope::CommandScope(TForm1& form) : form_(form) {
@@ -280,10 +293,7 @@ void TForm1::finishClose() {
 }
 
 retrieval::KeepGoing TForm1::fetchHook() {
-    return [this] {
-        QCoreApplication::processEvents();
-        return !closing_;
-    };
+    return [this] { return !closing_; };
 }
 
 retrieval::CheckSetup TForm1::checkSetup() {
@@ -294,7 +304,7 @@ retrieval::CheckSetup TForm1::checkSetup() {
     setup.makeClient = [this](const retrieval::TlsTransport* tls) {
         retrieval::FetchOptions options = checkConnection.fetch;
         options.tlsTransportAttached = tls != nullptr;
-        return std::make_unique<retrieval::CurlHttpClient>(options, fetchHook());
+        return std::make_unique<retrieval::CurlHttpClient>(options, fetchHook(), &events_);
     };
     return setup;
 }
@@ -321,7 +331,8 @@ void TForm1::Button3Click() {
                 throw toolkit::Cancelled();
             return true;
         };
-        retrieval::RunCrossCheck(*window_, retrieval::MakeCurlPageFetcher(pageFetch, std::move(keepGoing)));
+        retrieval::RunCrossCheck(*window_,
+                                 retrieval::MakeCurlPageFetcher(pageFetch, std::move(keepGoing), &events_));
     });
 }
 

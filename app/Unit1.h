@@ -3,6 +3,7 @@
 // share.
 
 #include "app/PacedWait.h"
+#include "app/QtEventSource.h"
 #include "app/QtToolkit.h"
 #include "app/contract/Error.h"
 #include "app/contract/LineBuffer.h"
@@ -141,8 +142,8 @@ private:
     void setCommandsEnabled(bool enabled);
     void requestClose(bool quitAfterwards);
     void finishClose();
-    // For every fetch of a command: the window repaints and takes a close request while the
-    // answer comes in, and the fetch is aborted once the window is asked to close.
+    // For every fetch of a command: the fetch is aborted once the window is asked to close. The
+    // window repaints and takes events meanwhile, since the fetch waits in events_.
     retrieval::KeepGoing fetchHook();
     retrieval::CheckSetup checkSetup();
     void filterByStatus(std::string_view status);
@@ -154,6 +155,8 @@ private:
     std::unique_ptr<QtWindowFields> fields_;
     std::unique_ptr<QtMessageBox> box_;
     QtPacedWaiter waiter_;
+    // Drives the transfers of the commands, one at a time, in every event loop that runs.
+    QtEventSource events_;
     std::unique_ptr<toolkit::Window> window_;
     BacklinkModel* model_ = nullptr;
     filter::TableFilter filter_;

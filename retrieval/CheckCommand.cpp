@@ -30,6 +30,16 @@ void FillTable(table::BacklinkTable& table, Service service, std::vector<Record>
     }
 }
 
+// The stored key and code as typed and as a request carries them.
+std::vector<std::string> Credentials(const toolkit::WindowFields& fields) {
+    std::vector<std::string> values;
+    for (const std::string& value : {fields.xoviApiText(), fields.seokicksText()}) {
+        values.push_back(value);
+        values.push_back(EncodeForRequestLine(value));
+    }
+    return values;
+}
+
 // The split answer and its records depend on the answer alone.
 struct ParsedAnswer {
     std::string split;
@@ -45,6 +55,7 @@ ParsedAnswer ParseSeokicks(const std::string& answer) {
 
 void RunSeokicks(toolkit::Window& w, const CheckSetup& setup) {
     std::unique_ptr<HttpClient> client = setup.makeClient(setup.tlsTransport);
+    client->hideInMessages(Credentials(w.fields));
     w.memo1.clear();
     const std::string url = SeokicksUrl(setup.seokicksBase, w.fields.seokicksText(), w.fields.domainText(),
                                         w.fields.maxergText());
@@ -58,7 +69,10 @@ void RunSeokicks(toolkit::Window& w, const CheckSetup& setup) {
         std::future<ParsedAnswer> parsing =
             std::async(std::launch::async | std::launch::deferred, ParseSeokicks, std::cref(answer));
         w.waiter.pacedWait(1000);
-        storage::WriteFileAtomic(storage::ProgramPath(w.shared.programFolder, "\\tmp_seokicks.txt"), answer);
+        // Memo1's text, which ends its last line with CR LF like every line list.
+        const std::string_view lineEnd = answer.empty() || answer.ends_with("\r\n") ? "" : "\r\n";
+        storage::WriteFileAtomic(storage::ProgramPath(w.shared.programFolder, "\\tmp_seokicks.txt"),
+                                 {answer, lineEnd});
         parsed = parsing.get();
         // Memo1 splits its own text, which has a CR LF after the answer's last line; where the
         // split answer already ends in one, that CR LF makes an empty last line. The records
@@ -79,6 +93,7 @@ void RunXovi(toolkit::Window& w, const CheckSetup& setup) {
         w.fields.setMaxergText(kXoviLimitReplacement);
 
     std::unique_ptr<HttpClient> client = setup.makeClient(nullptr);
+    client->hideInMessages(Credentials(w.fields));
     w.memo3.clear();
     const std::string url =
         XoviUrl(setup.xoviBase, w.fields.xoviApiText(), w.fields.domainText(), w.fields.maxergText());
@@ -97,13 +112,28 @@ void RunXovi(toolkit::Window& w, const CheckSetup& setup) {
 } // namespace
 
 void RunCheck(toolkit::Window& window, const CheckSetup& setup) {
-    storage::RecordDomain(window);
-    // Each branch looks at the buttons as they are at that moment: a switch to XOVI during the
-    // SEOkicks wait runs the XOVI branch next.
-    if (window.fields.seokicksChosen())
-        RunSeokicks(window, setup);
-    if (window.fields.xoviChosen())
-        RunXovi(window, setup);
+    // No message of the command shows the key or the code, whatever characters they hold: the
+    // values of the start and of the moment of failure are hidden.
+    std::vector<std::string> secrets = Credentials(window.fields);
+    const auto noteSecrets = [&] {
+        for (std::string& value : Credentials(window.fields))
+            secrets.push_back(std::move(value));
+    };
+    try {
+        storage::RecordDomain(window);
+        // Each branch looks at the buttons as they are at that moment: a switch to XOVI during the
+        // SEOkicks wait runs the XOVI branch next.
+        if (window.fields.seokicksChosen())
+            RunSeokicks(window, setup);
+        if (window.fields.xoviChosen())
+            RunXovi(window, setup);
+    } catch (const FetchError& e) {
+        noteSecrets();
+        throw FetchError(MaskValues(e.what(), secrets), MaskValues(e.reason(), secrets));
+    } catch (const toolkit::Error& e) {
+        noteSecrets();
+        throw toolkit::Error(MaskValues(e.what(), secrets));
+    }
 }
 
 std::string EncodeForRequestLine(std::string_view text) {

@@ -13,7 +13,8 @@ struct FetchOutcome {
     int curlCode = 0; // CURLcode
     long httpStatus = 0;
     int osErrno = 0;
-    bool connected = false;
+    bool connected = false; // the last request got its connection
+    bool stalled = false;   // nothing arrived for the stall time-out
     bool tooLarge = false;
     std::chrono::milliseconds elapsed{0};
 };

@@ -2,13 +2,16 @@
 
 #include "app/contract/Error.h"
 #include "retrieval/HttpFailure.h"
+#include "retrieval/PollEventSource.h"
 #include "storage/Files.h"
 
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <curl/curl.h>
+#include <exception>
 #include <mutex>
+#include <set>
 
 namespace retrieval {
 
@@ -31,52 +34,180 @@ struct MultiDeleter {
     void operator()(CURLM* m) const { curl_multi_cleanup(m); }
 };
 
+// The smallest buffer a growing body starts with.
+constexpr std::size_t kMinBodyBuffer = std::size_t{64} << 10;
+
+// Room for at least `needed` bytes: the cap, halved as often as that still leaves room. The
+// buffer thus doubles up to exactly the cap, and a move to a larger buffer, which holds the old
+// and the new one at once, never has more than the cap in use.
+std::size_t BodyBufferFor(std::size_t needed, std::uint64_t cap) {
+    std::uint64_t size = cap;
+    while (size / 2 >= needed && size / 2 >= kMinBodyBuffer)
+        size /= 2;
+    return static_cast<std::size_t>(size);
+}
+
+bool StartsWithNoCase(std::string_view text, std::string_view lower) {
+    if (text.size() < lower.size())
+        return false;
+    for (std::size_t k = 0; k < lower.size(); ++k)
+        if (std::tolower(static_cast<unsigned char>(text[k])) != lower[k])
+            return false;
+    return true;
+}
+
+// One transfer on its multi handle, driven through an event source. The libcurl callbacks below
+// catch everything: an exception must not unwind through libcurl's C frames.
 struct Transfer {
     CURL* handle = nullptr;
+    CURLM* multi = nullptr;
+    toolkit::EventSource* events = nullptr;
     std::string body;
     std::uint64_t cap = 0;
     bool tooLarge = false;
+    bool encoded = false; // the answer has a Content-Encoding: its Content-Length is not the body's
+    long connections = 0; // requests that got their connection, redirects included
+    Clock::time_point lastData = Clock::now();
+    HeaderList headers; // of the latest answer
+    std::set<curl_socket_t> watched;
+    bool finished = false;
+    bool internalError = false;
+    CURLcode result = CURLE_OK;
+    std::exception_ptr error; // raised in a callback, raised again after libcurl has returned
+
+    void fail(std::exception_ptr e) {
+        if (!error)
+            error = std::move(e);
+    }
+
+    // From the event loop: lets libcurl act on a ready socket or its timer.
+    void act(curl_socket_t fd, int ready) noexcept {
+        if (finished)
+            return;
+        const int mask = ((ready & toolkit::EventSource::kRead) ? CURL_CSELECT_IN : 0) |
+                         ((ready & toolkit::EventSource::kWrite) ? CURL_CSELECT_OUT : 0);
+        int running = 0;
+        const CURLMcode rc = curl_multi_socket_action(multi, fd, mask, &running);
+        if (error) {
+            finished = true;
+            return;
+        }
+        if (rc != CURLM_OK) {
+            internalError = finished = true;
+            return;
+        }
+        int left = 0;
+        while (CURLMsg* msg = curl_multi_info_read(multi, &left)) {
+            if (msg->msg == CURLMSG_DONE && msg->easy_handle == handle) {
+                result = msg->data.result;
+                finished = true;
+            }
+        }
+    }
 };
 
-std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) {
+std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) noexcept {
     auto& t = *static_cast<Transfer*>(user);
     const std::size_t n = size * count;
-    if (t.body.empty()) {
-        // Room for the announced length at once, rather than growing a 40 MB answer step by step.
-        curl_off_t announced = -1;
-        curl_easy_getinfo(t.handle, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced);
-        if (announced > 0)
-            t.body.reserve(static_cast<std::size_t>(
-                std::min<std::uint64_t>(static_cast<std::uint64_t>(announced), t.cap)));
+    try {
+        t.lastData = Clock::now();
+        const std::size_t needed = t.body.size() + n;
+        if (needed > t.cap) {
+            t.tooLarge = true;
+            return 0; // ends the transfer with a write error
+        }
+        if (needed > t.body.capacity()) {
+            // Room for the announced length at once, rather than growing a 40 MB answer step by step;
+            // a compressed answer announces its compressed length, which says nothing.
+            curl_off_t announced = -1;
+            curl_easy_getinfo(t.handle, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced);
+            if (t.body.empty() && !t.encoded && announced > 0 &&
+                static_cast<std::uint64_t>(announced) <= t.cap &&
+                static_cast<std::uint64_t>(announced) >= needed)
+                t.body.reserve(static_cast<std::size_t>(announced));
+            else
+                t.body.reserve(BodyBufferFor(needed, t.cap));
+        }
+        t.body.append(data, n);
+        return n;
+    } catch (...) {
+        t.fail(std::current_exception());
+        return 0;
     }
-    if (t.body.size() + n > t.cap) {
-        t.tooLarge = true;
-        return 0; // ends the transfer with a write error
-    }
-    t.body.append(data, n);
-    return n;
 }
 
 // Keeps the header lines of the latest answer: a status line starts a new answer (a redirect or
 // a 1xx answer came before it).
-std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user) {
-    auto& headers = *static_cast<HeaderList*>(user);
+std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user) noexcept {
+    auto& t = *static_cast<Transfer*>(user);
     const std::size_t n = size * count;
-    std::string_view line(data, n);
-    while (!line.empty() && (line.back() == '\r' || line.back() == '\n'))
-        line.remove_suffix(1);
-    if (line.starts_with("HTTP/")) {
-        headers.clear();
+    try {
+        t.lastData = Clock::now();
+        std::string_view line(data, n);
+        while (!line.empty() && (line.back() == '\r' || line.back() == '\n'))
+            line.remove_suffix(1);
+        if (line.starts_with("HTTP/")) {
+            t.encoded = false;
+            t.headers.clear();
+            return n;
+        }
+        if (StartsWithNoCase(line, "content-encoding:"))
+            t.encoded = true;
+        const std::size_t colon = line.find(':');
+        if (colon == std::string_view::npos || t.headers.size() >= kMaxHeaderLines)
+            return n;
+        std::string_view value = line.substr(colon + 1);
+        while (!value.empty() && (value.front() == ' ' || value.front() == '\t'))
+            value.remove_prefix(1);
+        t.headers.emplace_back(std::string(line.substr(0, colon)), std::string(value));
         return n;
+    } catch (...) {
+        t.fail(std::current_exception());
+        return 0;
     }
-    const std::size_t colon = line.find(':');
-    if (colon == std::string_view::npos || headers.size() >= kMaxHeaderLines)
-        return n;
-    std::string_view value = line.substr(colon + 1);
-    while (!value.empty() && (value.front() == ' ' || value.front() == '\t'))
-        value.remove_prefix(1);
-    headers.emplace_back(std::string(line.substr(0, colon)), std::string(value));
-    return n;
+}
+
+// Called once the connection of a request stands, before the request is sent.
+int OnConnected(void* user, char*, char*, int, int) noexcept {
+    auto& t = *static_cast<Transfer*>(user);
+    ++t.connections;
+    t.lastData = Clock::now();
+    return CURL_PREREQFUNC_OK;
+}
+
+int OnSocket(CURL*, curl_socket_t fd, int what, void* user, void*) noexcept {
+    auto& t = *static_cast<Transfer*>(user);
+    try {
+        if (what == CURL_POLL_REMOVE) {
+            t.watched.erase(fd);
+            t.events->watchSocket(fd, toolkit::EventSource::kNone, {});
+            return 0;
+        }
+        const int interest =
+            ((what == CURL_POLL_IN || what == CURL_POLL_INOUT) ? toolkit::EventSource::kRead : 0) |
+            ((what == CURL_POLL_OUT || what == CURL_POLL_INOUT) ? toolkit::EventSource::kWrite : 0);
+        t.watched.insert(fd);
+        t.events->watchSocket(fd, interest, [&t](int socket, int ready) { t.act(socket, ready); });
+        return 0;
+    } catch (...) {
+        t.fail(std::current_exception());
+        return -1;
+    }
+}
+
+int OnTimer(CURLM*, long timeoutMs, void* user) noexcept {
+    auto& t = *static_cast<Transfer*>(user);
+    try {
+        if (timeoutMs < 0)
+            t.events->stopTimer();
+        else
+            t.events->startTimer(std::chrono::milliseconds(timeoutMs),
+                                 [&t] { t.act(CURL_SOCKET_TIMEOUT, 0); });
+        return 0;
+    } catch (...) {
+        t.fail(std::current_exception());
+        return -1;
+    }
 }
 
 bool IsWordChar(char c) {
@@ -135,6 +266,26 @@ std::string MaskSecrets(std::string_view text) {
     return out;
 }
 
+std::string MaskValues(std::string_view text, std::vector<std::string> values) {
+    std::erase(values, std::string());
+    std::sort(values.begin(), values.end(),
+              [](const std::string& a, const std::string& b) { return a.size() > b.size(); });
+    std::string out;
+    out.reserve(text.size());
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const auto hit = std::find_if(values.begin(), values.end(),
+                                      [&](const std::string& v) { return text.substr(i).starts_with(v); });
+        if (hit == values.end()) {
+            out.push_back(text[i++]);
+            continue;
+        }
+        out.append("***");
+        i += hit->size();
+    }
+    return out;
+}
+
 namespace detail {
 
 FetchError Failure(const std::string& url, const FetchOutcome& o, const FetchOptions& options) {
@@ -152,14 +303,13 @@ FetchError Failure(const std::string& url, const FetchOutcome& o, const FetchOpt
         break;
     case CURLE_OPERATION_TIMEDOUT:
         brief = "Zeitüberschreitung";
-        if (!o.connected)
+        if (o.stalled)
+            reason =
+                "Zeitüberschreitung: Server sendet seit " + Seconds(options.stallTimeout) + " keine Daten";
+        else if (!o.connected && o.elapsed + std::chrono::milliseconds(50) < options.totalTimeout)
             reason = "Zeitüberschreitung beim Verbindungsaufbau (" + Seconds(options.connectTimeout) + ")";
-        else if (o.elapsed + std::chrono::milliseconds(50) >= options.totalTimeout)
-            reason = "Zeitüberschreitung: Abruf dauerte länger als " + Seconds(options.totalTimeout);
         else
-            reason = "Zeitüberschreitung: Server sendet seit " +
-                     Seconds(std::max(std::chrono::milliseconds(1000), options.stallTimeout)) +
-                     " keine Daten";
+            reason = "Zeitüberschreitung: Abruf dauerte länger als " + Seconds(options.totalTimeout);
         break;
     case CURLE_HTTP_RETURNED_ERROR:
         brief = "HTTP-Status " + std::to_string(o.httpStatus);
@@ -195,8 +345,15 @@ FetchError Failure(const std::string& url, const FetchOutcome& o, const FetchOpt
         brief = "Zu viele Weiterleitungen";
         break;
     case CURLE_UNSUPPORTED_PROTOCOL:
-        reason = "nur http- und https-Adressen werden unterstützt";
-        brief = "Keine http- oder https-Adresse";
+    case CURLE_WEIRD_SERVER_REPLY:
+        // A server reached that answers without a status line (HTTP/0.9) or with garbage.
+        if (o.connected || o.curlCode == CURLE_WEIRD_SERVER_REPLY) {
+            reason = "Server antwortete nicht nach HTTP";
+            brief = "Keine HTTP-Antwort";
+        } else {
+            reason = "nur http- und https-Adressen werden unterstützt";
+            brief = "Keine http- oder https-Adresse";
+        }
         break;
     case CURLE_URL_MALFORMAT:
         reason = "ungültige Adresse";
@@ -238,8 +395,8 @@ std::string BodyAsText(std::string body) {
 
 } // namespace detail
 
-CurlHttpClient::CurlHttpClient(FetchOptions options, KeepGoing keepGoing)
-    : options_(std::move(options)), keepGoing_(std::move(keepGoing)) {
+CurlHttpClient::CurlHttpClient(FetchOptions options, KeepGoing keepGoing, toolkit::EventSource* events)
+    : options_(std::move(options)), keepGoing_(std::move(keepGoing)), events_(events) {
     InitCurlOnce();
 }
 
@@ -259,24 +416,25 @@ HttpResponse CurlHttpClient::Fetch(const std::string& url) {
         ~Release() { flag = false; }
     } release{busy_};
 
+    const std::string shownUrl = MaskValues(url, hidden_);
     // libcurl takes a C string: a NUL inside would fetch a shorter address than the one given.
     if (url.find('\0') != std::string::npos) {
         detail::FetchOutcome malformed;
         malformed.curlCode = CURLE_URL_MALFORMAT;
-        throw detail::Failure(url.substr(0, url.find('\0')), malformed, options_);
+        throw detail::Failure(shownUrl.substr(0, shownUrl.find('\0')), malformed, options_);
     }
 
+    PollEventSource ownEvents;
+    Transfer transfer;
+    transfer.events = events_ != nullptr ? events_ : &ownEvents;
+    transfer.cap = options_.maxBodyBytes;
     std::unique_ptr<CURL, EasyDeleter> easy(curl_easy_init());
     std::unique_ptr<CURLM, MultiDeleter> multi(curl_multi_init());
     if (!easy || !multi)
         throw FetchError("Die HTTP-Bibliothek ließ sich nicht starten.", "Interner Fehler");
     CURL* h = easy.get();
-
-    Transfer transfer;
     transfer.handle = h;
-    transfer.cap = options_.maxBodyBytes;
-    const long stallSeconds =
-        std::max<long>(1, static_cast<long>((options_.stallTimeout.count() + 999) / 1000));
+    transfer.multi = multi.get();
 
     curl_easy_setopt(h, CURLOPT_URL, url.c_str());
     curl_easy_setopt(h, CURLOPT_HTTPGET, 1L);
@@ -290,8 +448,6 @@ HttpResponse CurlHttpClient::Fetch(const std::string& url) {
     curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(options_.connectTimeout.count()));
     curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, static_cast<long>(options_.totalTimeout.count()));
-    curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, stallSeconds);
     curl_easy_setopt(h, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(options_.maxBodyBytes));
     curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 1L);
     curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 2L);
@@ -299,30 +455,61 @@ HttpResponse CurlHttpClient::Fetch(const std::string& url) {
         curl_easy_setopt(h, CURLOPT_CAINFO, options_.caFile.c_str());
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &OnBody);
     curl_easy_setopt(h, CURLOPT_WRITEDATA, &transfer);
-    curl_easy_setopt(h, CURLOPT_BUFFERSIZE, 256L * 1024);
-    HeaderList headers;
     curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, &OnHeader);
-    curl_easy_setopt(h, CURLOPT_HEADERDATA, &headers);
+    curl_easy_setopt(h, CURLOPT_HEADERDATA, &transfer);
+    curl_easy_setopt(h, CURLOPT_PREREQFUNCTION, &OnConnected);
+    curl_easy_setopt(h, CURLOPT_PREREQDATA, &transfer);
+    curl_easy_setopt(h, CURLOPT_BUFFERSIZE, 256L * 1024);
     // No CURLOPT_PROXY: libcurl then takes the proxy from the environment.
+    curl_multi_setopt(multi.get(), CURLMOPT_SOCKETFUNCTION, &OnSocket);
+    curl_multi_setopt(multi.get(), CURLMOPT_SOCKETDATA, &transfer);
+    curl_multi_setopt(multi.get(), CURLMOPT_TIMERFUNCTION, &OnTimer);
+    curl_multi_setopt(multi.get(), CURLMOPT_TIMERDATA, &transfer);
 
-    if (curl_multi_add_handle(multi.get(), h) != CURLM_OK)
-        throw FetchError("Die HTTP-Bibliothek ließ sich nicht starten.", "Interner Fehler");
+    // Whatever way Fetch is left, the event source keeps no socket or timer of this transfer, and
+    // libcurl calls nothing of ours any more.
     struct Detach {
-        CURLM* m;
-        CURL* e;
-        ~Detach() { curl_multi_remove_handle(m, e); }
-    } detach{multi.get(), h};
+        Transfer& t;
+        ~Detach() {
+            curl_multi_remove_handle(t.multi, t.handle);
+            curl_multi_setopt(t.multi, CURLMOPT_SOCKETFUNCTION, nullptr);
+            curl_multi_setopt(t.multi, CURLMOPT_TIMERFUNCTION, nullptr);
+            t.finished = true;
+            try {
+                for (const curl_socket_t fd : t.watched)
+                    t.events->watchSocket(fd, toolkit::EventSource::kNone, {});
+                t.events->stopTimer();
+            } catch (...) {
+                // Nothing of the transfer is left to call back into.
+            }
+        }
+    };
+    const CURLMcode added = curl_multi_add_handle(multi.get(), h);
+    Detach detach{transfer};
+    if (transfer.error)
+        std::rethrow_exception(transfer.error);
+    if (added != CURLM_OK)
+        throw FetchError("Die HTTP-Bibliothek ließ sich nicht starten.", "Interner Fehler");
 
     const auto started = Clock::now();
     auto lastHook = started;
-    const int pollMs = static_cast<int>(std::clamp<long long>(options_.pollInterval.count(), 1, 1000));
+    const auto poll =
+        std::clamp(options_.pollInterval, std::chrono::milliseconds(1), std::chrono::milliseconds(1000));
+    // Requests that followed a redirect; the current one is connected once there are more connections.
+    const auto redirects = [h] {
+        long count = 0;
+        curl_easy_getinfo(h, CURLINFO_REDIRECT_COUNT, &count);
+        return count;
+    };
     bool aborted = false;
-    for (;;) {
-        int running = 0;
-        if (curl_multi_perform(multi.get(), &running) != CURLM_OK)
-            throw FetchError(MaskSecrets("Abruf von " + url + " fehlgeschlagen: interner Fehler."),
-                             "Interner Fehler");
-        if (running == 0)
+    bool stalled = false;
+    while (!transfer.finished) {
+        if (transfer.connections > redirects() && Clock::now() - transfer.lastData >= options_.stallTimeout) {
+            stalled = true;
+            break;
+        }
+        transfer.events->wait(poll);
+        if (transfer.finished)
             break;
         const auto now = Clock::now();
         if (keepGoing_ && now - lastHook >= options_.pollInterval) {
@@ -332,34 +519,35 @@ HttpResponse CurlHttpClient::Fetch(const std::string& url) {
                 break;
             }
         }
-        curl_multi_poll(multi.get(), nullptr, 0, pollMs, nullptr);
     }
+    if (transfer.error)
+        std::rethrow_exception(transfer.error);
+    if (transfer.internalError)
+        throw FetchError(MaskSecrets("Abruf von " + shownUrl + " fehlgeschlagen: interner Fehler."),
+                         "Interner Fehler");
 
     detail::FetchOutcome outcome;
     outcome.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started);
-    if (aborted) {
+    if (aborted)
         outcome.curlCode = CURLE_ABORTED_BY_CALLBACK;
-    } else {
-        int left = 0;
-        while (CURLMsg* msg = curl_multi_info_read(multi.get(), &left))
-            if (msg->msg == CURLMSG_DONE && msg->easy_handle == h)
-                outcome.curlCode = msg->data.result;
-    }
+    else if (stalled)
+        outcome.curlCode = CURLE_OPERATION_TIMEDOUT;
+    else
+        outcome.curlCode = transfer.result;
+    outcome.stalled = stalled;
     long status = 0;
     curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
     outcome.httpStatus = status;
     long osErrno = 0;
     curl_easy_getinfo(h, CURLINFO_OS_ERRNO, &osErrno);
     outcome.osErrno = static_cast<int>(osErrno);
-    curl_off_t connectTime = 0;
-    curl_easy_getinfo(h, CURLINFO_CONNECT_TIME_T, &connectTime);
-    outcome.connected = connectTime > 0;
+    outcome.connected = transfer.connections > redirects();
     outcome.tooLarge = transfer.tooLarge;
 
     if (outcome.curlCode == CURLE_OK && status >= 400)
         outcome.curlCode = CURLE_HTTP_RETURNED_ERROR;
     if (outcome.curlCode != CURLE_OK)
-        throw detail::Failure(url, outcome, options_);
+        throw detail::Failure(shownUrl, outcome, options_);
 
     HttpResponse response;
     response.status = status;
@@ -371,7 +559,7 @@ HttpResponse CurlHttpClient::Fetch(const std::string& url) {
     if (curl_easy_getinfo(h, CURLINFO_EFFECTIVE_URL, &finalUrl) == CURLE_OK && finalUrl != nullptr)
         response.finalUrl = finalUrl;
     curl_easy_getinfo(h, CURLINFO_REDIRECT_COUNT, &response.redirects);
-    response.headers = std::move(headers);
+    response.headers = std::move(transfer.headers);
     return response;
 }
 

@@ -4,6 +4,7 @@
 // the value of key= or appid=, plus a short reason fit for a tooltip.
 
 #include "app/contract/Error.h"
+#include "app/contract/EventSource.h"
 
 #include <chrono>
 #include <cstdint>
@@ -23,6 +24,12 @@ public:
     virtual ~HttpClient() = default;
     // The body of a successful answer (final status below 400) as UTF-8 text; throws toolkit::Error.
     virtual std::string Get(const std::string& url) = 0;
+    // Values that the client's messages hide wherever they stand (the stored key and code), also
+    // where the parameter masking cannot tell where a value ends.
+    void hideInMessages(std::vector<std::string> values) { hidden_ = std::move(values); }
+
+protected:
+    std::vector<std::string> hidden_;
 };
 
 class FetchError : public toolkit::Error {
@@ -53,7 +60,8 @@ inline constexpr std::size_t kMaxHeaderLines = 200;
 
 struct FetchOptions {
     std::chrono::milliseconds connectTimeout{15'000};
-    // A transfer that receives nothing for this long fails. Counted in whole seconds, at least one.
+    // A transfer that receives nothing (no header line, no body byte) for this long once it is
+    // connected fails.
     std::chrono::milliseconds stallTimeout{30'000};
     std::chrono::milliseconds totalTimeout{120'000};
     std::uint64_t maxBodyBytes = std::uint64_t{256} << 20; // after decompression
@@ -67,14 +75,20 @@ struct FetchOptions {
     std::chrono::milliseconds pollInterval{25};
 };
 
-// Called on the fetching thread about every FetchOptions::pollInterval while a transfer runs, so
-// the caller can handle window events. Returning false aborts the fetch with an error; an
-// exception it throws ends the transfer and passes out of Get/Fetch as it is.
+// Called on the fetching thread about every FetchOptions::pollInterval while a transfer runs.
+// Returning false aborts the fetch with an error; an exception it throws ends the transfer and
+// passes out of Get/Fetch as it is.
 using KeepGoing = std::function<bool()>;
 
+// The transfer is driven through `events` (the window's event loop; a poll(2) loop of its own when
+// null), and Get/Fetch wait in events->wait() until it is done, so that it goes on in whatever
+// loop runs meanwhile. Its time-outs therefore count only time in which it could progress. No
+// exception passes through libcurl: one raised in a callback stops the transfer and is raised
+// again once libcurl has returned.
 class CurlHttpClient : public HttpClient {
 public:
-    explicit CurlHttpClient(FetchOptions options = {}, KeepGoing keepGoing = {});
+    explicit CurlHttpClient(FetchOptions options = {}, KeepGoing keepGoing = {},
+                            toolkit::EventSource* events = nullptr);
     ~CurlHttpClient() override;
     CurlHttpClient(const CurlHttpClient&) = delete;
     CurlHttpClient& operator=(const CurlHttpClient&) = delete;
@@ -90,10 +104,13 @@ public:
 private:
     FetchOptions options_;
     KeepGoing keepGoing_;
+    toolkit::EventSource* events_;
     bool busy_ = false;
 };
 
 // Replaces the value of every key= and appid= parameter (any case) with "***".
 std::string MaskSecrets(std::string_view text);
+// Replaces every occurrence of each non-empty value with "***", the longest first.
+std::string MaskValues(std::string_view text, std::vector<std::string> values);
 
 } // namespace retrieval

@@ -11,10 +11,10 @@ FetchOptions PageFetchOptions() {
     return options;
 }
 
-PageFetcher MakeCurlPageFetcher(FetchOptions options, KeepGoing keepGoing) {
+PageFetcher MakeCurlPageFetcher(FetchOptions options, KeepGoing keepGoing, toolkit::EventSource* events) {
     options.tlsTransportAttached = false;
-    return [options = std::move(options), keepGoing = std::move(keepGoing)](const std::string& url) {
-        CurlHttpClient client(options, keepGoing);
+    return [options = std::move(options), keepGoing = std::move(keepGoing), events](const std::string& url) {
+        CurlHttpClient client(options, keepGoing, events);
         HttpResponse response = client.Fetch(url);
         return FetchedPage{std::move(response.body),     std::move(response.contentType),
                            std::move(response.finalUrl), response.status,

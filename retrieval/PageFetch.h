@@ -18,7 +18,9 @@ FetchOptions PageFetchOptions();
 
 // Every call creates its own client, fetches the page and releases the client, whatever happens.
 // No TLS transport is attached; https certificates are verified. Failures throw FetchError; an
-// exception from `keepGoing` passes through as it is.
-PageFetcher MakeCurlPageFetcher(FetchOptions options = PageFetchOptions(), KeepGoing keepGoing = {});
+// exception from `keepGoing` passes through as it is. `events` drives the transfers (see
+// CurlHttpClient) and must outlive the fetcher.
+PageFetcher MakeCurlPageFetcher(FetchOptions options = PageFetchOptions(), KeepGoing keepGoing = {},
+                                toolkit::EventSource* events = nullptr);
 
 } // namespace retrieval

@@ -9,17 +9,97 @@
 #include <iconv.h>
 #include <idn2.h>
 #include <memory>
+#include <vector>
 
 namespace retrieval {
 namespace {
 
-constexpr std::size_t kMetaScanBytes = 4096;
+constexpr std::size_t kPrescanBytes = 4096;
 constexpr std::string_view kReplacement = "\xEF\xBF\xBD"; // U+FFFD
 
-constexpr std::string_view kUtf8 = "UTF-8";
-constexpr std::string_view kUtf16Le = "UTF-16LE";
-constexpr std::string_view kUtf16Be = "UTF-16BE";
-constexpr std::string_view kWindows1252 = "WINDOWS-1252";
+// An encoding of the web's Encoding standard with its labels, and the glibc converter that reads
+// it. The encodings without a converter here are decoded by the code below.
+struct Encoding {
+    std::string_view name;
+    const char* iconv;
+    std::string_view labels; // separated by single spaces
+};
+
+constexpr Encoding kEncodings[] = {
+    {"UTF-8", nullptr, "unicode-1-1-utf-8 unicode11utf8 unicode20utf8 utf-8 utf8 x-unicode20utf8"},
+    {"IBM866", "IBM866", "866 cp866 csibm866 ibm866"},
+    {"ISO-8859-2", "ISO-8859-2",
+     "csisolatin2 iso-8859-2 iso-ir-101 iso8859-2 iso88592 iso_8859-2 iso_8859-2:1987 l2 latin2"},
+    {"ISO-8859-3", "ISO-8859-3",
+     "csisolatin3 iso-8859-3 iso-ir-109 iso8859-3 iso88593 iso_8859-3 iso_8859-3:1988 l3 latin3"},
+    {"ISO-8859-4", "ISO-8859-4",
+     "csisolatin4 iso-8859-4 iso-ir-110 iso8859-4 iso88594 iso_8859-4 iso_8859-4:1988 l4 latin4"},
+    {"ISO-8859-5", "ISO-8859-5",
+     "csisolatincyrillic cyrillic iso-8859-5 iso-ir-144 iso8859-5 iso88595 iso_8859-5 iso_8859-5:1988"},
+    {"ISO-8859-6", "ISO-8859-6",
+     "arabic asmo-708 csiso88596e csiso88596i csisolatinarabic ecma-114 iso-8859-6 iso-8859-6-e iso-8859-6-i "
+     "iso-ir-127 iso8859-6 iso88596 iso_8859-6 iso_8859-6:1987"},
+    {"ISO-8859-7", "ISO-8859-7",
+     "csisolatingreek ecma-118 elot_928 greek greek8 iso-8859-7 iso-ir-126 iso8859-7 iso88597 iso_8859-7 "
+     "iso_8859-7:1987 sun_eu_greek"},
+    {"ISO-8859-8", "ISO-8859-8",
+     "csiso88598e csisolatinhebrew hebrew iso-8859-8 iso-8859-8-e iso-ir-138 iso8859-8 iso88598 iso_8859-8 "
+     "iso_8859-8:1988 visual"},
+    {"ISO-8859-8-I", "ISO-8859-8", "csiso88598i iso-8859-8-i logical"},
+    {"ISO-8859-10", "ISO-8859-10", "csisolatin6 iso-8859-10 iso-ir-157 iso8859-10 iso885910 l6 latin6"},
+    {"ISO-8859-13", "ISO-8859-13", "iso-8859-13 iso8859-13 iso885913"},
+    {"ISO-8859-14", "ISO-8859-14", "iso-8859-14 iso8859-14 iso885914"},
+    {"ISO-8859-15", "ISO-8859-15", "csisolatin9 iso-8859-15 iso8859-15 iso885915 iso_8859-15 l9"},
+    {"ISO-8859-16", "ISO-8859-16", "iso-8859-16"},
+    {"KOI8-R", "KOI8-R", "cskoi8r koi koi8 koi8-r koi8_r"},
+    // The standard's KOI8-U has the Belarusian letters of KOI8-RU.
+    {"KOI8-U", "KOI8-RU", "koi8-ru koi8-u"},
+    {"macintosh", "MACINTOSH", "csmacintosh mac macintosh x-mac-roman"},
+    {"windows-874", "WINDOWS-874", "dos-874 iso-8859-11 iso8859-11 iso885911 tis-620 windows-874"},
+    {"windows-1250", "WINDOWS-1250", "cp1250 windows-1250 x-cp1250"},
+    {"windows-1251", "WINDOWS-1251", "cp1251 windows-1251 x-cp1251"},
+    {"windows-1252", nullptr,
+     "ansi_x3.4-1968 ascii cp1252 cp819 csisolatin1 ibm819 iso-8859-1 iso-ir-100 iso8859-1 iso88591 "
+     "iso_8859-1 iso_8859-1:1987 l1 latin1 us-ascii windows-1252 x-cp1252"},
+    {"windows-1253", "WINDOWS-1253", "cp1253 windows-1253 x-cp1253"},
+    {"windows-1254", "WINDOWS-1254",
+     "cp1254 csisolatin5 iso-8859-9 iso-ir-148 iso8859-9 iso88599 iso_8859-9 iso_8859-9:1989 l5 latin5 "
+     "windows-1254 x-cp1254"},
+    {"windows-1255", "WINDOWS-1255", "cp1255 windows-1255 x-cp1255"},
+    {"windows-1256", "WINDOWS-1256", "cp1256 windows-1256 x-cp1256"},
+    {"windows-1257", "WINDOWS-1257", "cp1257 windows-1257 x-cp1257"},
+    {"windows-1258", "WINDOWS-1258", "cp1258 windows-1258 x-cp1258"},
+    {"x-mac-cyrillic", "MAC-CYRILLIC", "x-mac-cyrillic x-mac-ukrainian"},
+    // The standard decodes GBK with its gb18030 decoder.
+    {"GBK", "GB18030", "chinese csgb2312 csiso58gb231280 gb2312 gb_2312 gb_2312-80 gbk iso-ir-58 x-gbk"},
+    {"gb18030", "GB18030", "gb18030"},
+    {"Big5", "BIG5-HKSCS", "big5 big5-hkscs cn-big5 csbig5 x-x-big5"},
+    {"EUC-JP", "EUC-JP", "cseucpkdfmtjapanese euc-jp x-euc-jp"},
+    {"ISO-2022-JP", "ISO-2022-JP", "csiso2022jp iso-2022-jp"},
+    {"Shift_JIS", "WINDOWS-31J", "csshiftjis ms932 ms_kanji shift-jis shift_jis sjis windows-31j x-sjis"},
+    {"EUC-KR", "CP949",
+     "cseuckr csksc56011987 euc-kr iso-ir-149 korean ks_c_5601-1987 ks_c_5601-1989 ksc5601 ksc_5601 "
+     "windows-949"},
+    // Encodings that let markup hide from filters: a page in one reads as one U+FFFD.
+    {"replacement", nullptr, "csiso2022kr hz-gb-2312 iso-2022-cn iso-2022-cn-ext iso-2022-kr replacement"},
+    {"UTF-16BE", "UTF-16BE", "unicodefffe utf-16be"},
+    {"UTF-16LE", "UTF-16LE", "csunicode iso-10646-ucs-2 ucs-2 unicode unicodefeff utf-16 utf-16le"},
+    {"x-user-defined", nullptr, "x-user-defined"},
+};
+
+const Encoding& Named(std::string_view name) {
+    for (const Encoding& e : kEncodings)
+        if (e.name == name)
+            return e;
+    return kEncodings[0];
+}
+
+const Encoding& kUtf8 = Named("UTF-8");
+const Encoding& kUtf16Be = Named("UTF-16BE");
+const Encoding& kUtf16Le = Named("UTF-16LE");
+const Encoding& kWindows1252 = Named("windows-1252");
+const Encoding& kReplacementEncoding = Named("replacement");
+const Encoding& kUserDefined = Named("x-user-defined");
 
 char AsciiLower(char c) {
     return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
@@ -31,6 +111,7 @@ std::string Lower(std::string_view text) {
     return out;
 }
 
+// ASCII whitespace: TAB, LF, FF, CR, SPACE.
 bool IsSpace(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f';
 }
@@ -43,17 +124,25 @@ std::string_view Trim(std::string_view text) {
     return text;
 }
 
-bool StartsWithNoCase(std::string_view text, std::size_t pos, std::string_view prefix) {
-    if (text.size() - pos < prefix.size())
-        return false;
-    for (std::size_t i = 0; i < prefix.size(); ++i)
-        if (AsciiLower(text[pos + i]) != prefix[i])
-            return false;
-    return true;
-}
-
 bool IsAscii(std::string_view text) {
     return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+// "Get an encoding": the label without surrounding whitespace, matched ignoring ASCII case.
+const Encoding* ForLabel(std::string_view rawLabel) {
+    const std::string label = Lower(Trim(rawLabel));
+    if (label.empty() || label.find(' ') != std::string::npos)
+        return nullptr;
+    for (const Encoding& e : kEncodings) {
+        std::string_view labels = e.labels;
+        while (!labels.empty()) {
+            const std::size_t space = labels.find(' ');
+            if (labels.substr(0, space) == label)
+                return &e;
+            labels.remove_prefix(space == std::string_view::npos ? labels.size() : space + 1);
+        }
+    }
+    return nullptr;
 }
 
 struct IconvCloser {
@@ -61,74 +150,76 @@ struct IconvCloser {
 };
 using IconvHandle = std::unique_ptr<void, IconvCloser>;
 
-IconvHandle OpenToUtf8(const std::string& from) {
-    iconv_t cd = ::iconv_open("UTF-8", from.c_str());
+IconvHandle OpenToUtf8(const char* from) {
+    iconv_t cd = ::iconv_open("UTF-8", from);
     if (cd == reinterpret_cast<iconv_t>(-1))
         return nullptr;
     return IconvHandle(cd);
 }
 
-// Labels go to iconv_open, which also reads suffixes such as //IGNORE: only plain names pass.
-bool PlainLabel(std::string_view label) {
-    if (label.empty() || label.size() > 40)
-        return false;
-    return std::all_of(label.begin(), label.end(), [](char c) {
-        return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '_' || c == '.' ||
-               c == ':';
-    });
-}
-
-// The iconv name for a charset label, or empty when the label names nothing iconv can read.
-std::string IconvName(std::string_view rawLabel) {
-    const std::string label = Lower(Trim(rawLabel));
-    if (!PlainLabel(label))
-        return {};
-    if (label == "utf-8" || label == "utf8" || label == "unicode-1-1-utf-8")
-        return std::string(kUtf8);
-    if (label == "iso-8859-1" || label == "iso8859-1" || label == "iso_8859-1" || label == "latin1" ||
-        label == "l1" || label == "us-ascii" || label == "ascii" || label == "windows-1252" ||
-        label == "cp1252" || label == "x-cp1252")
-        return std::string(kWindows1252);
-    if (label == "utf-16" || label == "unicode")
-        return "UTF-16";
-    std::string name = label;
-    std::transform(name.begin(), name.end(), name.begin(),
-                   [](char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; });
-    if (!OpenToUtf8(name))
-        return {};
-    return name;
-}
-
-bool IsUtf16Family(std::string_view name) {
-    return name.starts_with("UTF-16") || name.starts_with("UTF16") || name.starts_with("UTF-32") ||
-           name.starts_with("UTF32") || name.starts_with("UCS-2") || name.starts_with("UCS-4");
-}
-
-std::size_t CodeUnitBytes(std::string_view name) {
-    if (name.starts_with("UTF-32") || name.starts_with("UTF32") || name.starts_with("UCS-4"))
-        return 4;
-    if (name.starts_with("UTF-16") || name.starts_with("UTF16") || name.starts_with("UCS-2"))
-        return 2;
-    return 1;
-}
-
 // The encoding a byte order mark at the start names, with the mark's length.
-std::pair<std::string_view, std::size_t> BomEncoding(std::string_view body) {
+std::pair<const Encoding*, std::size_t> BomEncoding(std::string_view body) {
     if (body.starts_with("\xEF\xBB\xBF"))
-        return {kUtf8, 3};
-    if (body.starts_with("\xFF\xFE"))
-        return {kUtf16Le, 2};
+        return {&kUtf8, 3};
     if (body.starts_with("\xFE\xFF"))
-        return {kUtf16Be, 2};
-    return {{}, 0};
+        return {&kUtf16Be, 2};
+    if (body.starts_with("\xFF\xFE"))
+        return {&kUtf16Le, 2};
+    return {nullptr, 0};
+}
+
+// UTF-8 as Unicode defines it: every byte sequence that is not part of a well-formed one (the
+// old five- and six-byte forms, code points above U+10FFFF, surrogates, overlong forms) becomes
+// U+FFFD, one for each maximal part of a sequence, as browsers decode.
+std::string RepairUtf8(std::string_view bytes) {
+    if (storage::IsValidUtf8(bytes))
+        return std::string(bytes);
+    std::string out;
+    out.reserve(bytes.size() + bytes.size() / 2);
+    std::size_t i = 0;
+    while (i < bytes.size()) {
+        const auto lead = static_cast<unsigned char>(bytes[i]);
+        if (lead < 0x80) {
+            out += static_cast<char>(lead);
+            ++i;
+            continue;
+        }
+        std::size_t need = 0;
+        unsigned lo = 0x80, hi = 0xBF; // allowed range of the second byte
+        if (lead >= 0xC2 && lead <= 0xDF) {
+            need = 1;
+        } else if (lead >= 0xE0 && lead <= 0xEF) {
+            need = 2;
+            lo = lead == 0xE0 ? 0xA0 : 0x80;
+            hi = lead == 0xED ? 0x9F : 0xBF;
+        } else if (lead >= 0xF0 && lead <= 0xF4) {
+            need = 3;
+            lo = lead == 0xF0 ? 0x90 : 0x80;
+            hi = lead == 0xF4 ? 0x8F : 0xBF;
+        }
+        std::size_t end = i + 1;
+        bool complete = need > 0;
+        for (std::size_t k = 0; k < need; ++k, ++end) {
+            const unsigned c = end < bytes.size() ? static_cast<unsigned char>(bytes[end]) : 0;
+            if (end >= bytes.size() || c < (k == 0 ? lo : 0x80) || c > (k == 0 ? hi : 0xBF)) {
+                complete = false;
+                break;
+            }
+        }
+        if (complete)
+            out.append(bytes.substr(i, end - i));
+        else
+            out.append(kReplacement);
+        i = end; // a byte that broke the sequence starts the next one
+    }
+    return out;
 }
 
 // Converts with iconv; each invalid sequence becomes U+FFFD and decoding goes on behind it.
-std::string ConvertToUtf8(std::string_view bytes, const std::string& from) {
+std::string ConvertToUtf8(std::string_view bytes, const char* from, std::size_t unit) {
     IconvHandle cd = OpenToUtf8(from);
     if (!cd)
-        return storage::IsValidUtf8(bytes) ? std::string(bytes) : storage::Windows1252ToUtf8(bytes);
-    const std::size_t unit = CodeUnitBytes(from);
+        return RepairUtf8(bytes);
     auto* handle = static_cast<iconv_t>(cd.get());
 
     std::string out;
@@ -157,78 +248,234 @@ std::string ConvertToUtf8(std::string_view bytes, const std::string& from) {
     std::size_t outLeft = buffer.size();
     ::iconv(handle, nullptr, nullptr, &outPtr, &outLeft); // ends a shift state, if any
     out.append(buffer.data(), static_cast<std::size_t>(outPtr - buffer.data()));
+    // glibc's converters let through what Unicode forbids (code points above U+10FFFF).
+    return storage::IsValidUtf8(out) ? out : RepairUtf8(out);
+}
+
+// Bytes 0x80 to 0xFF stand for U+F780 to U+F7FF.
+std::string DecodeUserDefined(std::string_view bytes) {
+    std::string out;
+    out.reserve(bytes.size() * 3);
+    for (const char c : bytes) {
+        const auto b = static_cast<unsigned char>(c);
+        if (b < 0x80) {
+            out += c;
+            continue;
+        }
+        const unsigned cp = 0xF780 + (b - 0x80u);
+        out += static_cast<char>(0xE0 | (cp >> 12));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
     return out;
 }
 
-std::string Decode(std::string_view body, const std::string& name) {
-    const auto [bomName, bomLength] = BomEncoding(body);
-    if (name == kUtf8) {
-        if (bomName == kUtf8)
-            body.remove_prefix(bomLength);
-        return storage::IsValidUtf8(body) ? std::string(body) : ConvertToUtf8(body, name);
-    }
-    if (name == kWindows1252)
+std::string Decode(std::string_view body, const Encoding& encoding) {
+    if (&encoding == &kUtf8)
+        return RepairUtf8(body);
+    if (&encoding == &kWindows1252)
         return storage::Windows1252ToUtf8(body);
-    if (name == "UTF-16") {
-        // A header that says only UTF-16 leaves the byte order to the mark, little-endian without.
-        if (bomName == kUtf16Le || bomName == kUtf16Be) {
-            body.remove_prefix(bomLength);
-            return ConvertToUtf8(body, std::string(bomName));
-        }
-        return ConvertToUtf8(body, std::string(kUtf16Le));
-    }
-    if (!bomName.empty() && name == bomName)
-        body.remove_prefix(bomLength);
-    return ConvertToUtf8(body, name);
+    if (&encoding == &kReplacementEncoding)
+        return body.empty() ? std::string() : std::string(kReplacement);
+    if (&encoding == &kUserDefined)
+        return DecodeUserDefined(body);
+    const bool utf16 = &encoding == &kUtf16Be || &encoding == &kUtf16Le;
+    return ConvertToUtf8(body, encoding.iconv, utf16 ? 2 : 1);
 }
 
-// Reads one attribute of a tag at `pos`; false at the end of the tag.
-bool NextAttribute(std::string_view tag, std::size_t& pos, std::string& name, std::string& value) {
-    while (pos < tag.size() && (IsSpace(tag[pos]) || tag[pos] == '/'))
-        ++pos;
-    if (pos >= tag.size() || tag[pos] == '>')
-        return false;
-    const std::size_t nameStart = pos;
-    while (pos < tag.size() && !IsSpace(tag[pos]) && tag[pos] != '=' && tag[pos] != '>' && tag[pos] != '/')
-        ++pos;
-    name = Lower(tag.substr(nameStart, pos - nameStart));
-    value.clear();
-    std::size_t look = pos;
-    while (look < tag.size() && IsSpace(tag[look]))
-        ++look;
-    if (look >= tag.size() || tag[look] != '=')
-        return true;
-    pos = look + 1;
-    while (pos < tag.size() && IsSpace(tag[pos]))
-        ++pos;
-    if (pos < tag.size() && (tag[pos] == '"' || tag[pos] == '\'')) {
-        const char quote = tag[pos++];
-        const std::size_t end = tag.find(quote, pos);
-        const std::size_t stop = end == std::string_view::npos ? tag.size() : end;
-        value = tag.substr(pos, stop - pos);
-        pos = end == std::string_view::npos ? tag.size() : end + 1;
-    } else {
-        const std::size_t valueStart = pos;
-        while (pos < tag.size() && !IsSpace(tag[pos]) && tag[pos] != '>')
-            ++pos;
-        value = tag.substr(valueStart, pos - valueStart);
-    }
-    return true;
-}
-
-std::string CharsetOfMetaTag(std::string_view tag) {
-    std::string name, value, content;
-    bool contentTypeEquiv = false;
+// The encoding the content attribute of a meta element names, as the HTML standard extracts it.
+const Encoding* EncodingFromMetaContent(std::string_view s) {
+    const std::string lower = Lower(s);
     std::size_t pos = 0;
-    while (NextAttribute(tag, pos, name, value)) {
-        if (name == "charset" && !Trim(value).empty())
-            return std::string(Trim(value));
-        if (name == "http-equiv" && Lower(Trim(value)) == "content-type")
-            contentTypeEquiv = true;
-        else if (name == "content")
-            content = value;
+    for (;;) {
+        const std::size_t found = lower.find("charset", pos);
+        if (found == std::string::npos)
+            return nullptr;
+        pos = found + 7;
+        while (pos < s.size() && IsSpace(s[pos]))
+            ++pos;
+        if (pos >= s.size() || s[pos] != '=')
+            continue;
+        ++pos;
+        while (pos < s.size() && IsSpace(s[pos]))
+            ++pos;
+        if (pos >= s.size())
+            return nullptr;
+        if (s[pos] == '"' || s[pos] == '\'') {
+            const std::size_t close = s.find(s[pos], pos + 1);
+            if (close == std::string_view::npos)
+                return nullptr;
+            return ForLabel(s.substr(pos + 1, close - pos - 1));
+        }
+        const std::size_t stop = s.find_first_of(std::string_view("\t\n\f\r ;", 6), pos);
+        return ForLabel(s.substr(pos, stop == std::string_view::npos ? stop : stop - pos));
     }
-    return contentTypeEquiv ? detail::CharsetFromContentType(content) : std::string();
+}
+
+// The prescan of a byte stream for its encoding, step by step as the HTML standard gives it, over
+// the first kPrescanBytes. Whatever runs into the end of those bytes (a tag, a comment, a quoted
+// value) counts for nothing.
+class Prescan {
+public:
+    explicit Prescan(std::string_view bytes) : b_(bytes.substr(0, std::min(bytes.size(), kPrescanBytes))) {}
+
+    const Encoding* Run();
+
+private:
+    enum class Got { Attribute, None, End };
+
+    bool At(std::string_view text) const { return b_.substr(pos_).starts_with(text); }
+    bool LetterAt(std::size_t i) const {
+        return i < b_.size() && ((b_[i] >= 'A' && b_[i] <= 'Z') || (b_[i] >= 'a' && b_[i] <= 'z'));
+    }
+    bool MetaAt() const;
+    Got GetAttribute(std::string& name, std::string& value);
+    // The meta element whose attributes start at pos_; null when it names no encoding.
+    const Encoding* Meta(bool& end);
+
+    std::string_view b_;
+    std::size_t pos_ = 0;
+};
+
+bool Prescan::MetaAt() const {
+    if (b_.size() - pos_ < 6 || b_[pos_] != '<' || Lower(b_.substr(pos_ + 1, 4)) != "meta")
+        return false;
+    const char after = b_[pos_ + 5];
+    return IsSpace(after) || after == '/';
+}
+
+Prescan::Got Prescan::GetAttribute(std::string& name, std::string& value) {
+    name.clear();
+    value.clear();
+    while (pos_ < b_.size() && (IsSpace(b_[pos_]) || b_[pos_] == '/'))
+        ++pos_;
+    if (pos_ >= b_.size())
+        return Got::End;
+    if (b_[pos_] == '>')
+        return Got::None;
+    bool spaces = false;
+    for (;; ++pos_) {
+        if (pos_ >= b_.size())
+            return Got::End;
+        const char c = b_[pos_];
+        if (c == '=' && !name.empty())
+            break;
+        if (IsSpace(c)) {
+            spaces = true;
+            break;
+        }
+        if (c == '/' || c == '>')
+            return Got::Attribute;
+        name += AsciiLower(c);
+    }
+    if (spaces) {
+        while (pos_ < b_.size() && IsSpace(b_[pos_]))
+            ++pos_;
+        if (pos_ >= b_.size())
+            return Got::End;
+        if (b_[pos_] != '=')
+            return Got::Attribute;
+    }
+    ++pos_; // past '='
+    while (pos_ < b_.size() && IsSpace(b_[pos_]))
+        ++pos_;
+    if (pos_ >= b_.size())
+        return Got::End;
+    const char first = b_[pos_];
+    if (first == '"' || first == '\'') {
+        for (++pos_; pos_ < b_.size(); ++pos_) {
+            if (b_[pos_] == first) {
+                ++pos_;
+                return Got::Attribute;
+            }
+            value += AsciiLower(b_[pos_]);
+        }
+        return Got::End;
+    }
+    if (first == '>')
+        return Got::Attribute;
+    for (; pos_ < b_.size(); ++pos_) {
+        const char c = b_[pos_];
+        if (IsSpace(c) || c == '>')
+            return Got::Attribute;
+        value += AsciiLower(c);
+    }
+    return Got::End;
+}
+
+const Encoding* Prescan::Meta(bool& end) {
+    std::vector<std::string> seen;
+    bool gotPragma = false;
+    enum class Need { Unset, Yes, No } needPragma = Need::Unset;
+    bool charsetSet = false;
+    const Encoding* charset = nullptr; // null once set: failure
+    std::string name, value;
+    Got got;
+    while ((got = GetAttribute(name, value)) == Got::Attribute) {
+        if (std::find(seen.begin(), seen.end(), name) != seen.end())
+            continue;
+        seen.push_back(name);
+        if (name == "http-equiv") {
+            gotPragma = gotPragma || value == "content-type";
+        } else if (name == "content") {
+            const Encoding* fromContent = EncodingFromMetaContent(value);
+            if (fromContent != nullptr && !charsetSet) {
+                charset = fromContent;
+                charsetSet = true;
+                needPragma = Need::Yes;
+            }
+        } else if (name == "charset") {
+            charset = ForLabel(value);
+            charsetSet = true;
+            needPragma = Need::No;
+        }
+    }
+    end = got == Got::End;
+    if (end || needPragma == Need::Unset || (needPragma == Need::Yes && !gotPragma) || charset == nullptr)
+        return nullptr;
+    if (charset == &kUtf16Be || charset == &kUtf16Le)
+        return &kUtf8;
+    if (charset == &kUserDefined)
+        return &kWindows1252;
+    return charset;
+}
+
+const Encoding* Prescan::Run() {
+    if (At(std::string_view("<\0?\0x\0", 6)))
+        return &kUtf16Le;
+    if (At(std::string_view("\0<\0?\0x", 6)))
+        return &kUtf16Be;
+    for (; pos_ < b_.size(); ++pos_) {
+        if (At("<!--")) {
+            // Ends at the first "-->" after the '<'; its dashes may be those of "<!--".
+            const std::size_t close = b_.find("-->", pos_ + 2);
+            if (close == std::string_view::npos)
+                return nullptr;
+            pos_ = close + 2;
+        } else if (MetaAt()) {
+            pos_ += 6;
+            bool end = false;
+            if (const Encoding* found = Meta(end))
+                return found;
+            if (end)
+                return nullptr;
+        } else if (b_[pos_] == '<' && (LetterAt(pos_ + 1) || (At("</") && LetterAt(pos_ + 2)))) {
+            pos_ = b_.find_first_of(std::string_view("\t\n\f\r >", 6), pos_);
+            if (pos_ == std::string_view::npos)
+                return nullptr;
+            std::string name, value;
+            Got got;
+            while ((got = GetAttribute(name, value)) == Got::Attribute) {
+            }
+            if (got == Got::End)
+                return nullptr;
+        } else if (At("<!") || At("</") || At("<?")) {
+            pos_ = b_.find('>', pos_ + 1);
+            if (pos_ == std::string_view::npos)
+                return nullptr;
+        }
+    }
+    return nullptr;
 }
 
 } // namespace
@@ -253,33 +500,14 @@ std::string CharsetFromContentType(std::string_view contentType) {
     return {};
 }
 
-std::string CharsetFromMeta(std::string_view body) {
-    const std::string_view head = body.substr(0, std::min(body.size(), kMetaScanBytes));
-    std::size_t pos = 0;
-    while ((pos = head.find('<', pos)) != std::string_view::npos) {
-        if (head.substr(pos).starts_with("<!--")) {
-            const std::size_t end = head.find("-->", pos + 4);
-            if (end == std::string_view::npos)
-                break;
-            pos = end + 3;
-            continue;
-        }
-        if (StartsWithNoCase(head, pos, "<meta") && pos + 5 < head.size() &&
-            (IsSpace(head[pos + 5]) || head[pos + 5] == '/')) {
-            const std::size_t end = head.find('>', pos);
-            const std::string_view tag =
-                head.substr(pos + 5, end == std::string_view::npos ? head.npos : end - pos - 5);
-            std::string charset = CharsetOfMetaTag(tag);
-            if (!charset.empty())
-                return charset;
-            if (end == std::string_view::npos)
-                break;
-            pos = end + 1;
-            continue;
-        }
-        ++pos;
-    }
-    return {};
+std::string EncodingForLabel(std::string_view label) {
+    const Encoding* e = ForLabel(label);
+    return e == nullptr ? std::string() : std::string(e->name);
+}
+
+std::string PrescanEncoding(std::string_view body) {
+    const Encoding* e = Prescan(body).Run();
+    return e == nullptr ? std::string() : std::string(e->name);
 }
 
 std::optional<std::string> OtherIdnaForm(std::string_view domain) {
@@ -309,17 +537,15 @@ std::optional<std::string> OtherIdnaForm(std::string_view domain) {
 
 } // namespace detail
 
+// A byte order mark goes before the header, the header before the prescan; without any of them
+// the body is UTF-8 when it is valid UTF-8 and Windows-1252 otherwise.
 std::string DecodePage(std::string_view body, std::string_view contentTypeHeader) {
-    if (std::string name = IconvName(detail::CharsetFromContentType(contentTypeHeader)); !name.empty())
-        return Decode(body, name);
-    if (const auto [bomName, bomLength] = BomEncoding(body); !bomName.empty())
-        return Decode(body, std::string(bomName));
-    if (std::string name = IconvName(detail::CharsetFromMeta(body)); !name.empty()) {
-        // A declaration readable as ASCII cannot stand in a UTF-16 or UTF-32 document.
-        if (IsUtf16Family(name))
-            name = std::string(kUtf8);
-        return Decode(body, name);
-    }
+    if (const auto [bom, length] = BomEncoding(body); bom != nullptr)
+        return Decode(body.substr(length), *bom);
+    if (const Encoding* header = ForLabel(detail::CharsetFromContentType(contentTypeHeader)))
+        return Decode(body, *header);
+    if (const Encoding* declared = Prescan(body).Run())
+        return Decode(body, *declared);
     if (storage::IsValidUtf8(body))
         return std::string(body);
     return storage::Windows1252ToUtf8(body);

@@ -209,7 +209,7 @@ std::string Windows1252ToUtf8(std::string_view bytes) {
     return out;
 }
 
-std::string ReadTextFile(const std::string& path) {
+std::string ReadFileBytes(const std::string& path) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         throw toolkit::Error(ReadFailure(path, SystemReason(errno)));
@@ -229,13 +229,7 @@ std::string ReadTextFile(const std::string& path) {
         data.append(buffer, static_cast<std::size_t>(got));
     }
     ::close(fd);
-
-    std::string_view body = data;
-    if (body.substr(0, 3) == "\xEF\xBB\xBF")
-        body.remove_prefix(3);
-    if (IsValidUtf8(body))
-        return std::string(body);
-    return Windows1252ToUtf8(body);
+    return data;
 }
 
 std::vector<std::string> SplitFileLines(std::string_view text) {
@@ -256,8 +250,18 @@ std::vector<std::string> SplitFileLines(std::string_view text) {
     return lines;
 }
 
+std::vector<std::string> DecodeFileLines(std::string_view bytes) {
+    if (bytes.starts_with("\xEF\xBB\xBF"))
+        bytes.remove_prefix(3);
+    std::vector<std::string> lines = SplitFileLines(bytes);
+    for (std::string& line : lines)
+        if (!IsValidUtf8(line))
+            line = Windows1252ToUtf8(line);
+    return lines;
+}
+
 std::vector<std::string> ReadFileLines(const std::string& path) {
-    return SplitFileLines(ReadTextFile(path));
+    return DecodeFileLines(ReadFileBytes(path));
 }
 
 std::string JoinCrLf(const std::vector<std::string>& lines) {
@@ -270,6 +274,10 @@ std::string JoinCrLf(const std::vector<std::string>& lines) {
 }
 
 void WriteFileAtomic(const std::string& path, std::string_view data, mode_t mode) {
+    WriteFileAtomic(path, {data}, mode);
+}
+
+void WriteFileAtomic(const std::string& path, std::initializer_list<std::string_view> pieces, mode_t mode) {
     if (path.empty() || path.find('\0') != std::string::npos || path.back() == '/')
         throw toolkit::Error(WriteFailure(path, "Ungültiger Dateiname"));
 
@@ -287,17 +295,19 @@ void WriteFileAtomic(const std::string& path, std::string_view data, mode_t mode
     if (::fchmod(temp.fd(), mode) != 0)
         throw toolkit::Error(WriteFailure(path, SystemReason(errno)));
 
-    const char* p = data.data();
-    std::size_t left = data.size();
-    while (left > 0) {
-        const ssize_t put = ::write(temp.fd(), p, left);
-        if (put < 0) {
-            if (errno == EINTR)
-                continue;
-            throw toolkit::Error(WriteFailure(path, SystemReason(errno)));
+    for (const std::string_view data : pieces) {
+        const char* p = data.data();
+        std::size_t left = data.size();
+        while (left > 0) {
+            const ssize_t put = ::write(temp.fd(), p, left);
+            if (put < 0) {
+                if (errno == EINTR)
+                    continue;
+                throw toolkit::Error(WriteFailure(path, SystemReason(errno)));
+            }
+            p += put;
+            left -= static_cast<std::size_t>(put);
         }
-        p += put;
-        left -= static_cast<std::size_t>(put);
     }
     if (::fsync(temp.fd()) != 0)
         throw toolkit::Error(WriteFailure(path, SystemReason(errno)));

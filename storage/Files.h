@@ -3,6 +3,7 @@
 // atomic replacement and directory creation. Failures throw toolkit::Error with a German message
 // that names the file and the system's reason.
 
+#include <initializer_list>
 #include <string>
 #include <string_view>
 #include <sys/types.h>
@@ -28,15 +29,20 @@ bool MakeMissingDirectories(const std::string& path);
 bool IsValidUtf8(std::string_view bytes);
 std::string Windows1252ToUtf8(std::string_view bytes);
 
-// Whole file as UTF-8: a leading UTF-8 byte order mark is dropped; content that is not valid
-// UTF-8 is taken as Windows-1252.
-std::string ReadTextFile(const std::string& path);
+// The whole file as it is stored.
+std::string ReadFileBytes(const std::string& path);
 
 // Lines ended by CR LF or a lone LF; a lone CR stays inside its line. A final line end adds no
 // empty line; an empty text has no lines.
 std::vector<std::string> SplitFileLines(std::string_view text);
 
-// ReadTextFile + SplitFileLines.
+// A stored line list as UTF-8 lines: a leading UTF-8 byte order mark is dropped, the bytes are
+// split as by SplitFileLines, and each line that is valid UTF-8 stays as it is while any other
+// line is taken as Windows-1252. Decided per line, since an older file may have got lines of a
+// newer version appended.
+std::vector<std::string> DecodeFileLines(std::string_view bytes);
+
+// ReadFileBytes + DecodeFileLines.
 std::vector<std::string> ReadFileLines(const std::string& path);
 
 // Every line followed by CR LF.
@@ -46,5 +52,8 @@ std::string JoinCrLf(const std::vector<std::string>& lines);
 // over the old file, so that a failure leaves the old file as it was and no partial file behind.
 // The new file gets exactly `mode`.
 void WriteFileAtomic(const std::string& path, std::string_view data, mode_t mode = 0644);
+// The same with the data given in pieces, written one after the other.
+void WriteFileAtomic(const std::string& path, std::initializer_list<std::string_view> pieces,
+                     mode_t mode = 0644);
 
 } // namespace storage

@@ -118,7 +118,7 @@ std::string DomainStamp(std::string_view domain) {
     return RemoveChars(domain, ".:-/\"");
 }
 
-void WriteCsv(const table::BacklinkTable& table, const std::string& path) {
+std::string CsvText(const table::BacklinkTable& table) {
     std::string out;
     const std::int32_t rows = table.RowCount();
     for (std::int32_t row = 0; row < rows; ++row) {
@@ -130,7 +130,11 @@ void WriteCsv(const table::BacklinkTable& table, const std::string& path) {
         }
         out += "\r\n";
     }
-    WriteFileAtomic(path, out);
+    return out;
+}
+
+void WriteCsv(const table::BacklinkTable& table, const std::string& path) {
+    WriteFileAtomic(path, CsvText(table));
 }
 
 void WriteDetailsCsv(const std::string& path, const std::vector<std::vector<std::string>>& lines) {

@@ -23,6 +23,8 @@ std::string ShortDate(const std::tm& date, const std::string& localeName);
 std::string DateStamp(const std::tm& date, const std::string& localeName);
 std::string DomainStamp(std::string_view domain); // without . : - / "
 
+// The CSV file's content: one line per row, each ended by CR LF.
+std::string CsvText(const table::BacklinkTable& table);
 void WriteCsv(const table::BacklinkTable& table, const std::string& path);
 void BuildHtml(const table::BacklinkTable& table, toolkit::LineBuffer& memo11);
 

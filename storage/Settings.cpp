@@ -1,5 +1,6 @@
 #include "storage/Settings.h"
 
+#include "app/contract/Error.h"
 #include "storage/Files.h"
 
 #include <cstddef>
@@ -36,11 +37,22 @@ void SaveSettings(toolkit::Window& window) {
 
 void LoadHistory(toolkit::Window& window) {
     const std::string path = ProgramPath(window.shared.programFolder, kHistoryFile);
-    if (FileExists(path))
-        window.fields.setDomainHistory(ReadFileLines(path));
+    window.shared.historyUnread = FileExists(path);
+    if (!window.shared.historyUnread)
+        return;
+    window.fields.setDomainHistory(ReadFileLines(path));
+    window.shared.historyUnread = false;
 }
 
 void RecordDomain(toolkit::Window& window) {
+    // Writing the list now would replace entries it never got; the file may have become readable.
+    if (window.shared.historyUnread) {
+        try {
+            LoadHistory(window);
+        } catch (const toolkit::Error& e) {
+            throw toolkit::Error(std::string(e.what()) + ". Die Datei bleibt unverändert.");
+        }
+    }
     std::vector<std::string> list = window.fields.domainHistory();
     list.push_back(window.fields.domainText());
     RemoveDuplicates(list);

@@ -36,7 +36,7 @@ void BacklinkTable::setObserver(TableObserver* observer) {
 
 template <typename Fn>
 void BacklinkTable::ForStoredRows(Column& column, std::int32_t from, std::int32_t to, Fn fn) {
-    to = std::min(to, column.extent);
+    to = static_cast<std::int32_t>(std::min<std::int64_t>(to, column.extent));
     if (from >= to)
         return;
     const auto lastChunk = static_cast<std::size_t>((to - 1) >> kChunkBits);
@@ -116,7 +116,7 @@ bool BacklinkTable::StoreCell(std::int32_t col, std::int32_t row, std::string&& 
     width = counted ? measure_.width(slot) : kUnmeasured;
     if (counted)
         AddWidth(column, width);
-    column.extent = std::max(column.extent, row + 1);
+    column.extent = std::max(column.extent, std::int64_t{row} + 1);
     return true;
 }
 

@@ -105,7 +105,9 @@ private:
 
     struct Column {
         std::vector<std::unique_ptr<Chunk>> chunks;
-        std::int32_t extent = 0; // no text is stored in this row or later ones
+        // No text is stored in this row or later ones; 64 bits, since a cell in the last row
+        // puts it one past the largest row index.
+        std::int64_t extent = 0;
         std::int32_t width = kStartWidth;
         // Widths of the non-empty cells in rows 0..RowCount-1, each with its number of cells.
         // Empty cells measure 0 and cannot raise a widest width, which starts at 0.

@@ -19,6 +19,8 @@ struct Shared {
     std::string programFolder; // directory of the executable, ending with '/'
     std::string titleText = kTitleText;
     std::string reportPath; // the report file being written
+    // domains.txt exists but could not be read, so the drop-down list lacks what it holds.
+    bool historyUnread = false;
 };
 
 struct Window {

@@ -206,7 +206,7 @@ compare() { # expected-file actual-file
 expected_files=(quandrel-halmfang domains.txt tmp_seokicks.txt
   "reporting/seokicks/${stamp}_${date_stamp}.csv" "reporting/seokicks/${stamp}_${date_stamp}.html")
 compare "$expected/domains.txt" "$work/domains.txt"
-compare "$expected/seokicks_answer.xml" "$work/tmp_seokicks.txt"
+compare "$expected/tmp_seokicks.txt" "$work/tmp_seokicks.txt"
 compare "$expected/seokicks.csv" "$work/reporting/seokicks/${stamp}_${date_stamp}.csv"
 compare "$expected/seokicks.html" "$work/reporting/seokicks/${stamp}_${date_stamp}.html"
 if [[ $PRUEFE_ENABLED == 1 ]]; then

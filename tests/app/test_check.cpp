@@ -6,7 +6,10 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QRadioButton>
 #include <QTimer>
 #include <algorithm>
@@ -120,7 +123,7 @@ TEST_F(Check, SeokicksFillsTableWritesRawAnswerAndReportsAndLeavesTheCaption) {
     EXPECT_EQ(t.GetCell(1, 5), "https://news.example.com/lokal/eroeffnung");
     EXPECT_GT(t.ColWidth(1), 64); // fitted to the long URLs
 
-    EXPECT_EQ(readFile("tmp_seokicks.txt"), answer);
+    EXPECT_EQ(readFile("tmp_seokicks.txt"), answer + "\r\n"); // a line list: the last line ends too
     const std::string record =
         "\r\n<url>\r\nhttp://www.laufblog-beispiel.de/2023/05/neue-schuhe/\r\n</url>\r\n";
     EXPECT_TRUE(Contains(form.Memo1.text(), record));
@@ -146,7 +149,7 @@ TEST_F(Check, SeokicksFillsTableWritesRawAnswerAndReportsAndLeavesTheCaption) {
         SCOPED_TRACE(testing::PrintToString(std::string(ending)));
         serveSeokicks(bare + ending);
         clickCheck(form);
-        EXPECT_EQ(readFile("tmp_seokicks.txt"), bare + ending);
+        EXPECT_EQ(readFile("tmp_seokicks.txt"), bare + "\r\n");
         EXPECT_TRUE(Contains(form.Memo1.text(), record));
         EXPECT_TRUE(form.Memo1.text().ends_with(memoEnd)) << testing::PrintToString(form.Memo1.text());
         EXPECT_EQ(Cells(t), rows);
@@ -306,6 +309,51 @@ TEST_F(Check, EachFailureShowsOneErrorBoxAndLeavesTableAndFilesAlone) {
         EXPECT_EQ(form.maxerg->text(), QString::fromUtf8(c.maxerg));
         ExpectCommandsEnabled(form, true);
     }
+}
+
+// A history that exists but could not be read at start is never replaced: "Check" stops where a
+// history write error stops it, before any request.
+TEST_F(Check, AnUnreadableHistoryIsLeftAloneAndTheCheckStopsBeforeAnyRequest) {
+    // Fails to read also for root: reading our own memory at address 0.
+    ASSERT_TRUE(QFile::link(QStringLiteral("/proc/self/mem"), dir_.filePath("domains.txt")));
+    serveSeokicks(Fixture("seokicks_answer.xml"));
+    TForm1& form = makeCheckForm(kSeokicks);
+    ASSERT_EQ(boxes_.size(), 1u);
+    EXPECT_TRUE(Contains(boxes_[0].text, folder_ + "domains.txt"));
+    clickCheck(form);
+    ASSERT_EQ(boxes_.size(), 2u);
+    EXPECT_EQ(boxes_[1].kind, Kind::Error);
+    EXPECT_TRUE(Contains(boxes_[1].text, folder_ + "domains.txt"));
+    EXPECT_TRUE(Contains(boxes_[1].text, "bleibt unverändert"));
+    EXPECT_EQ(requestCount(), 0u);
+    EXPECT_TRUE(QFileInfo(dir_.filePath("domains.txt")).isSymLink());
+    EXPECT_EQ(form.Domainname->count(), 0);
+}
+
+// A modal box opened during the fetch (an error box of "Speichern", say) and left open longer than
+// the fetch may take does not stall the transfer: it goes on in the box's event loop.
+TEST_F(Check, AModalBoxOpenLongerThanTheTimeOutDoesNotStallTheFetch) {
+    seokicks_.handle(kSeokicksPath, [](const Request&) {
+        Response r = Response::Text(Fixture("seokicks_answer.xml"));
+        r.delay = 300ms;
+        return r;
+    });
+    TForm1& form = makeCheckForm(kSeokicks);
+    form.checkConnection.fetch.totalTimeout = 1s;
+    QElapsedTimer boxOpen;
+    QTimer::singleShot(50, &form, [&] {
+        QMessageBox box(QMessageBox::Critical, QStringLiteral("Fehler"), QStringLiteral("offen"),
+                        QMessageBox::Ok, &form);
+        QTimer::singleShot(2000, &box, &QDialog::accept);
+        boxOpen.start();
+        box.exec();
+    });
+    clickCheck(form);
+
+    EXPECT_GE(boxOpen.elapsed(), 1900);
+    ASSERT_EQ(boxes_.size(), 1u);
+    EXPECT_EQ(boxes_[0].text, "Report gespeichert");
+    EXPECT_EQ(form.table().RowCount(), 6);
 }
 
 TEST_F(Check, DuringTheWaitTheCommandsRestAndTheServiceCanBeSwitched) {

@@ -3,6 +3,7 @@
 #include "app/TableModel.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
@@ -218,6 +219,34 @@ TEST_F(MainWindow, SpeichernWritesConfigByteForByte) {
     EXPECT_TRUE(boxes_.empty());
 }
 
+// A key pasted with its line break would take two lines of config.txt; no single-line field
+// takes CR or LF, whether set from code, pasted or inserted.
+TEST_F(MainWindow, SingleLineFieldsDropLineBreaksHoweverTheTextArrives) {
+    writeFile("domains.txt", "a\r.example\r\n");
+    TForm1& form = makeShownForm();
+    for (QLineEdit* field : {form.Domainname->lineEdit(), form.maxerg, form.xovi_api, form.seokicks}) {
+        SCOPED_TRACE(field->parentWidget()->objectName().toStdString() + "/" +
+                     field->objectName().toStdString());
+        field->setText(QStringLiteral("\r\nx\ry\nz\r\n"));
+        EXPECT_EQ(field->text(), QStringLiteral("xyz"));
+        field->setCursorPosition(1);
+        QApplication::clipboard()->setText(QStringLiteral("1\r\n2\n"));
+        field->paste();
+        EXPECT_EQ(field->text(), QStringLiteral("x12yz"));
+        EXPECT_EQ(field->cursorPosition(), 3);
+        field->insert(QStringLiteral("\n"));
+        EXPECT_EQ(field->text(), QStringLiteral("x12yz"));
+    }
+    // A history entry with a lone CR comes into the field without it.
+    form.Domainname->setCurrentIndex(0);
+    EXPECT_EQ(form.Domainname->currentText(), QStringLiteral("a.example"));
+
+    form.xovi_api->setText(QStringLiteral("key\r\n"));
+    form.seokicks->setText(QStringLiteral("code\n"));
+    form.Button2->click();
+    EXPECT_EQ(readFile("config.txt"), "key\r\ncode\r\n");
+}
+
 // The credentials and the history list as the files give them: in UTF-8, or one config line and
 // a history in Windows-1252.
 TEST_F(MainWindow, StartFillsFieldsAndDropDownListFromTheFiles) {
@@ -240,7 +269,20 @@ TEST_F(MainWindow, StartFillsFieldsAndDropDownListFromTheFiles) {
     }
 }
 
-TEST_F(MainWindow, UnreadableConfigShowsAnErrorSkipsTheHistoryAndOpensTheWindow) {
+// Beyond the 32,767 characters an edit field keeps by default, values load and save whole.
+TEST_F(MainWindow, LongStoredValuesLoadAndSaveWhole) {
+    const std::string key(40000, 'k'), code(50000, 'c'), domain(40000, 'd');
+    writeFile("config.txt", key + "\r\n" + code + "\r\n");
+    writeFile("domains.txt", domain + "\r\n");
+    TForm1& form = makeForm();
+    form.Domainname->setCurrentIndex(0);
+    EXPECT_EQ(form.window().fields.domainText(), domain);
+    form.Button2->click();
+    EXPECT_EQ(readFile("config.txt"), key + "\r\n" + code + "\r\n");
+    EXPECT_TRUE(boxes_.empty());
+}
+
+TEST_F(MainWindow, UnreadableConfigShowsAnErrorLoadsTheHistoryAndOpensTheWindow) {
     // A file that exists but fails to read, also for root: reading our own memory at address 0.
     ASSERT_TRUE(QFile::link(QStringLiteral("/proc/self/mem"), dir_.filePath("config.txt")));
     writeFile("domains.txt", "a.example\r\n");
@@ -248,7 +290,8 @@ TEST_F(MainWindow, UnreadableConfigShowsAnErrorSkipsTheHistoryAndOpensTheWindow)
     ASSERT_EQ(boxes_.size(), 1u);
     EXPECT_EQ(boxes_[0].kind, app::QtMessageBox::Kind::Error);
     EXPECT_TRUE(Contains(boxes_[0].text, "config.txt"));
-    EXPECT_EQ(form.Domainname->count(), 0);
+    ASSERT_EQ(form.Domainname->count(), 1);
+    EXPECT_EQ(form.Domainname->itemText(0), QStringLiteral("a.example"));
     EXPECT_EQ(form.windowTitle(), QStringLiteral("Quandrel Halmfang 0.1b"));
     EXPECT_EQ(form.xovi_api->text(), QStringLiteral("XOVI-API-Keys"));
 }

@@ -1,6 +1,9 @@
 // The Check command's number conversion and URL composition, without a window.
 #include "app/contract/Error.h"
 #include "retrieval/CheckCommand.h"
+#include "retrieval/HttpFetch.h"
+#include "tests/storage/StorageTestSupport.h"
+#include "tests/support/LoopbackServer.h"
 
 #include <gtest/gtest.h>
 
@@ -28,6 +31,13 @@ TEST(StrToInt, RejectsEverythingElseWithAMessageNamingTheText) {
                 << e.what();
         }
     }
+    // A NUL in the field must not cut the message short where it is read as a C string.
+    try {
+        StrToInt(std::string("12\0x", 4));
+        ADD_FAILURE() << "accepted";
+    } catch (const toolkit::Error& e) {
+        EXPECT_STREQ(e.what(), "'12\u2400x' ist keine gültige ganze Zahl.");
+    }
 }
 
 TEST(CheckUrls, ComposeTheServiceRequestsFromTheFieldTexts) {
@@ -38,4 +48,29 @@ TEST(CheckUrls, ComposeTheServiceRequestsFromTheFieldTexts) {
               "https://api.xovi.net/index.php?key=k=y&service=links&method=getbacklinks&domain=x.example"
               "&limit=-5&format=xml");
     EXPECT_EQ(retrieval::EncodeForRequestLine("\x7F\x01 #\xE2\x82\xAC%20&="), "%7F%01%20%23%E2%82%AC%20&=");
+}
+
+// The stored key and code are hidden wherever they stand in a message, whatever they hold.
+TEST(CheckCommand, MessagesHideTheWholeCredentials) {
+    const std::string closed = "http://127.0.0.1:" + std::to_string(testsupport::ClosedPort());
+    for (const std::string secret : {"abc&def", "a#b c", "geheim&query=x", "k\xC3\xBCr"}) {
+        SCOPED_TRACE(secret);
+        storage_test::Harness h;
+        h.fields.seokicks = secret;
+        h.fields.domain = "shop.example";
+        retrieval::CheckSetup setup;
+        setup.seokicksBase = closed + "/x?appid=";
+        setup.makeClient = [](const retrieval::TlsTransport*) {
+            return std::make_unique<retrieval::CurlHttpClient>();
+        };
+        try {
+            retrieval::RunCheck(h.window, setup);
+            ADD_FAILURE() << "no error";
+        } catch (const toolkit::Error& e) {
+            EXPECT_STREQ(e.what(), ("Abruf von " + closed +
+                                    "/x?appid=***&query=shop.example&details=2&results=1000&page=1 "
+                                    "fehlgeschlagen: Verbindung abgelehnt.")
+                                       .c_str());
+        }
+    }
 }

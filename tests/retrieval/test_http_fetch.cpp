@@ -2,6 +2,7 @@
 #include "retrieval/HttpFailure.h"
 #include "retrieval/HttpFetch.h"
 #include "retrieval/PageFetch.h"
+#include "retrieval/PollEventSource.h"
 #include "tests/support/LoopbackServer.h"
 
 #include <cerrno>
@@ -10,6 +11,7 @@
 #include <functional>
 #include <gtest/gtest.h>
 #include <optional>
+#include <stdexcept>
 
 using namespace std::chrono_literals;
 using retrieval::CurlHttpClient;
@@ -133,10 +135,20 @@ TEST(HttpFetch, FailuresNameTheirCauseWithoutTheSecretsAndTheLimitsThemselvesPas
     server.handle("/alt", [](const auto&) { return Response::Redirect("/zwischen", 301); });
     server.handle("/zwischen", [](const auto&) { return Response::Redirect("/neu"); });
     server.handle("/neu", [](const auto&) { return Response::Text("angekommen"); });
+    // A redirect to a server that never takes the connection, and one without a status line.
+    const testsupport::FullPort full;
+    server.handle("/voll", [&](const auto&) {
+        return Response::Redirect("http://127.0.0.1:" + std::to_string(full.port()) + "/");
+    });
+    server.handle("/http09", Answer(Response::Text("hallo"), [](Response& r) { r.bodyOnly = true; }));
+    // Two bytes, each 1.5 s after the last: below one byte per second, but never 2 s without data.
+    server.handle("/tropfen", Answer(Response::Text("ab"), [](Response& r) { r.trickle = 1500ms; }));
     LoopbackServer tls(LoopbackServer::Scheme::Https);
     tls.handle("/index.php", [](const auto&) { return Response::Text("nie"); });
 
-    FetchOptions plain, stall, total, small;
+    FetchOptions plain, stall, total, small, connect, patient;
+    connect.connectTimeout = 1s;
+    patient.stallTimeout = 2s;
     stall.stallTimeout = 1s;
     total.totalTimeout = 300ms;
     small.maxBodyBytes = 1000;
@@ -158,6 +170,8 @@ TEST(HttpFetch, FailuresNameTheirCauseWithoutTheSecretsAndTheLimitsThemselvesPas
         {small, server.baseUrl() + "/riesig" + secret, "Antwort zu groß (mehr als 1000 Bytes)"},
         {small, server.baseUrl() + "/bombe" + secret, "Antwort zu groß (mehr als 1000 Bytes)"},
         {plain, server.baseUrl() + "/kreis" + secret, "Weiterleitungsschleife"},
+        {connect, server.baseUrl() + "/voll" + secret, "Zeitüberschreitung beim Verbindungsaufbau (1 s)"},
+        {plain, server.baseUrl() + "/http09" + secret, "Server antwortete nicht nach HTTP"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.url);
@@ -180,6 +194,63 @@ TEST(HttpFetch, FailuresNameTheirCauseWithoutTheSecretsAndTheLimitsThemselvesPas
     EXPECT_EQ(client.Get(server.baseUrl() + "/grenze"), "fast");
     EXPECT_EQ(client.Get(server.baseUrl() + "/1000").size(), 1000u);
     EXPECT_EQ(client.Get(server.baseUrl() + "/alt"), "angekommen");
+    EXPECT_EQ(CurlHttpClient(patient).Get(server.baseUrl() + "/tropfen"), "ab");
+}
+
+// The body buffer grows to the cap at most, also for a compressed answer whose announced length
+// is its compressed one; an uncompressed answer gets its announced length at once.
+TEST(HttpFetch, TheBodyBufferNeverOutgrowsTheCap) {
+    LoopbackServer server;
+    const std::string big(1'000'000, 'z');
+    server.handle("/gepackt", [&](const auto&) { return Gzipped(big); });
+    server.handle("/roh", [&](const auto&) { return Response::Text(big); });
+    for (const std::uint64_t cap : {1'000'000u, 3'000'000u}) {
+        for (const char* path : {"/gepackt", "/roh"}) {
+            SCOPED_TRACE(std::string(path) + " " + std::to_string(cap));
+            FetchOptions options;
+            options.maxBodyBytes = cap;
+            const std::string body = CurlHttpClient(options).Fetch(server.baseUrl() + path).body;
+            EXPECT_EQ(body, big);
+            EXPECT_LE(body.capacity(), path == std::string("/roh") ? big.size() : cap);
+        }
+    }
+}
+
+// An exception from inside libcurl's callbacks (here from the event source they call, when the
+// transfer starts and when its socket is watched) stops the transfer and comes out of Fetch once
+// libcurl has returned; it never unwinds through libcurl's C frames.
+TEST(HttpFetch, AnExceptionInACallbackStopsTheTransferAndComesOutAfterwards) {
+    struct Failing : toolkit::EventSource {
+        retrieval::PollEventSource inner;
+        const char* failing = "";
+        void watchSocket(int fd, int interest, SocketReady onReady) override {
+            if (interest != kNone && failing == std::string("socket"))
+                throw std::runtime_error("socket");
+            inner.watchSocket(fd, interest, std::move(onReady));
+        }
+        void startTimer(std::chrono::milliseconds delay, std::function<void()> onTimeout) override {
+            if (failing == std::string("timer"))
+                throw std::runtime_error("timer");
+            inner.startTimer(delay, std::move(onTimeout));
+        }
+        void stopTimer() override { inner.stopTimer(); }
+        void wait(std::chrono::milliseconds atMost) override { inner.wait(atMost); }
+    };
+    LoopbackServer server;
+    server.handle("/", [](const auto&) { return Response::Text("da"); });
+    Failing events;
+    CurlHttpClient client({}, {}, &events);
+    for (const char* where : {"timer", "socket"}) {
+        events.failing = where;
+        try {
+            client.Get(server.baseUrl() + "/");
+            ADD_FAILURE() << "no error from the " << where;
+        } catch (const std::runtime_error& e) {
+            EXPECT_STREQ(e.what(), where);
+        }
+        events.failing = "";
+        EXPECT_EQ(client.Get(server.baseUrl() + "/"), "da");
+    }
 }
 
 TEST(HttpFetch, KeepGoingHookRunsDuringTheTransferAndCanAbortByFalseOrByThrowing) {
@@ -349,7 +420,7 @@ TEST(FailureMessage, NamesWhatFailedInGermanWithTheDefaultLimitsAndAShortReason)
     EXPECT_TRUE(Contains(message(CURLE_COULDNT_CONNECT, [](auto& x) { x.osErrno = EHOSTUNREACH; }),
                          "nicht erreichbar"));
     EXPECT_TRUE(Contains(message(CURLE_OPERATION_TIMEDOUT), "beim Verbindungsaufbau (15 s)"));
-    EXPECT_TRUE(Contains(message(CURLE_OPERATION_TIMEDOUT, [](auto& x) { x.connected = true; }),
+    EXPECT_TRUE(Contains(message(CURLE_OPERATION_TIMEDOUT, [](auto& x) { x.stalled = x.connected = true; }),
                          "seit 30 s keine Daten"));
     EXPECT_TRUE(Contains(message(CURLE_FILESIZE_EXCEEDED), "mehr als 256 MiB"));
     EXPECT_FALSE(Contains(message(CURLE_RECV_ERROR), "SECRET"));

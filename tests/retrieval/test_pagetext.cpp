@@ -32,20 +32,63 @@ TEST(PageText, CharsetFromContentTypeHeader) {
     EXPECT_EQ(CharsetFromContentType(""), "");
 }
 
-TEST(PageText, MetaCharsetDeclarations) {
-    using retrieval::detail::CharsetFromMeta;
-    EXPECT_EQ(CharsetFromMeta("<html><head><META CHARSET=\"iso-8859-15\"></head>"), "iso-8859-15");
-    EXPECT_EQ(CharsetFromMeta("<meta http-equiv='Content-Type' content='text/html; charset=windows-1250'>"),
-              "windows-1250");
-    EXPECT_EQ(CharsetFromMeta("<meta content=\"text/html; charset=koi8-r\" http-equiv=Content-Type>"),
-              "koi8-r");
-    // Without http-equiv a content attribute says nothing about the encoding.
-    EXPECT_EQ(CharsetFromMeta("<meta name=\"x\" content=\"text/html; charset=koi8-r\">"), "");
-    EXPECT_EQ(CharsetFromMeta("<!-- <meta charset=koi8-r> --><p>"), "");
-    EXPECT_EQ(CharsetFromMeta("<metadata charset=koi8-r>"), "");
-    // Only the first 4 KiB are looked at.
-    EXPECT_EQ(CharsetFromMeta(std::string(4090, ' ') + "<meta charset=koi8-r>"), "");
-    EXPECT_EQ(CharsetFromMeta(std::string(4000, ' ') + "<meta charset=koi8-r>"), "koi8-r");
+TEST(PageText, LabelsAreThoseOfTheEncodingStandard) {
+    using retrieval::detail::EncodingForLabel;
+    const std::pair<const char*, const char*> cases[] = {
+        {" LATIN1\t", "windows-1252"},
+        {"us-ascii", "windows-1252"},
+        {"utf8", "UTF-8"},
+        {"unicode", "UTF-16LE"},
+        {"x-sjis", "Shift_JIS"},
+        {"gb2312", "GBK"},
+        {"iso-2022-kr", "replacement"},
+        {"logical", "ISO-8859-8-I"},
+        // Names iconv knows, which would turn an ASCII page into noise, are no labels.
+        {"UCS4", ""},
+        {"UNICODELITTLE", ""},
+        {"CSUNICODE11", ""},
+        {"WCHAR_T", ""},
+        {"ISO-10646", ""},
+        {"EBCDIC-CP-US", ""},
+        {"IBM037", ""},
+        {"utf-32", ""},
+        {"utf-8//IGNORE", ""},
+        {"utf 8", ""},
+        {"", ""}};
+    for (const auto& [label, name] : cases)
+        EXPECT_EQ(EncodingForLabel(label), name) << label;
+}
+
+// The prescan of the HTML standard, including where it differs from a quick search for <meta.
+TEST(PageText, PrescanFindsTheDeclarationAsBrowsersDo) {
+    using retrieval::detail::PrescanEncoding;
+    const std::pair<std::string, const char*> cases[] = {
+        {"<html><head><META CHARSET=\"iso-8859-15\"></head>", "ISO-8859-15"},
+        {"<meta http-equiv='Content-Type' content='text/html; charset=windows-1250'>", "windows-1250"},
+        {"<meta content=\"text/html; charset=koi8-r\" http-equiv=Content-Type>", "KOI8-R"},
+        {"<meta name=\"x\" content=\"text/html; charset=koi8-r\">", ""}, // content needs http-equiv
+        {"<meta http-equiv=\"Content-Type \" content=\"text/html; charset=koi8-r\">", ""},
+        {"<meta http-equiv=content-type content=\"text/html; charset='koi8-r\">", ""}, // unclosed quote
+        {"<meta http-equiv=content-type content=\"text/html; charset=koi8-r\" charset=utf-8>", "UTF-8"},
+        {"<meta charset=koi8-r charset=utf-8>", "KOI8-R"}, // the first of an attribute counts
+        {"<meta charset=no-such-set><meta charset=koi8-r>", "KOI8-R"},
+        {"<meta charset=UCS4><p>", ""},
+        {"<meta charset=utf-16le>", "UTF-8"},
+        {"<meta charset=x-user-defined>", "windows-1252"},
+        {"<p title=\"<meta charset=koi8-r>\"><meta charset=iso-8859-5>", "ISO-8859-5"},
+        {"<!-- <meta charset=koi8-r> --><p>", ""},
+        {"<!--><meta charset=koi8-r>", "KOI8-R"},
+        {"<!DOCTYPE html><?xml x?></p><meta/charset=koi8-r>", "KOI8-R"},
+        {"<metadata charset=koi8-r>", ""},
+        {"<meta charset=koi8-r", ""}, // an unfinished tag counts for nothing
+        {"<meta charset=\"koi8-r>", ""},
+        {std::string("<\0?\0x\0", 6), "UTF-16LE"},
+        // Only the first 4 KiB are looked at.
+        {std::string(4090, ' ') + "<meta charset=koi8-r>", ""},
+        {std::string(4000, ' ') + "<meta charset=koi8-r>", "KOI8-R"},
+    };
+    for (const auto& [body, name] : cases)
+        EXPECT_EQ(PrescanEncoding(body), name) << body;
 }
 
 TEST(PageText, DecodesByTheDeclarationThatWins) {
@@ -67,6 +110,15 @@ TEST(PageText, DecodesByTheDeclarationThatWins) {
         {kMuellerLatin1, "text/html; charset=no-such-set", kMuellerUtf8},
         // Only plain labels reach iconv: a suffix such as //IGNORE makes the label unknown.
         {kMuellerLatin1, "text/html; charset=\"iso-8859-5//IGNORE\"", kMuellerUtf8},
+        // A byte order mark goes before the header.
+        {bom + kMuellerUtf8, "text/html; charset=latin1", kMuellerUtf8},
+        {"\xFF\xFE" + Utf16("ab", true), "text/html; charset=utf-8", "ab"},
+        // A header label that is no label of the standard counts as absent, and so does a meta one.
+        {"<p>plain</p>", "text/html; charset=ucs-4", "<p>plain</p>"},
+        {"<meta charset=ebcdic-cp-us><p>plain</p>", "", "<meta charset=ebcdic-cp-us><p>plain</p>"},
+        {"ab", "text/html; charset=utf-16", std::string("\xE6\x89\xA1")},
+        {"a\x80", "text/html; charset=x-user-defined", "a\xEF\x9E\x80"},
+        {"<p>a</p>", "text/html; charset=iso-2022-kr", fffd},
         // A meta declaration of UTF-16 is readable as ASCII, so the page is not UTF-16.
         {"<meta charset=utf-16>" + kMuellerUtf8, "", "<meta charset=utf-16>" + kMuellerUtf8},
         // ISO-8859-1 is read as Windows-1252, like browsers do: 0x80 is the euro sign.
@@ -86,6 +138,15 @@ TEST(PageText, DecodesByTheDeclarationThatWins) {
         {std::string("a\0\0\xD8\x62\0", 6), "text/plain; charset=utf-16le", "a" + fffd + "b"},
         {std::string("a\0b", 3), "text/plain; charset=utf-16le", "a" + fffd},
         {"\x81", "text/html; charset=shift_jis", fffd},
+        // UTF-8 as Unicode defines it: no five- or six-byte forms, nothing above U+10FFFF, no
+        // surrogates; each byte that cannot continue a sequence counts on its own.
+        {"a\xF5\x80\x80\x80" + std::string("b"), "text/html; charset=utf-8",
+         "a" + fffd + fffd + fffd + fffd + "b"},
+        {"\xFC\x84\x80\x80\x80\x80", "text/html; charset=utf-8", fffd + fffd + fffd + fffd + fffd + fffd},
+        {"\xF4\x90\x80\x80\xED\xA0\x80", "text/html; charset=utf-8",
+         fffd + fffd + fffd + fffd + fffd + fffd + fffd},
+        {"\xE2\x82" + std::string("x\xF0\x9F\x98\x80\xF0\x9F\x98"), "text/html; charset=utf-8",
+         fffd + "x\xF0\x9F\x98\x80" + fffd},
     };
     for (const auto& [body, contentType, text] : cases)
         EXPECT_EQ(DecodePage(body, contentType), text) << contentType << ": " << body;

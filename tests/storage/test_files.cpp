@@ -31,6 +31,21 @@ TEST(Files, SplitFileLinesEndsLinesAtCrLfOrLf) {
     EXPECT_EQ(storage::JoinCrLf({"a", "", "b"}), "a\r\n\r\nb\r\n");
 }
 
+// A history written by an older version in Windows-1252 and extended by a newer one in UTF-8.
+TEST(Files, EachStoredLineIsUtf8OrElseWindows1252) {
+    const std::pair<std::string, Lines> cases[] = {
+        {"m\xC3\xBCller.example\r\nstra\xDF"
+         "e.example\r\n",
+         {"müller.example", "straße.example"}},
+        {"\xEF\xBB\xBF\xE4rger\ngr\xC3\xBC\xC3\x9F"
+         "e\r\n\x80",
+         {"ärger", "grüße", "€"}},
+        {"a\r\xE4\r\n\r\n", {"a\r\xC3\xA4", ""}},
+    };
+    for (const auto& [bytes, lines] : cases)
+        EXPECT_EQ(storage::DecodeFileLines(bytes), lines) << bytes;
+}
+
 TEST(Files, Utf8Validation) {
     EXPECT_TRUE(storage::IsValidUtf8(""));
     EXPECT_TRUE(storage::IsValidUtf8("plain"));
@@ -63,11 +78,11 @@ TEST(Files, Windows1252Decoding) {
 
 TEST(Files, ReadFailuresNameTheFile) {
     TempFolder dir;
-    EXPECT_EQ(ErrorText([&] { storage::ReadTextFile(dir / "missing.txt"); }),
+    EXPECT_EQ(ErrorText([&] { storage::ReadFileBytes(dir / "missing.txt"); }),
               "Datei konnte nicht gelesen werden: " + (dir / "missing.txt") +
                   " (Datei oder Verzeichnis nicht gefunden)");
     fs::create_directory(dir / "sub");
-    EXPECT_EQ(ErrorText([&] { storage::ReadTextFile(dir / "sub"); }),
+    EXPECT_EQ(ErrorText([&] { storage::ReadFileBytes(dir / "sub"); }),
               "Datei konnte nicht gelesen werden: " + (dir / "sub") + " (Ist ein Verzeichnis)");
 }
 

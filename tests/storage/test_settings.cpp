@@ -110,6 +110,26 @@ TEST(History, MissingFileLeavesTheListAlone) {
     EXPECT_TRUE(h.fields.history.empty());
 }
 
+// A history that exists but fails to read (here, also for root: reading our own memory at
+// address 0) is never replaced; once it reads again, the domain joins it.
+TEST(History, AnUnreadableHistoryIsLeftAloneUntilItReadsAgain) {
+    Harness h;
+    const std::string path = h.folder / "domains.txt";
+    fs::create_symlink("/proc/self/mem", path);
+    EXPECT_NE(ErrorText([&] { storage::LoadHistory(h.window); }).find(path), std::string::npos);
+    h.fields.domain = "neu.example";
+    EXPECT_EQ(ErrorText([&] { storage::RecordDomain(h.window); }),
+              "Datei konnte nicht gelesen werden: " + path +
+                  " (Ein-/Ausgabefehler). Die Datei bleibt unverändert.");
+    EXPECT_TRUE(fs::is_symlink(path));
+    EXPECT_TRUE(h.fields.history.empty());
+
+    fs::remove(path);
+    WriteBytes(path, "alt.example\r\n");
+    storage::RecordDomain(h.window);
+    EXPECT_EQ(ReadBytes(path), "alt.example\r\nneu.example\r\n");
+}
+
 TEST(History, RecordDomainKeepsFirstOccurrences) {
     Harness h;
     const std::string path = h.folder / "domains.txt";

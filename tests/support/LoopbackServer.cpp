@@ -292,8 +292,14 @@ void LoopbackServer::serve(int fd) {
                 for (const auto& [name, value] : response.headers)
                     out += name + ": " + value + "\r\n";
                 out += "\r\n";
+                if (response.bodyOnly)
+                    out.clear();
                 if (stream.writeAll(out)) {
-                    if (response.generatedBodyBytes != 0) {
+                    if (response.trickle.count() != 0) {
+                        for (std::size_t i = 0; i < body.size() && waitUnlessStopped(response.trickle); ++i)
+                            if (!stream.writeAll(body.data() + i, 1))
+                                break;
+                    } else if (response.generatedBodyBytes != 0) {
                         const std::string piece(1 << 16, 'x');
                         for (std::uint64_t left = length; left > 0 && !stopping_;) {
                             const std::size_t n =
@@ -313,6 +319,33 @@ void LoopbackServer::serve(int fd) {
     openFds_.erase(std::find(openFds_.begin(), openFds_.end(), fd));
     ::shutdown(fd, SHUT_RDWR);
     ::close(fd);
+}
+
+FullPort::FullPort() {
+    listenFd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof addr;
+    if (listenFd_ < 0 || ::bind(listenFd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+        ::listen(listenFd_, 0) != 0 ||
+        ::getsockname(listenFd_, reinterpret_cast<sockaddr*>(&addr), &len) != 0)
+        throw std::runtime_error("no port to fill");
+    port_ = ntohs(addr.sin_port);
+    // Linux keeps backlog + 1 connections waiting and drops the handshakes beyond.
+    for (int i = 0; i < 3; ++i) {
+        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+        if (fd < 0)
+            throw std::runtime_error("socket");
+        queued_.push_back(fd);
+        [[maybe_unused]] const int rc = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    }
+}
+
+FullPort::~FullPort() {
+    for (const int fd : queued_)
+        ::close(fd);
+    ::close(listenFd_);
 }
 
 std::uint16_t ClosedPort() {

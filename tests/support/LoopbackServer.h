@@ -35,6 +35,9 @@ struct Response {
     std::uint64_t generatedBodyBytes = 0; // if set: a body of this many 'x', sent in pieces
     std::chrono::milliseconds delay{0};   // wait before answering
     bool neverAnswer = false;             // hold the connection open without a word
+    std::chrono::milliseconds trickle{
+        0};                // if set: the body one byte at a time, each this long after the last
+    bool bodyOnly = false; // no status line and no headers, as an HTTP/0.9 server
 
     static Response Text(std::string body, int status = 200);
     static Response Redirect(const std::string& location, int status = 302);
@@ -77,6 +80,22 @@ private:
     std::vector<int> openFds_;
     std::vector<std::thread> workers_;
     std::thread acceptor_;
+};
+
+// A port on 127.0.0.1 whose listener never accepts and whose queue is full, so that a connection
+// to it is neither made nor refused until the client gives up.
+class FullPort {
+public:
+    FullPort();
+    ~FullPort();
+    FullPort(const FullPort&) = delete;
+    FullPort& operator=(const FullPort&) = delete;
+    std::uint16_t port() const { return port_; }
+
+private:
+    int listenFd_ = -1;
+    std::vector<int> queued_;
+    std::uint16_t port_ = 0;
 };
 
 // A port on 127.0.0.1 that was bound and then closed, so connecting to it is refused.

@@ -93,6 +93,13 @@ TEST_F(Table, CellsBeyondTheCountsAreKeptUntilTheyShow) {
     t.SetColCount(8);
     EXPECT_EQ(t.GetCell(7, 3), "spät");
     EXPECT_EQ(t.GetCell(2, 3000), std::string(20, 'x'));
+
+    // Also in the last row an index can name.
+    t.SetCell(3, INT32_MAX, "ganz unten");
+    EXPECT_EQ(t.GetCell(3, INT32_MAX), "ganz unten");
+    EXPECT_EQ(t.GetCell(3, INT32_MAX - 1), "");
+    t.ClearAll();
+    EXPECT_EQ(t.GetCell(3, INT32_MAX), "ganz unten");
 }
 
 TEST_F(Table, FittingWidensOnlyPastTheMinimumAndCanNarrow) {
