@@ -1,5 +1,7 @@
 #include "retrieval/LinkFinder.h"
 
+#include "retrieval/AsciiText.h"
+
 #include <algorithm>
 #include <csetjmp>
 #include <cstdlib>
@@ -128,32 +130,6 @@ GumboOutput* ParseWithin(ParseBudget& budget, const GumboOptions& options, std::
 // ---------------------------------------------------------------------------------------------
 // Text helpers.
 
-char AsciiLower(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-std::string Lower(std::string_view text) {
-    std::string out(text);
-    std::transform(out.begin(), out.end(), out.begin(), AsciiLower);
-    return out;
-}
-
-bool IsAsciiSpace(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f';
-}
-
-std::string_view Trim(std::string_view text) {
-    while (!text.empty() && IsAsciiSpace(text.front()))
-        text.remove_prefix(1);
-    while (!text.empty() && IsAsciiSpace(text.back()))
-        text.remove_suffix(1);
-    return text;
-}
-
-bool IsAscii(std::string_view text) {
-    return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-}
-
 // Runs of white space (no-break space included) become one space; none at the ends.
 std::string CollapseSpace(std::string_view text) {
     std::string out;
@@ -161,7 +137,7 @@ std::string CollapseSpace(std::string_view text) {
     bool pendingSpace = false;
     for (std::size_t i = 0; i < text.size(); ++i) {
         const bool nbsp = text[i] == '\xC2' && i + 1 < text.size() && text[i + 1] == '\xA0';
-        if (IsAsciiSpace(text[i]) || nbsp) {
+        if (ascii::IsSpace(text[i]) || nbsp) {
             pendingSpace = !out.empty();
             i += nbsp ? 1 : 0;
             continue;
@@ -208,17 +184,17 @@ std::vector<std::string_view> Tokens(std::string_view text, std::string_view sep
 std::string ComparableHost(std::string_view host) {
     while (!host.empty() && host.back() == '.')
         host.remove_suffix(1);
-    if (host.empty() || IsAscii(host))
-        return Lower(host);
+    if (host.empty() || ascii::IsAscii(host))
+        return ascii::Lower(host);
     const std::string text(host);
-    char* ascii = nullptr;
+    char* converted = nullptr;
     std::string out;
     if (text.find('\0') == std::string::npos &&
-        idn2_to_ascii_8z(text.c_str(), &ascii, IDN2_NFC_INPUT | IDN2_NONTRANSITIONAL) == IDN2_OK)
-        out = Lower(ascii);
+        idn2_to_ascii_8z(text.c_str(), &converted, IDN2_NFC_INPUT | IDN2_NONTRANSITIONAL) == IDN2_OK)
+        out = ascii::Lower(converted);
     else
-        out = Lower(host);
-    idn2_free(ascii);
+        out = ascii::Lower(host);
+    idn2_free(converted);
     return out;
 }
 
@@ -295,7 +271,7 @@ private:
 
 // The host the domain field names: the text itself, or the host of an address typed there.
 std::string DomainHost(std::string_view domain) {
-    domain = Trim(domain);
+    domain = ascii::Trim(domain);
     if (domain.empty() || domain.find('\0') != std::string_view::npos)
         return {};
     std::string address(domain);
@@ -319,7 +295,7 @@ bool IsDomainOrSubdomain(std::string_view host, std::string_view domain) {
 
 void ApplyRobotsTokens(std::string_view directives, bool& noindex, bool& nofollow) {
     for (const std::string_view token : Tokens(directives, ", \t\r\n\f")) {
-        const std::string t = Lower(token);
+        const std::string t = ascii::Lower(token);
         if (t == "noindex" || t == "none")
             noindex = true;
         if (t == "nofollow" || t == "none")
@@ -337,10 +313,10 @@ bool IsValuedDirective(std::string_view name) {
 void ApplyRobotsHeader(std::string_view value, RobotsDirectives& robots) {
     std::string agent;
     for (std::string_view part : Tokens(value, ",")) {
-        part = Trim(part);
+        part = ascii::Trim(part);
         const std::size_t colon = part.find(':');
         if (colon != std::string_view::npos) {
-            const std::string before = Lower(Trim(part.substr(0, colon)));
+            const std::string before = ascii::Lower(ascii::Trim(part.substr(0, colon)));
             if (IsValuedDirective(before))
                 continue;
             agent = before;
@@ -382,7 +358,7 @@ void CollectAnchor(const GumboNode* link, PageLink& out) {
         stack.pop_back();
         if (node->type == GUMBO_NODE_TEXT || node->type == GUMBO_NODE_CDATA) {
             text += node->v.text.text;
-            hasText = hasText || !Trim(node->v.text.text).empty();
+            hasText = hasText || !ascii::Trim(node->v.text.text).empty();
         } else if (node->type == GUMBO_NODE_WHITESPACE) {
             text += ' ';
         } else if (node->type == GUMBO_NODE_ELEMENT) {
@@ -451,7 +427,7 @@ void Walk(const GumboNode* root, const LinkLimits& limits, PageFacts& facts, Rob
                 }
             } else if (tag == GUMBO_TAG_META) {
                 const char* name = Attribute(node, "name");
-                const std::string lowered = name != nullptr ? Lower(Trim(name)) : std::string();
+                const std::string lowered = name != nullptr ? ascii::Lower(ascii::Trim(name)) : std::string();
                 if (lowered == "robots" || lowered == "googlebot")
                     if (const char* content = Attribute(node, "content"))
                         ApplyRobotsTokens(content, robots.metaNoindex, robots.metaNofollow);
@@ -466,7 +442,7 @@ void Walk(const GumboNode* root, const LinkLimits& limits, PageFacts& facts, Rob
 
 void ReadRel(std::string_view rel, PageLink& link) {
     for (const std::string_view token : Tokens(rel, " \t\r\n\f")) {
-        const std::string t = Lower(token);
+        const std::string t = ascii::Lower(token);
         link.nofollow = link.nofollow || t == "nofollow";
         link.sponsored = link.sponsored || t == "sponsored";
         link.ugc = link.ugc || t == "ugc";
@@ -479,7 +455,7 @@ LinkVerdict FindLinks(std::string_view page, std::string_view finalUrl, const He
                       std::string_view domain, const LinkLimits& limits, const std::atomic<bool>* stop) {
     LinkVerdict verdict;
     for (const auto& [name, value] : headers)
-        if (Lower(name) == "x-robots-tag")
+        if (ascii::Lower(name) == "x-robots-tag")
             ApplyRobotsHeader(value, verdict.robots);
 
     const std::string domainHost = DomainHost(domain);
@@ -516,7 +492,7 @@ LinkVerdict FindLinks(std::string_view page, std::string_view finalUrl, const He
         const UrlHandle url = resolver.resolve(raw.href);
         if (!url)
             continue;
-        const std::string scheme = Lower(UrlPart(url.get(), CURLUPART_SCHEME));
+        const std::string scheme = ascii::Lower(UrlPart(url.get(), CURLUPART_SCHEME));
         if (scheme != "http" && scheme != "https")
             continue;
         std::string host = UrlPart(url.get(), CURLUPART_HOST);

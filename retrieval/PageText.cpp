@@ -1,5 +1,6 @@
 #include "retrieval/PageText.h"
 
+#include "retrieval/AsciiText.h"
 #include "storage/Files.h"
 
 #include <algorithm>
@@ -101,36 +102,9 @@ const Encoding& kWindows1252 = Named("windows-1252");
 const Encoding& kReplacementEncoding = Named("replacement");
 const Encoding& kUserDefined = Named("x-user-defined");
 
-char AsciiLower(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-std::string Lower(std::string_view text) {
-    std::string out(text);
-    std::transform(out.begin(), out.end(), out.begin(), AsciiLower);
-    return out;
-}
-
-// ASCII whitespace: TAB, LF, FF, CR, SPACE.
-bool IsSpace(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f';
-}
-
-std::string_view Trim(std::string_view text) {
-    while (!text.empty() && IsSpace(text.front()))
-        text.remove_prefix(1);
-    while (!text.empty() && IsSpace(text.back()))
-        text.remove_suffix(1);
-    return text;
-}
-
-bool IsAscii(std::string_view text) {
-    return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-}
-
 // "Get an encoding": the label without surrounding whitespace, matched ignoring ASCII case.
 const Encoding* ForLabel(std::string_view rawLabel) {
-    const std::string label = Lower(Trim(rawLabel));
+    const std::string label = ascii::Lower(ascii::Trim(rawLabel));
     if (label.empty() || label.find(' ') != std::string::npos)
         return nullptr;
     for (const Encoding& e : kEncodings) {
@@ -285,19 +259,19 @@ std::string Decode(std::string_view body, const Encoding& encoding) {
 
 // The encoding the content attribute of a meta element names, as the HTML standard extracts it.
 const Encoding* EncodingFromMetaContent(std::string_view s) {
-    const std::string lower = Lower(s);
+    const std::string lower = ascii::Lower(s);
     std::size_t pos = 0;
     for (;;) {
         const std::size_t found = lower.find("charset", pos);
         if (found == std::string::npos)
             return nullptr;
         pos = found + 7;
-        while (pos < s.size() && IsSpace(s[pos]))
+        while (pos < s.size() && ascii::IsSpace(s[pos]))
             ++pos;
         if (pos >= s.size() || s[pos] != '=')
             continue;
         ++pos;
-        while (pos < s.size() && IsSpace(s[pos]))
+        while (pos < s.size() && ascii::IsSpace(s[pos]))
             ++pos;
         if (pos >= s.size())
             return nullptr;
@@ -338,16 +312,16 @@ private:
 };
 
 bool Prescan::MetaAt() const {
-    if (b_.size() - pos_ < 6 || b_[pos_] != '<' || Lower(b_.substr(pos_ + 1, 4)) != "meta")
+    if (b_.size() - pos_ < 6 || b_[pos_] != '<' || ascii::Lower(b_.substr(pos_ + 1, 4)) != "meta")
         return false;
     const char after = b_[pos_ + 5];
-    return IsSpace(after) || after == '/';
+    return ascii::IsSpace(after) || after == '/';
 }
 
 Prescan::Got Prescan::GetAttribute(std::string& name, std::string& value) {
     name.clear();
     value.clear();
-    while (pos_ < b_.size() && (IsSpace(b_[pos_]) || b_[pos_] == '/'))
+    while (pos_ < b_.size() && (ascii::IsSpace(b_[pos_]) || b_[pos_] == '/'))
         ++pos_;
     if (pos_ >= b_.size())
         return Got::End;
@@ -360,16 +334,16 @@ Prescan::Got Prescan::GetAttribute(std::string& name, std::string& value) {
         const char c = b_[pos_];
         if (c == '=' && !name.empty())
             break;
-        if (IsSpace(c)) {
+        if (ascii::IsSpace(c)) {
             spaces = true;
             break;
         }
         if (c == '/' || c == '>')
             return Got::Attribute;
-        name += AsciiLower(c);
+        name += ascii::Lower(c);
     }
     if (spaces) {
-        while (pos_ < b_.size() && IsSpace(b_[pos_]))
+        while (pos_ < b_.size() && ascii::IsSpace(b_[pos_]))
             ++pos_;
         if (pos_ >= b_.size())
             return Got::End;
@@ -377,7 +351,7 @@ Prescan::Got Prescan::GetAttribute(std::string& name, std::string& value) {
             return Got::Attribute;
     }
     ++pos_; // past '='
-    while (pos_ < b_.size() && IsSpace(b_[pos_]))
+    while (pos_ < b_.size() && ascii::IsSpace(b_[pos_]))
         ++pos_;
     if (pos_ >= b_.size())
         return Got::End;
@@ -388,7 +362,7 @@ Prescan::Got Prescan::GetAttribute(std::string& name, std::string& value) {
                 ++pos_;
                 return Got::Attribute;
             }
-            value += AsciiLower(b_[pos_]);
+            value += ascii::Lower(b_[pos_]);
         }
         return Got::End;
     }
@@ -396,9 +370,9 @@ Prescan::Got Prescan::GetAttribute(std::string& name, std::string& value) {
         return Got::Attribute;
     for (; pos_ < b_.size(); ++pos_) {
         const char c = b_[pos_];
-        if (IsSpace(c) || c == '>')
+        if (ascii::IsSpace(c) || c == '>')
             return Got::Attribute;
-        value += AsciiLower(c);
+        value += ascii::Lower(c);
     }
     return Got::End;
 }
@@ -486,16 +460,16 @@ std::string CharsetFromContentType(std::string_view contentType) {
     std::size_t semicolon = contentType.find(';');
     while (semicolon != std::string_view::npos) {
         const std::size_t next = contentType.find(';', semicolon + 1);
-        std::string_view param = Trim(contentType.substr(semicolon + 1, next - semicolon - 1));
+        std::string_view param = ascii::Trim(contentType.substr(semicolon + 1, next - semicolon - 1));
         semicolon = next;
         const std::size_t eq = param.find('=');
-        if (eq == std::string_view::npos || Lower(Trim(param.substr(0, eq))) != "charset")
+        if (eq == std::string_view::npos || ascii::Lower(ascii::Trim(param.substr(0, eq))) != "charset")
             continue;
-        std::string_view value = Trim(param.substr(eq + 1));
+        std::string_view value = ascii::Trim(param.substr(eq + 1));
         if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
             value.back() == value.front())
             value = value.substr(1, value.size() - 2);
-        return std::string(Trim(value));
+        return std::string(ascii::Trim(value));
     }
     return {};
 }
@@ -516,11 +490,11 @@ std::optional<std::string> OtherIdnaForm(std::string_view domain) {
     const std::string text(domain);
     char* converted = nullptr;
     std::string other;
-    if (!IsAscii(text)) {
+    if (!ascii::IsAscii(text)) {
         // No case mapping: a domain with capitals has no ASCII form, so case keeps counting.
         if (idn2_to_ascii_8z(text.c_str(), &converted, IDN2_NFC_INPUT | IDN2_NO_TR46) == IDN2_OK)
             other = converted;
-    } else if (Lower(text).find("xn--") != std::string::npos) {
+    } else if (ascii::Lower(text).find("xn--") != std::string::npos) {
         if (idn2_to_unicode_8z8z(text.c_str(), &converted, 0) == IDN2_OK) {
             // Only a form that leads back to exactly the typed text is the same domain.
             char* back = nullptr;

@@ -1,6 +1,7 @@
 #include "retrieval/Parsing.h"
 
 #include "app/contract/LineBuffer.h"
+#include "retrieval/AsciiText.h"
 
 #include <algorithm>
 #include <cstddef>
@@ -21,16 +22,12 @@ const Layout& LayoutOf(Service service) {
     return service == Service::Seokicks ? seokicks : xovi;
 }
 
-char AsciiLower(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
 // `lowerNeedle` must be lower case ASCII.
 bool MatchesIgnoringCase(std::string_view text, std::size_t at, std::string_view lowerNeedle) {
     if (text.size() - at < lowerNeedle.size())
         return false;
     for (std::size_t k = 0; k < lowerNeedle.size(); ++k)
-        if (AsciiLower(text[at + k]) != lowerNeedle[k])
+        if (ascii::Lower(text[at + k]) != lowerNeedle[k])
             return false;
     return true;
 }
