@@ -3,7 +3,7 @@
 set -euo pipefail
 packages=(qt6-base-dev qt6-svg-dev libcurl4-openssl-dev libidn2-dev libgumbo-dev
           cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libbenchmark-dev
-          xvfb xauth xdotool fonts-dejavu-core openssl ca-certificates
+          xvfb xdotool fonts-dejavu-core openssl ca-certificates
           dpkg-dev file lintian desktop-file-utils appstream)
 missing=()
 for p in "${packages[@]}"; do

@@ -1,19 +1,12 @@
 #!/usr/bin/env bash
 # Starts the built program in an empty folder under Xvfb, chooses Datei > Beenden with the mouse
 # and the keyboard, and checks that it exits with status 0 and leaves no file behind.
-# Usage: realwindow_beenden.sh <program>   (run under xvfb-run unless QH_INSIDE_XVFB is set)
+# Usage: realwindow_beenden.sh <program>
 set -euo pipefail
 # shellcheck source=tests/app/realwindow_lib.sh
 source "$(dirname "${BASH_SOURCE[0]}")/realwindow_lib.sh"
 
 program=$1
-if [[ -z ${QH_INSIDE_XVFB:-} ]]; then
-  for tool in xvfb-run Xvfb xauth xdotool; do
-    command -v "$tool" >/dev/null || { echo "FAIL: $tool is missing (scripts/deps.sh installs it)"; exit 1; }
-  done
-  export QH_INSIDE_XVFB=1
-  exec timeout 100 xvfb-run -a -s "-screen 0 1024x768x24 -nolisten tcp" "$0" "$program"
-fi
 
 work=$(mktemp -d /tmp/qh-realwindow-XXXXXX)
 runtime=$(mktemp -d /tmp/qh-runtime-XXXXXX)
@@ -22,8 +15,10 @@ pid=""
 cleanup() {
   if [[ -n $pid ]] && kill -0 "$pid" 2>/dev/null; then kill "$pid" 2>/dev/null || true; fi
   rm -rf "$work" "$runtime"
+  stop_xvfb
 }
 trap cleanup EXIT
+start_xvfb -screen 0 1024x768x24 || exit 1
 
 cp "$program" "$work/quandrel-halmfang"
 before=$(cd "$work" && ls -A)

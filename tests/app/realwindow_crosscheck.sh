@@ -20,18 +20,13 @@ if (($# != 5)); then
 fi
 program=$1 proxy=$2 shot=$3 expected=$4 artefacts=$5
 
-if [[ -z ${QH_INSIDE_XVFB:-} ]]; then
-  for tool in xvfb-run Xvfb xauth xdotool cmp diff; do
-    command -v "$tool" >/dev/null || { echo "FAIL: $tool is missing (scripts/deps.sh installs it)"; exit 1; }
-  done
-  export QH_INSIDE_XVFB=1
-  exec timeout 170 xvfb-run -a -s "-screen 0 1280x1024x24 -dpi 96 -nolisten tcp" "$0" "$@"
-fi
+for tool in cmp diff; do
+  command -v "$tool" >/dev/null || { echo "FAIL: $tool is missing"; exit 1; }
+done
 
 readonly title='Quandrel Halmfang 0.1b'
 readonly domain='müller.example'
 readonly stamp='müllerexample'
-readonly design_client_height=373 # the window's client height without its menu bar, app/Unit1.h
 
 work=$(mktemp -d /tmp/qh-crosscheck-XXXXXX)    # the program folder
 scratch=$(mktemp -d /tmp/qh-crosscheck-run-XXXXXX) # proxy files, logs, XDG runtime
@@ -52,9 +47,11 @@ cleanup() {
     echo "artefacts of the failed run: $artefacts/crosscheck-failed"
   fi
   rm -rf "$work" "$scratch"
+  stop_xvfb
 }
 trap cleanup EXIT
 trap 'exit 143' TERM INT HUP
+start_xvfb -screen 0 1280x1024x24 -dpi 96 || exit 1
 
 fail() {
   echo "FAIL: $*"
@@ -94,11 +91,8 @@ wait_for_window "$scratch/program.log" || fail "see above"
 sleep 0.5
 
 # Positions of app/Unit1.cpp: the Checks panel's content starts below the menu bar, the group's
-# 1-pixel margin and the 24-pixel panel header. The menu bar is what the window has beyond the
-# designed client height.
-eval "$(xdotool getwindowgeometry --shell "$window")"
-menu=$((HEIGHT - design_client_height))
-((menu >= 10 && menu <= 60)) || fail "unexpected window size ${WIDTH}x${HEIGHT} (menu bar $menu px?)"
+# 1-pixel margin and the 24-pixel panel header.
+measure_window || fail "see above"
 top=$((menu + 1 + 24))
 left=1
 echo "window $window ${WIDTH}x${HEIGHT}, menu bar $menu px"

@@ -44,3 +44,43 @@ wait_for_window() { # log
   echo "FAIL: no window titled 'Quandrel Halmfang 0.1b'"
   return 1
 }
+
+# Sets WIDTH, HEIGHT and menu (the menu bar's height: what the window has beyond the designed
+# client height of app/Unit1.h) for $window; returns 1 for a size that cannot be the window.
+measure_window() {
+  eval "$(xdotool getwindowgeometry --shell "$window")"
+  menu=$((HEIGHT - 373))
+  ((menu >= 10 && menu <= 60)) || { echo "unexpected window size ${WIDTH}x${HEIGHT} (menu bar $menu px?)"; return 1; }
+}
+
+# Starts a private X server and exports DISPLAY. Xvfb picks a free display number itself
+# (-displayfd), so servers of other tests or of the user are never shared or raced for; it
+# reports the number once it accepts connections. -noreset: an X server resets when its last
+# client leaves and refuses connections meanwhile, so a program started right after another one
+# ended would fail now and then. Arguments go to Xvfb. stop_xvfb ends it.
+start_xvfb() {
+  local i
+  for tool in Xvfb xdotool; do
+    command -v "$tool" >/dev/null || { echo "FAIL: $tool is missing (scripts/deps.sh installs it)"; return 1; }
+  done
+  xvfb_dir=$(mktemp -d /tmp/qh-xvfb-XXXXXX)
+  Xvfb -displayfd 3 -nolisten tcp -noreset "$@" 3>"$xvfb_dir/display" 2>"$xvfb_dir/log" &
+  xvfb_pid=$!
+  for ((i = 0; i < 200; i++)); do
+    [[ -s $xvfb_dir/display ]] && break
+    kill -0 "$xvfb_pid" 2>/dev/null || { echo "FAIL: Xvfb did not start"; cat "$xvfb_dir/log"; return 1; }
+    sleep 0.05
+  done
+  [[ -s $xvfb_dir/display ]] || { echo "FAIL: Xvfb gave no display number"; return 1; }
+  export DISPLAY=":$(tr -d '[:space:]' <"$xvfb_dir/display")"
+}
+
+stop_xvfb() {
+  if [[ -n ${xvfb_pid:-} ]]; then
+    kill "$xvfb_pid" 2>/dev/null || true
+    wait "$xvfb_pid" 2>/dev/null || true
+    xvfb_pid=""
+  fi
+  [[ -n ${xvfb_dir:-} ]] && rm -rf "$xvfb_dir"
+  return 0
+}

@@ -14,7 +14,6 @@ source "$(dirname "${BASH_SOURCE[0]}")/../app/realwindow_lib.sh"
 (($# == 2)) || { echo "usage: $0 <build-dir> <source-dir>"; exit 2; }
 build=$(cd "$1" && pwd) src=$(cd "$2" && pwd)
 readonly package=quandrel-halmfang app_id=org.quandrel.Halmfang
-readonly design_client_height=373 # app/Unit1.h
 
 skip() { echo "SKIP: $*"; exit 77; }
 [[ $(id -u) -eq 0 ]] || skip "installing a package needs root"
@@ -25,14 +24,9 @@ if dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok ins
   skip "$package is installed on this machine already; it is left alone"
 fi
 
-if [[ -z ${QH_INSIDE_XVFB:-} ]]; then
-  for tool in xvfb-run Xvfb xauth xdotool lintian desktop-file-validate appstreamcli; do
-    command -v "$tool" >/dev/null || { echo "FAIL: $tool is missing (scripts/deps.sh installs it)"; exit 1; }
-  done
-  export QH_INSIDE_XVFB=1
-  # -ac: the unprivileged user may draw on this private server without the root's cookie.
-  exec timeout 280 xvfb-run -a -s "-ac -screen 0 1024x768x24 -nolisten tcp" "$0" "$@"
-fi
+for tool in lintian desktop-file-validate appstreamcli; do
+  command -v "$tool" >/dev/null || { echo "FAIL: $tool is missing (scripts/deps.sh installs it)"; exit 1; }
+done
 
 scratch=$(mktemp -d /tmp/qh-package-XXXXXX)
 chmod 711 "$scratch" # the unprivileged user reaches its home and runtime folders inside
@@ -42,9 +36,12 @@ cleanup() {
   if [[ -n $pid ]] && kill -0 "$pid" 2>/dev/null; then kill "$pid" 2>/dev/null || true; fi
   [[ -n $installed ]] && dpkg --purge "$package" >/dev/null 2>&1 || true
   rm -rf "$scratch"
+  stop_xvfb
 }
 trap cleanup EXIT
 trap 'exit 143' TERM INT HUP
+# -ac: the unprivileged user may draw on this private server too.
+start_xvfb -ac -screen 0 1024x768x24 || exit 1
 fail() { echo "FAIL: $*"; [[ -f $scratch/program.log ]] && cat "$scratch/program.log"; exit 1; }
 
 # --- the desktop files and the package
@@ -85,9 +82,7 @@ as_user "$package" >"$scratch/program.log" 2>&1 &
 pid=$!
 wait_for_window "$scratch/program.log" || fail "see above"
 sleep 0.5
-eval "$(xdotool getwindowgeometry --shell "$window")"
-menu=$((HEIGHT - design_client_height))
-((menu >= 10 && menu <= 60)) || fail "unexpected window size ${WIDTH}x${HEIGHT}"
+measure_window || fail "see above"
 # The "Einstellungen" header stands below the 200-pixel "Checks" panel; "Speichern" at 96, 108 of
 # its content, below the 24-pixel header.
 settings_top=$((menu + 1 + 200))
