@@ -2,6 +2,7 @@
 // a line feed, the domain, a line feed, the credential.
 #include "app/contract/Error.h"
 #include "retrieval/CheckCommand.h"
+#include "tests/fuzz/FuzzInput.h"
 
 #include <charconv>
 #include <cstddef>
@@ -12,12 +13,7 @@
 
 namespace {
 
-std::string_view TakeLine(std::string_view& rest) {
-    const std::size_t lf = rest.find('\n');
-    const std::string_view line = rest.substr(0, lf);
-    rest.remove_prefix(lf == std::string_view::npos ? rest.size() : lf + 1);
-    return line;
-}
+using fuzz::TakeLine;
 
 // An optional sign and decimal digits that fit 32 bits, by the standard library.
 std::optional<std::int32_t> Reference(std::string_view text) {

@@ -2,22 +2,14 @@
 // line feed, the page body.
 #include "retrieval/PageText.h"
 #include "storage/Files.h"
+#include "tests/fuzz/FuzzInput.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <string_view>
 
-namespace {
-
-std::string_view TakeLine(std::string_view& rest) {
-    const std::size_t lf = rest.find('\n');
-    const std::string_view line = rest.substr(0, lf);
-    rest.remove_prefix(lf == std::string_view::npos ? rest.size() : lf + 1);
-    return line;
-}
-
-} // namespace
+using fuzz::TakeLine;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     std::string_view rest(reinterpret_cast<const char*>(data), size);
