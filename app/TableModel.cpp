@@ -14,6 +14,7 @@
 #include <QPolygon>
 #include <QStyleOptionHeader>
 #include <QStyledItemDelegate>
+#include <QTextDocument>
 #include <QUrl>
 #include <algorithm>
 #include <map>
@@ -116,8 +117,10 @@ QVariant BacklinkModel::data(const QModelIndex& index, int role) const {
         return toQString(table_.GetCell(index.column() + 1, index.row() + 1));
     if (role == Qt::ToolTipRole) {
         const std::string& note = table_.GetCellNote(index.column() + 1, index.row() + 1);
+        // The note quotes page text. Qt takes a tooltip that looks like markup for rich text, where
+        // an <img> would load a local file on hover; escaped, it shows as written.
         if (!note.empty())
-            return toQString(note);
+            return Qt::convertFromPlainText(toQString(note), Qt::WhiteSpaceNormal);
     }
     if (role == Qt::BackgroundRole || role == kMarkRole) {
         const table::CellMark mark = table_.GetCellMark(index.column() + 1, index.row() + 1);

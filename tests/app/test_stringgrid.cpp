@@ -5,13 +5,23 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QHeaderView>
+#include <QHelpEvent>
+#include <QImage>
 #include <QItemSelection>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
+#include <QToolTip>
 #include <QUrl>
+#include <QWindow>
+#include <algorithm>
+#include <cmath>
+#include <functional>
 
 using app::TForm1;
 using StringGrid = FormFixture;
@@ -234,4 +244,66 @@ TEST_F(StringGrid, CopiesTheSelectionAndOpensOnlyWebAddresses) {
     }
     EXPECT_EQ(form.menuBar()->actions().size(), 2) << "Datei and the hidden Tools menu only";
     app::UrlOpener::setHook(nullptr);
+}
+
+// Page text reaches the user as written on every surface, never as markup: an <img> in an anchor
+// text must not make Qt load a local file when the user hovers the status cell.
+TEST_F(StringGrid, ShowsOutsideTextAsWrittenOnEverySurface) {
+    TForm1& form = makeForm();
+    form.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+    const QString picture = dir_.path() + "/bild.png";
+    QImage image(8, 8, QImage::Format_RGB32);
+    image.fill(Qt::red);
+    ASSERT_TRUE(image.save(picture));
+    const QString hostile = QString::fromUtf8("gefunden \u2013 Ankertext \u201E<img src=\"") + picture +
+                            QString::fromUtf8("\"> <b>x</b> &amp; a[*]b\u201C\nzweite Zeile");
+    app::StringGrid* grid = form.StringGrid1;
+    table::BacklinkTable& t = form.table();
+    t.ResetWithHeaders(kSeokicksHeaders);
+    t.AppendRecord({"https://a.example/", "Anker", "follow", "https://b.example/"});
+
+    // Shows the text in a modal box as the program does and returns what the box shows.
+    const auto boxText = [](const std::function<void()>& open) {
+        app::QtMessageBox::setHook(nullptr);
+        QString shown;
+        QTimer::singleShot(0, [&shown] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (box == nullptr)
+                return;
+            const auto* label = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_label"));
+            shown = Rendered(label->text(), label->textFormat());
+            box->done(0);
+        });
+        open();
+        return shown;
+    };
+    const QString oneLine = QString(hostile).replace(QLatin1Char('\n'), QLatin1Char(' '));
+    const struct {
+        const char* surface;
+        QString text;
+        std::function<QString(const QString&)> show; // returns what the user sees
+    } cases[] = {
+        {"tooltip of a cell on hover", hostile,
+         [&](const QString& text) {
+             t.SetCellNote(3, 1, text.toStdString());
+             const QRect cell = grid->visualRect(grid->model()->index(0, 2));
+             QHelpEvent hover(QEvent::ToolTip, cell.center(), grid->viewport()->mapToGlobal(cell.center()));
+             QApplication::sendEvent(grid->viewport(), &hover);
+             const QString tip = QToolTip::isVisible() ? Rendered(QToolTip::text()) : QString();
+             QToolTip::hideText();
+             return tip;
+         }},
+        {"message box", hostile,
+         [&](const QString& text) { return boxText([&] { form.window().box.showMessage(text.toStdString()); }); }},
+        {"error box", hostile,
+         [&](const QString& text) { return boxText([&] { form.window().box.showError(text.toStdString()); }); }},
+        {"window caption", oneLine,
+         [&](const QString& text) {
+             form.window().fields.setCaption(text.toStdString());
+             return form.windowHandle()->title();
+         }},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.show(c.text), c.text) << c.surface;
 }
