@@ -24,6 +24,8 @@ public:
 
     table::BacklinkTable& table() const { return table_; }
     QString cornerText() const;
+    // Tints and text colours for a dark colour scheme rather than a light one.
+    void setDarkScheme(bool dark);
 
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;
@@ -50,6 +52,7 @@ private:
     // The counts the view has been told of; Qt must hear of every change before it is seen.
     int rows_ = 0;
     int cols_ = 0;
+    bool dark_ = false;
 };
 
 class StringGrid final : public QTableView {
@@ -78,6 +81,7 @@ signals:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void changeEvent(QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
 
 private:

@@ -54,6 +54,20 @@ void ExpectInStep(const app::StringGrid& grid, const table::BacklinkTable& table
         EXPECT_EQ(grid.horizontalHeader()->sectionSize(col - 1), table.ColWidth(col)) << col;
 }
 
+// Contrast ratio of two colours by their relative luminance, as WCAG defines it.
+double Contrast(const QColor& a, const QColor& b) {
+    const auto luminance = [](const QColor& c) {
+        const auto linear = [](int v) {
+            const double s = v / 255.0;
+            return s <= 0.03928 ? s / 12.92 : std::pow((s + 0.055) / 1.055, 2.4);
+        };
+        return 0.2126 * linear(c.red()) + 0.7152 * linear(c.green()) + 0.0722 * linear(c.blue());
+    };
+    const double la = luminance(a);
+    const double lb = luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
 } // namespace
 
 TEST_F(StringGrid, StartsWithFiveByFiveEmptyCellsOfWidth64) {
@@ -306,4 +320,58 @@ TEST_F(StringGrid, ShowsOutsideTextAsWrittenOnEverySurface) {
     };
     for (const auto& c : cases)
         EXPECT_EQ(c.show(c.text), c.text) << c.surface;
+}
+
+// A status tint keeps its text and the corner marker readable in a light and a dark colour
+// scheme, switched while the window is open: measured on the pixels the grid paints.
+TEST_F(StringGrid, MarkedCellsStayReadableInLightAndDarkSchemes) {
+    TForm1& form = makeForm();
+    form.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+    table::BacklinkTable& t = form.table();
+    t.ResetWithHeaders({"Nr.", "Status"});
+    using table::CellMark;
+    const CellMark marks[] = {CellMark::Found, CellMark::FoundWeak, CellMark::NotFound, CellMark::Failed};
+    for (const CellMark mark : marks) {
+        t.AppendRecord({"\u2588\u2588\u2588\u2588"}); // full blocks: text pixels without anti-aliasing
+        t.SetCellMark(1, t.RowCount() - 1, mark);
+    }
+    const int firstRow = t.RowCount() - 1 - 4; // of the view
+    t.FitColumnWidths(40);
+    app::StringGrid* grid = form.StringGrid1;
+    grid->setCurrentIndex({});
+    grid->clearSelection();
+
+    const auto scheme = [](QColor base, QColor text) {
+        QPalette palette = QApplication::palette();
+        for (const auto role : {QPalette::Base, QPalette::Window, QPalette::Button})
+            palette.setColor(role, base);
+        for (const auto role : {QPalette::Text, QPalette::WindowText, QPalette::ButtonText})
+            palette.setColor(role, text);
+        return palette;
+    };
+    const struct {
+        const char* name;
+        QPalette palette;
+    } schemes[] = {{"dark", scheme(QColor(0x1E, 0x1E, 0x1E), QColor(0xE0, 0xE0, 0xE0))},
+                   {"light", scheme(Qt::white, Qt::black)}};
+    for (const auto& s : schemes) {
+        form.setPalette(s.palette);
+        QApplication::processEvents();
+        for (int row = 0; row < 4; ++row) {
+            SCOPED_TRACE(std::string(s.name) + " scheme, mark " + std::to_string(static_cast<int>(marks[row])));
+            const QModelIndex cell = grid->model()->index(firstRow + row, 0);
+            const QImage image = grid->viewport()->grab(grid->visualRect(cell)).toImage();
+            const QColor background = image.pixelColor(0, 0);
+            EXPECT_EQ(background, cell.data(Qt::BackgroundRole).value<QColor>());
+            double text = 1;
+            for (int y = 0; y < image.height(); ++y)
+                for (int x = 0; x < image.width() - 12; ++x) // left of the corner marker
+                    text = std::max(text, Contrast(image.pixelColor(x, y), background));
+            EXPECT_GE(text, 4.5);
+            if (marks[row] == CellMark::FoundWeak) {
+                EXPECT_GE(Contrast(image.pixelColor(image.width() - 2, 1), background), 4.5) << "corner";
+            }
+        }
+    }
 }
