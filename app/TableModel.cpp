@@ -338,11 +338,16 @@ void StringGrid::openLink(const QModelIndex& index) {
     const QString text = index.data(Qt::DisplayRole).toString().trimmed();
     if (!isLinkCell(index) || text.isEmpty())
         return;
-    const QUrl url(text, QUrl::StrictMode);
+    // Tolerant as a browser's address bar: a space, "|", "{}" or a bare "%" are encoded, not refused.
+    const QUrl url(text, QUrl::TolerantMode);
     const QString scheme = url.scheme().toLower();
-    if (!url.isValid() || (scheme != QLatin1String("http") && scheme != QLatin1String("https")) ||
-        url.host().isEmpty()) {
+    const bool web = scheme == QLatin1String("http") || scheme == QLatin1String("https");
+    if (url.isValid() && !web) {
         emit linkRefused(QStringLiteral("Nur http- und https-Adressen lassen sich öffnen."));
+        return;
+    }
+    if (!url.isValid() || url.host().isEmpty()) {
+        emit linkRefused(QStringLiteral("Die Adresse ist ungültig und kann nicht geöffnet werden: ") + text);
         return;
     }
     if (!UrlOpener::open(url))

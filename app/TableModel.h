@@ -71,7 +71,8 @@ public:
     // "Kopieren" and "Link öffnen" for the cell at `index`, as the context menu offers them.
     std::unique_ptr<QMenu> contextMenuFor(const QModelIndex& index);
     // Opens the cell's address in the browser if it stands in a Link-URL or Ziel-URL column.
-    // Only http and https addresses are opened; anything else is refused with a message.
+    // Only http and https addresses are opened; anything else, and an address that cannot be
+    // read, is refused with a message.
     void openLink(const QModelIndex& index);
     bool isLinkCell(const QModelIndex& index) const;
 

@@ -185,7 +185,8 @@ TEST_F(StringGrid, HoldsAHundredThousandRows) {
 }
 
 // Ctrl+C and the context menu copy the selection; a double-click or "Link öffnen" opens only
-// http and https addresses of the two address columns, through the hook instead of a browser.
+// http and https addresses of the two address columns, through the hook instead of a browser,
+// also those a browser would encode first; an address that cannot be read has its own message.
 TEST_F(StringGrid, CopiesTheSelectionAndOpensOnlyWebAddresses) {
     std::vector<QUrl> opened;
     app::UrlOpener::setHook([&opened](const QUrl& url) {
@@ -201,6 +202,7 @@ TEST_F(StringGrid, CopiesTheSelectionAndOpensOnlyWebAddresses) {
                     "https://m\xC3\xBC"
                     "ller.example/"});
     t.AppendRecord({"mailto:info@a.example", "B", "0", "javascript:alert(1)"});
+    t.AppendRecord({"http://a.example/a b|c{d}%", "C", "1", "http://exa mple.example/"});
     t.FitColumnWidths(40);
     app::StringGrid* grid = form.StringGrid1;
     const auto cell = [grid](int col, int row) { return grid->model()->index(row - 1, col - 1); };
@@ -223,13 +225,16 @@ TEST_F(StringGrid, CopiesTheSelectionAndOpensOnlyWebAddresses) {
     const struct {
         int col, row;
         bool byMenu;
-        const char* opens; // null: nothing opened
-        bool refused;
-    } cases[] = {{1, 2, false, "http://a.example/x", false},
-                 {4, 2, true, "https://xn--mller-kva.example/", false},
-                 {1, 3, false, nullptr, true},
-                 {4, 3, true, nullptr, true},
-                 {2, 2, false, nullptr, false}};
+        const char* opens;   // null: nothing opened
+        const char* refusal; // null: no message
+    } cases[] = {{1, 2, false, "http://a.example/x", nullptr},
+                 {4, 2, true, "https://xn--mller-kva.example/", nullptr},
+                 {1, 3, false, nullptr, "Nur http- und https-Adressen lassen sich öffnen."},
+                 {4, 3, true, nullptr, "Nur http- und https-Adressen lassen sich öffnen."},
+                 {2, 2, false, nullptr, nullptr},
+                 {1, 4, true, "http://a.example/a%20b%7Cc%7Bd%7D%25", nullptr},
+                 {4, 4, false, nullptr,
+                  "Die Adresse ist ungültig und kann nicht geöffnet werden: http://exa mple.example/"}};
     for (const auto& c : cases) {
         SCOPED_TRACE(std::to_string(c.col) + "," + std::to_string(c.row));
         opened.clear();
@@ -252,9 +257,7 @@ TEST_F(StringGrid, CopiesTheSelectionAndOpensOnlyWebAddresses) {
         std::vector<std::string> messages;
         for (const ShownBox& box : boxes_)
             messages.push_back(box.text);
-        EXPECT_EQ(messages, c.refused
-                                ? std::vector<std::string>{"Nur http- und https-Adressen lassen sich öffnen."}
-                                : std::vector<std::string>{});
+        EXPECT_EQ(messages, c.refusal ? std::vector<std::string>{c.refusal} : std::vector<std::string>{});
     }
     EXPECT_EQ(form.menuBar()->actions().size(), 2) << "Datei and the hidden Tools menu only";
     app::UrlOpener::setHook(nullptr);
