@@ -4,6 +4,9 @@
 
 #include <QCommandLineParser>
 #include <QFileInfo>
+#include <QStringView>
+#include <algorithm>
+#include <iterator>
 
 namespace app {
 
@@ -23,9 +26,52 @@ std::string Usage(const QString& program) {
            "  -v, --version    die Version anzeigen\n";
 }
 
+// The toolkit's own options, as Qt reads them with one or two dashes; it takes them out of the
+// arguments once it starts, a value with them.
+struct ToolkitOption {
+    const char* name;
+    bool takesValue;
+};
+constexpr ToolkitOption kToolkitOptions[] = {
+    {"platform", true},    {"platformpluginpath", true}, {"platformtheme", true}, {"plugin", true},
+    {"qwindowgeometry", true}, {"qwindowicon", true},    {"qwindowtitle", true},  {"session", true},
+    {"display", true},     {"geometry", true},           {"style", true},         {"stylesheet", true},
+    {"fontengine", true},  {"graphicssystem", true},     {"name", true},          {"title", true},
+    {"visual", true},      {"ncols", true},              {"reverse", false},      {"widgetcount", false},
+    {"nograb", false},     {"dograb", false},            {"cmap", false}};
+
+// The arguments without the toolkit's options, so that ours can be judged before the toolkit
+// starts and needs a display.
+QStringList WithoutToolkitOptions(const QStringList& arguments) {
+    QStringList rest;
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        const QString& argument = arguments[i];
+        if (i == 0 || !argument.startsWith(QLatin1Char('-'))) {
+            rest.append(argument);
+            continue;
+        }
+        QStringView name = QStringView(argument).mid(argument.startsWith(QLatin1String("--")) ? 2 : 1);
+        const qsizetype equals = name.indexOf(QLatin1Char('='));
+        const bool joined = equals >= 0; // -style=fusion: Qt takes a joined value for the style only
+        if (joined)
+            name = name.left(equals);
+        const auto option = std::find_if(std::begin(kToolkitOptions), std::end(kToolkitOptions),
+                                         [name](const ToolkitOption& o) { return name == QLatin1String(o.name); });
+        if (option == std::end(kToolkitOptions) ||
+            (joined && name != QLatin1String("style") && name != QLatin1String("stylesheet"))) {
+            rest.append(argument);
+            continue;
+        }
+        if (option->takesValue && !joined)
+            ++i;
+    }
+    return rest;
+}
+
 } // namespace
 
-CommandLineOutcome ReadCommandLine(const QStringList& arguments, bool strict) {
+CommandLineOutcome ReadCommandLine(const QStringList& given, bool toolkitStarted) {
+    const QStringList arguments = toolkitStarted ? given : WithoutToolkitOptions(given);
     QCommandLineParser parser;
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, QString());
@@ -43,7 +89,7 @@ CommandLineOutcome ReadCommandLine(const QStringList& arguments, bool strict) {
     } else if (parser.isSet(version)) {
         outcome.openWindow = false;
         outcome.out = std::string(toolkit::kTitleText) + "\n";
-    } else if (strict && (!clean || !parser.positionalArguments().isEmpty())) {
+    } else if (!clean || !parser.positionalArguments().isEmpty()) {
         outcome.openWindow = false;
         outcome.exitCode = 2;
         std::string what;

@@ -14,9 +14,9 @@ struct CommandLineOutcome {
     std::string err; // for standard error
 };
 
-// `arguments` starts with the program name. With `strict` off only --help and --version count and
-// everything else is left for the toolkit (whose own options such as -platform are not known yet);
-// with `strict` on, what the toolkit has left over must be ours.
-CommandLineOutcome ReadCommandLine(const QStringList& arguments, bool strict);
+// `arguments` starts with the program name. Before the toolkit has started its own options (such
+// as -platform with its value) are passed over and the rest must be ours; once it has started,
+// what it has left over must be ours.
+CommandLineOutcome ReadCommandLine(const QStringList& arguments, bool toolkitStarted);
 
 } // namespace app

@@ -243,8 +243,10 @@ void QtWindowFields::setSeokicksText(const std::string& text) {
     w_.seokicksCode->setText(ToQString(text));
 }
 
+// The caption quotes addresses from pages. Qt takes "[*]" for its modified marker and drops it;
+// doubled, it shows as written.
 void QtWindowFields::setCaption(const std::string& text) {
-    w_.window->setWindowTitle(ToQString(text));
+    w_.window->setWindowTitle(ToQString(text).replace(QLatin1String("[*]"), QLatin1String("[*][*]")));
 }
 
 } // namespace app

@@ -11,9 +11,11 @@
 #include <QKeyEvent>
 #include <QMenu>
 #include <QPainter>
+#include <QPalette>
 #include <QPolygon>
 #include <QStyleOptionHeader>
 #include <QStyledItemDelegate>
+#include <QTextDocument>
 #include <QUrl>
 #include <algorithm>
 #include <map>
@@ -27,21 +29,33 @@ QString toQString(const std::string& text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
-// Calm colours that keep black text readable: green, a lighter green, amber, red.
-QColor MarkColor(table::CellMark mark) {
+struct MarkColours {
+    QColor background;
+    QColor text;
+};
+
+// Calm tints: green, a lighter green, amber, red. Light ones with black text in a light scheme,
+// dark ones with light text in a dark scheme; each pair keeps a contrast of at least 4.5 : 1.
+MarkColours ColoursOf(table::CellMark mark, bool dark) {
+    const QColor text = dark ? QColor(0xF0, 0xF0, 0xF0) : QColor(Qt::black);
     switch (mark) {
     case table::CellMark::Found:
-        return QColor(0xC8, 0xE6, 0xC9);
+        return {dark ? QColor(0x1E, 0x4D, 0x22) : QColor(0xC8, 0xE6, 0xC9), text};
     case table::CellMark::FoundWeak:
-        return QColor(0xEA, 0xF6, 0xEA);
+        return {dark ? QColor(0x2B, 0x3A, 0x2C) : QColor(0xEA, 0xF6, 0xEA), text};
     case table::CellMark::NotFound:
-        return QColor(0xFF, 0xE0, 0xA8);
+        return {dark ? QColor(0x5C, 0x3F, 0x00) : QColor(0xFF, 0xE0, 0xA8), text};
     case table::CellMark::Failed:
-        return QColor(0xF8, 0xC8, 0xC8);
+        return {dark ? QColor(0x6B, 0x1F, 0x1F) : QColor(0xF8, 0xC8, 0xC8), text};
     case table::CellMark::None:
         break;
     }
     return {};
+}
+
+// The cells' own background tells the scheme.
+bool IsDark(const QPalette& palette) {
+    return palette.color(QPalette::Base).lightness() < 128;
 }
 
 // The columns whose cells hold addresses to open, by their header.
@@ -77,7 +91,7 @@ public:
             const QRect r = opt.rect;
             constexpr int kCorner = 8;
             painter->setPen(Qt::NoPen);
-            painter->setBrush(QColor(0x2E, 0x7D, 0x32));
+            painter->setBrush(IsDark(option.palette) ? QColor(0xA5, 0xD6, 0xA7) : QColor(0x2E, 0x7D, 0x32));
             painter->drawPolygon(QPolygon(
                 {r.topRight() - QPoint(kCorner, 0), r.topRight(), r.topRight() + QPoint(0, kCorner)}));
         }
@@ -116,15 +130,19 @@ QVariant BacklinkModel::data(const QModelIndex& index, int role) const {
         return toQString(table_.GetCell(index.column() + 1, index.row() + 1));
     if (role == Qt::ToolTipRole) {
         const std::string& note = table_.GetCellNote(index.column() + 1, index.row() + 1);
+        // The note quotes page text. Qt takes a tooltip that looks like markup for rich text, where
+        // an <img> would load a local file on hover; escaped, it shows as written.
         if (!note.empty())
-            return toQString(note);
+            return Qt::convertFromPlainText(toQString(note), Qt::WhiteSpaceNormal);
     }
-    if (role == Qt::BackgroundRole || role == kMarkRole) {
+    if (role == Qt::BackgroundRole || role == Qt::ForegroundRole || role == kMarkRole) {
         const table::CellMark mark = table_.GetCellMark(index.column() + 1, index.row() + 1);
         if (role == kMarkRole)
             return static_cast<int>(mark);
-        if (mark != table::CellMark::None)
-            return MarkColor(mark);
+        if (mark != table::CellMark::None) {
+            const MarkColours colours = ColoursOf(mark, dark_);
+            return role == Qt::BackgroundRole ? colours.background : colours.text;
+        }
     }
     return {};
 }
@@ -168,6 +186,14 @@ void BacklinkModel::colCountChanged(std::int32_t, std::int32_t) {
 
 void BacklinkModel::colWidthChanged(std::int32_t col, std::int32_t width) {
     emit widthChanged(col, width);
+}
+
+void BacklinkModel::setDarkScheme(bool dark) {
+    if (dark == dark_)
+        return;
+    dark_ = dark;
+    if (rows_ > 0 && cols_ > 0)
+        emit dataChanged(index(0, 0), index(rows_ - 1, cols_ - 1), {Qt::BackgroundRole, Qt::ForegroundRole});
 }
 
 void BacklinkModel::tableReset() {
@@ -276,6 +302,14 @@ void StringGrid::copySelection() {
         QApplication::clipboard()->setText(text);
 }
 
+// A new colour scheme brings tints that suit it.
+void StringGrid::changeEvent(QEvent* event) {
+    QTableView::changeEvent(event);
+    if ((event->type() == QEvent::PaletteChange || event->type() == QEvent::ApplicationPaletteChange) &&
+        model_ != nullptr)
+        model_->setDarkScheme(IsDark(palette()));
+}
+
 void StringGrid::keyPressEvent(QKeyEvent* event) {
     if (event->matches(QKeySequence::Copy)) {
         copySelection();
@@ -304,11 +338,16 @@ void StringGrid::openLink(const QModelIndex& index) {
     const QString text = index.data(Qt::DisplayRole).toString().trimmed();
     if (!isLinkCell(index) || text.isEmpty())
         return;
-    const QUrl url(text, QUrl::StrictMode);
+    // Tolerant as a browser's address bar: a space, "|", "{}" or a bare "%" are encoded, not refused.
+    const QUrl url(text, QUrl::TolerantMode);
     const QString scheme = url.scheme().toLower();
-    if (!url.isValid() || (scheme != QLatin1String("http") && scheme != QLatin1String("https")) ||
-        url.host().isEmpty()) {
+    const bool web = scheme == QLatin1String("http") || scheme == QLatin1String("https");
+    if (url.isValid() && !web) {
         emit linkRefused(QStringLiteral("Nur http- und https-Adressen lassen sich öffnen."));
+        return;
+    }
+    if (!url.isValid() || url.host().isEmpty()) {
+        emit linkRefused(QStringLiteral("Die Adresse ist ungültig und kann nicht geöffnet werden: ") + text);
         return;
     }
     if (!UrlOpener::open(url))
@@ -332,6 +371,7 @@ void StringGrid::setBacklinkModel(BacklinkModel* model) {
         if (current.isValid())
             model_->table().SetCurrentCell(current.column() + 1, current.row() + 1);
     });
+    model->setDarkScheme(IsDark(palette()));
     applyAllWidths();
     showTableCurrentCell();
 }

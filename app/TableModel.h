@@ -24,6 +24,8 @@ public:
 
     table::BacklinkTable& table() const { return table_; }
     QString cornerText() const;
+    // Tints and text colours for a dark colour scheme rather than a light one.
+    void setDarkScheme(bool dark);
 
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;
@@ -50,6 +52,7 @@ private:
     // The counts the view has been told of; Qt must hear of every change before it is seen.
     int rows_ = 0;
     int cols_ = 0;
+    bool dark_ = false;
 };
 
 class StringGrid final : public QTableView {
@@ -68,7 +71,8 @@ public:
     // "Kopieren" and "Link öffnen" for the cell at `index`, as the context menu offers them.
     std::unique_ptr<QMenu> contextMenuFor(const QModelIndex& index);
     // Opens the cell's address in the browser if it stands in a Link-URL or Ziel-URL column.
-    // Only http and https addresses are opened; anything else is refused with a message.
+    // Only http and https addresses are opened; anything else, and an address that cannot be
+    // read, is refused with a message.
     void openLink(const QModelIndex& index);
     bool isLinkCell(const QModelIndex& index) const;
 
@@ -78,6 +82,7 @@ signals:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void changeEvent(QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
 
 private:

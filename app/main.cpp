@@ -16,7 +16,8 @@ bool Answered(const app::CommandLineOutcome& outcome) {
 } // namespace
 
 int main(int argc, char** argv) {
-    // --help and --version answer before the toolkit starts, so they need no display.
+    // --help, --version and an unknown option are answered before the toolkit starts, so they need
+    // no display.
     QStringList raw;
     for (int i = 0; i < argc; ++i)
         raw.append(QString::fromLocal8Bit(argv[i]));

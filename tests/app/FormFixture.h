@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextDocument>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <iterator>
@@ -31,6 +32,16 @@ inline void PrintTo(const QStringList& list, std::ostream* out) {
 inline void TypeText(QWidget* widget, const QString& text) {
     for (const QChar c : text)
         QTest::sendKeyEvent(QTest::Click, widget, Qt::Key_unknown, QString(c), Qt::NoModifier);
+}
+
+// What Qt shows of a text set in `format`: markup rendered, an image as U+FFFC, so that a test
+// sees outside text that Qt would not show as written.
+inline QString Rendered(const QString& text, Qt::TextFormat format = Qt::AutoText) {
+    if (format == Qt::PlainText || (format == Qt::AutoText && !Qt::mightBeRichText(text)))
+        return text;
+    QTextDocument document;
+    document.setHtml(text);
+    return document.toPlainText();
 }
 
 using Rows = std::vector<std::vector<std::string>>;

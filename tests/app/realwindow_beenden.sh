@@ -24,7 +24,7 @@ cp "$program" "$work/quandrel-halmfang"
 before=$(cd "$work" && ls -A)
 
 # The command line: --version and --help answer without a display; anything else is refused
-# with status 2 before a window opens.
+# with status 2 before a window opens, also without a display. The toolkit's own options pass.
 check_command_line() { # expected-status expected-output-start arguments...
   local want=$1 start=$2 got=0 text
   shift 2
@@ -34,8 +34,13 @@ check_command_line() { # expected-status expected-output-start arguments...
 }
 (
   unset DISPLAY
+  export QT_QPA_PLATFORM=xcb
   check_command_line 0 'Quandrel Halmfang 0.1b' --version
   check_command_line 0 'Aufruf: quandrel-halmfang [Option]' --help
+  check_command_line 0 'Quandrel Halmfang 0.1b' -reverse --platform xcb -style=fusion --version
+  check_command_line 2 'quandrel-halmfang: Unbekannte Option: --bogus' --bogus
+  check_command_line 2 'quandrel-halmfang: Unbekannte Option: --bogus' -platform xcb -bogus
+  check_command_line 2 'quandrel-halmfang: Unerwartetes Argument: example.org' -geometry 640x480 example.org
 )
 check_command_line 2 'quandrel-halmfang: Unbekannte Option: --bogus' --bogus
 check_command_line 2 'quandrel-halmfang: Unerwartetes Argument: example.org' example.org

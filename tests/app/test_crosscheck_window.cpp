@@ -131,7 +131,8 @@ protected:
         const QAbstractItemModel* model = form.StringGrid1->model();
         Strings out;
         for (int row = 0; row < model->rowCount(); ++row)
-            out.push_back(model->data(model->index(row, col - 1), Qt::ToolTipRole).toString().toStdString());
+            out.push_back(Rendered(model->data(model->index(row, col - 1), Qt::ToolTipRole).toString())
+                              .toStdString());
         return out;
     }
 

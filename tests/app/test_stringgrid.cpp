@@ -5,13 +5,23 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QHeaderView>
+#include <QHelpEvent>
+#include <QImage>
 #include <QItemSelection>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
+#include <QToolTip>
 #include <QUrl>
+#include <QWindow>
+#include <algorithm>
+#include <cmath>
+#include <functional>
 
 using app::TForm1;
 using StringGrid = FormFixture;
@@ -42,6 +52,20 @@ void ExpectInStep(const app::StringGrid& grid, const table::BacklinkTable& table
     EXPECT_EQ(grid.verticalHeader()->width(), table.ColWidth(0));
     for (int col = 1; col < table.ColCount(); ++col)
         EXPECT_EQ(grid.horizontalHeader()->sectionSize(col - 1), table.ColWidth(col)) << col;
+}
+
+// Contrast ratio of two colours by their relative luminance, as WCAG defines it.
+double Contrast(const QColor& a, const QColor& b) {
+    const auto luminance = [](const QColor& c) {
+        const auto linear = [](int v) {
+            const double s = v / 255.0;
+            return s <= 0.03928 ? s / 12.92 : std::pow((s + 0.055) / 1.055, 2.4);
+        };
+        return 0.2126 * linear(c.red()) + 0.7152 * linear(c.green()) + 0.0722 * linear(c.blue());
+    };
+    const double la = luminance(a);
+    const double lb = luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
 }
 
 } // namespace
@@ -161,7 +185,8 @@ TEST_F(StringGrid, HoldsAHundredThousandRows) {
 }
 
 // Ctrl+C and the context menu copy the selection; a double-click or "Link öffnen" opens only
-// http and https addresses of the two address columns, through the hook instead of a browser.
+// http and https addresses of the two address columns, through the hook instead of a browser,
+// also those a browser would encode first; an address that cannot be read has its own message.
 TEST_F(StringGrid, CopiesTheSelectionAndOpensOnlyWebAddresses) {
     std::vector<QUrl> opened;
     app::UrlOpener::setHook([&opened](const QUrl& url) {
@@ -177,6 +202,7 @@ TEST_F(StringGrid, CopiesTheSelectionAndOpensOnlyWebAddresses) {
                     "https://m\xC3\xBC"
                     "ller.example/"});
     t.AppendRecord({"mailto:info@a.example", "B", "0", "javascript:alert(1)"});
+    t.AppendRecord({"http://a.example/a b|c{d}%", "C", "1", "http://exa mple.example/"});
     t.FitColumnWidths(40);
     app::StringGrid* grid = form.StringGrid1;
     const auto cell = [grid](int col, int row) { return grid->model()->index(row - 1, col - 1); };
@@ -199,13 +225,16 @@ TEST_F(StringGrid, CopiesTheSelectionAndOpensOnlyWebAddresses) {
     const struct {
         int col, row;
         bool byMenu;
-        const char* opens; // null: nothing opened
-        bool refused;
-    } cases[] = {{1, 2, false, "http://a.example/x", false},
-                 {4, 2, true, "https://xn--mller-kva.example/", false},
-                 {1, 3, false, nullptr, true},
-                 {4, 3, true, nullptr, true},
-                 {2, 2, false, nullptr, false}};
+        const char* opens;   // null: nothing opened
+        const char* refusal; // null: no message
+    } cases[] = {{1, 2, false, "http://a.example/x", nullptr},
+                 {4, 2, true, "https://xn--mller-kva.example/", nullptr},
+                 {1, 3, false, nullptr, "Nur http- und https-Adressen lassen sich öffnen."},
+                 {4, 3, true, nullptr, "Nur http- und https-Adressen lassen sich öffnen."},
+                 {2, 2, false, nullptr, nullptr},
+                 {1, 4, true, "http://a.example/a%20b%7Cc%7Bd%7D%25", nullptr},
+                 {4, 4, false, nullptr,
+                  "Die Adresse ist ungültig und kann nicht geöffnet werden: http://exa mple.example/"}};
     for (const auto& c : cases) {
         SCOPED_TRACE(std::to_string(c.col) + "," + std::to_string(c.row));
         opened.clear();
@@ -228,10 +257,124 @@ TEST_F(StringGrid, CopiesTheSelectionAndOpensOnlyWebAddresses) {
         std::vector<std::string> messages;
         for (const ShownBox& box : boxes_)
             messages.push_back(box.text);
-        EXPECT_EQ(messages, c.refused
-                                ? std::vector<std::string>{"Nur http- und https-Adressen lassen sich öffnen."}
-                                : std::vector<std::string>{});
+        EXPECT_EQ(messages, c.refusal ? std::vector<std::string>{c.refusal} : std::vector<std::string>{});
     }
     EXPECT_EQ(form.menuBar()->actions().size(), 2) << "Datei and the hidden Tools menu only";
     app::UrlOpener::setHook(nullptr);
+}
+
+// Page text reaches the user as written on every surface, never as markup: an <img> in an anchor
+// text must not make Qt load a local file when the user hovers the status cell.
+TEST_F(StringGrid, ShowsOutsideTextAsWrittenOnEverySurface) {
+    TForm1& form = makeForm();
+    form.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+    const QString picture = dir_.path() + "/bild.png";
+    QImage image(8, 8, QImage::Format_RGB32);
+    image.fill(Qt::red);
+    ASSERT_TRUE(image.save(picture));
+    const QString hostile = QString::fromUtf8("gefunden \u2013 Ankertext \u201E<img src=\"") + picture +
+                            QString::fromUtf8("\"> <b>x</b> &amp; a[*]b\u201C\nzweite Zeile");
+    app::StringGrid* grid = form.StringGrid1;
+    table::BacklinkTable& t = form.table();
+    t.ResetWithHeaders(kSeokicksHeaders);
+    t.AppendRecord({"https://a.example/", "Anker", "follow", "https://b.example/"});
+
+    // Shows the text in a modal box as the program does and returns what the box shows.
+    const auto boxText = [](const std::function<void()>& open) {
+        app::QtMessageBox::setHook(nullptr);
+        QString shown;
+        QTimer::singleShot(0, [&shown] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (box == nullptr)
+                return;
+            const auto* label = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_label"));
+            shown = Rendered(label->text(), label->textFormat());
+            box->done(0);
+        });
+        open();
+        return shown;
+    };
+    const QString oneLine = QString(hostile).replace(QLatin1Char('\n'), QLatin1Char(' '));
+    const struct {
+        const char* surface;
+        QString text;
+        std::function<QString(const QString&)> show; // returns what the user sees
+    } cases[] = {
+        {"tooltip of a cell on hover", hostile,
+         [&](const QString& text) {
+             t.SetCellNote(3, 1, text.toStdString());
+             const QRect cell = grid->visualRect(grid->model()->index(0, 2));
+             QHelpEvent hover(QEvent::ToolTip, cell.center(), grid->viewport()->mapToGlobal(cell.center()));
+             QApplication::sendEvent(grid->viewport(), &hover);
+             const QString tip = QToolTip::isVisible() ? Rendered(QToolTip::text()) : QString();
+             QToolTip::hideText();
+             return tip;
+         }},
+        {"message box", hostile,
+         [&](const QString& text) { return boxText([&] { form.window().box.showMessage(text.toStdString()); }); }},
+        {"error box", hostile,
+         [&](const QString& text) { return boxText([&] { form.window().box.showError(text.toStdString()); }); }},
+        {"window caption", oneLine,
+         [&](const QString& text) {
+             form.window().fields.setCaption(text.toStdString());
+             return form.windowHandle()->title();
+         }},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.show(c.text), c.text) << c.surface;
+}
+
+// A status tint keeps its text and the corner marker readable in a light and a dark colour
+// scheme, switched while the window is open: measured on the pixels the grid paints.
+TEST_F(StringGrid, MarkedCellsStayReadableInLightAndDarkSchemes) {
+    TForm1& form = makeForm();
+    form.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+    table::BacklinkTable& t = form.table();
+    t.ResetWithHeaders({"Nr.", "Status"});
+    using table::CellMark;
+    const CellMark marks[] = {CellMark::Found, CellMark::FoundWeak, CellMark::NotFound, CellMark::Failed};
+    for (const CellMark mark : marks) {
+        t.AppendRecord({"\u2588\u2588\u2588\u2588"}); // full blocks: text pixels without anti-aliasing
+        t.SetCellMark(1, t.RowCount() - 1, mark);
+    }
+    const int firstRow = t.RowCount() - 1 - 4; // of the view
+    t.FitColumnWidths(40);
+    app::StringGrid* grid = form.StringGrid1;
+    grid->setCurrentIndex({});
+    grid->clearSelection();
+
+    const auto scheme = [](QColor base, QColor text) {
+        QPalette palette = QApplication::palette();
+        for (const auto role : {QPalette::Base, QPalette::Window, QPalette::Button})
+            palette.setColor(role, base);
+        for (const auto role : {QPalette::Text, QPalette::WindowText, QPalette::ButtonText})
+            palette.setColor(role, text);
+        return palette;
+    };
+    const struct {
+        const char* name;
+        QPalette palette;
+    } schemes[] = {{"dark", scheme(QColor(0x1E, 0x1E, 0x1E), QColor(0xE0, 0xE0, 0xE0))},
+                   {"light", scheme(Qt::white, Qt::black)}};
+    for (const auto& s : schemes) {
+        form.setPalette(s.palette);
+        QApplication::processEvents();
+        for (int row = 0; row < 4; ++row) {
+            SCOPED_TRACE(std::string(s.name) + " scheme, mark " + std::to_string(static_cast<int>(marks[row])));
+            const QModelIndex cell = grid->model()->index(firstRow + row, 0);
+            const QImage image = grid->viewport()->grab(grid->visualRect(cell)).toImage();
+            const QColor background = image.pixelColor(0, 0);
+            EXPECT_EQ(background, cell.data(Qt::BackgroundRole).value<QColor>());
+            double text = 1;
+            for (int y = 0; y < image.height(); ++y)
+                for (int x = 0; x < image.width() - 12; ++x) // left of the corner marker
+                    text = std::max(text, Contrast(image.pixelColor(x, y), background));
+            EXPECT_GE(text, 4.5);
+            if (marks[row] == CellMark::FoundWeak) {
+                EXPECT_GE(Contrast(image.pixelColor(image.width() - 2, 1), background), 4.5) << "corner";
+            }
+        }
+    }
 }
