@@ -452,6 +452,51 @@ const Encoding* Prescan::Run() {
     return nullptr;
 }
 
+// "Get an XML encoding": what the prescan falls back on when it finds no meta declaration. The
+// declaration must open the bytes, and its name, quotes and case are taken literally. The search
+// for encoding="..." stays inside the declaration (up to its first '>'), as browsers search; the
+// standard's text leaves that end unused, which its editors call an error.
+const Encoding* XmlDeclarationEncoding(std::string_view bytes) {
+    bytes = bytes.substr(0, std::min(bytes.size(), kPrescanBytes));
+    if (!bytes.starts_with("<?xml"))
+        return nullptr;
+    const std::size_t end = bytes.find('>');
+    if (end == std::string_view::npos)
+        return nullptr;
+    const std::string_view declaration = bytes.substr(0, end);
+    const auto atOrBelowSpace = [](char c) { return static_cast<unsigned char>(c) <= 0x20; };
+    std::size_t pos = declaration.find("encoding");
+    if (pos == std::string_view::npos)
+        return nullptr;
+    pos += 8;
+    while (pos < declaration.size() && atOrBelowSpace(declaration[pos]))
+        ++pos;
+    if (pos >= declaration.size() || declaration[pos] != '=')
+        return nullptr;
+    ++pos;
+    while (pos < declaration.size() && atOrBelowSpace(declaration[pos]))
+        ++pos;
+    if (pos >= declaration.size() || (declaration[pos] != '"' && declaration[pos] != '\''))
+        return nullptr;
+    const std::size_t close = declaration.find(declaration[pos], pos + 1);
+    if (close == std::string_view::npos)
+        return nullptr;
+    const std::string_view label = declaration.substr(pos + 1, close - pos - 1);
+    if (std::any_of(label.begin(), label.end(), atOrBelowSpace))
+        return nullptr;
+    const Encoding* encoding = ForLabel(label);
+    if (encoding == &kUtf16Be || encoding == &kUtf16Le)
+        return &kUtf8;
+    return encoding;
+}
+
+// The prescan as a whole: a meta declaration, else an XML declaration at the start.
+const Encoding* PrescanFor(std::string_view body) {
+    if (const Encoding* meta = Prescan(body).Run())
+        return meta;
+    return XmlDeclarationEncoding(body);
+}
+
 } // namespace
 
 namespace detail {
@@ -480,7 +525,7 @@ std::string EncodingForLabel(std::string_view label) {
 }
 
 std::string PrescanEncoding(std::string_view body) {
-    const Encoding* e = Prescan(body).Run();
+    const Encoding* e = PrescanFor(body);
     return e == nullptr ? std::string() : std::string(e->name);
 }
 
@@ -518,7 +563,7 @@ std::string DecodePage(std::string_view body, std::string_view contentTypeHeader
         return Decode(body.substr(length), *bom);
     if (const Encoding* header = ForLabel(detail::CharsetFromContentType(contentTypeHeader)))
         return Decode(body, *header);
-    if (const Encoding* declared = Prescan(body).Run())
+    if (const Encoding* declared = PrescanFor(body))
         return Decode(body, *declared);
     if (storage::IsValidUtf8(body))
         return std::string(body);

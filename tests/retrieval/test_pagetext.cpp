@@ -83,6 +83,21 @@ TEST(PageText, PrescanFindsTheDeclarationAsBrowsersDo) {
         {"<meta charset=koi8-r", ""}, // an unfinished tag counts for nothing
         {"<meta charset=\"koi8-r>", ""},
         {std::string("<\0?\0x\0", 6), "UTF-16LE"},
+        // Without a meta declaration, an XML declaration at the very start names the encoding.
+        {"<?xml version=\"1.0\" encoding=\"windows-1251\"?><html>", "windows-1251"},
+        {"<?xml version='1.0' encoding \t= 'KOI8-R'?>", "KOI8-R"},
+        {"<?xml encoding=\"utf-16\"?>", "UTF-8"},
+        {"<?xml encoding=\"x-user-defined\"?>", "x-user-defined"},
+        {"<?xml encoding=\"koi8-r\"?><meta charset=iso-8859-5>", "ISO-8859-5"},
+        {"<?xml encoding=\"koi8-r\"?><meta charset=iso-8859-5", "KOI8-R"},
+        {" <?xml encoding=\"koi8-r\"?>", ""},
+        {"<?XML encoding=\"koi8-r\"?>", ""},
+        {"<?xml Encoding=\"koi8-r\"?>", ""},
+        {"<?xml encoding=koi8-r?>", ""},
+        {"<?xml encoding=\" koi8-r\"?>", ""},
+        {"<?xml encoding=\"koi8-r\"", ""},
+        {"<?xml version=\"1.0\"?><p>encoding=\"koi8-r\"</p>", ""},
+        {"<?xml encoding=\"koi8-r\"" + std::string(4100, ' ') + "?>", ""},
         // Only the first 4 KiB are looked at.
         {std::string(4090, ' ') + "<meta charset=koi8-r>", ""},
         {std::string(4000, ' ') + "<meta charset=koi8-r>", "KOI8-R"},
@@ -93,6 +108,7 @@ TEST(PageText, PrescanFindsTheDeclarationAsBrowsersDo) {
 
 TEST(PageText, DecodesByTheDeclarationThatWins) {
     const std::string bom = "\xEF\xBB\xBF", fffd = "\xEF\xBF\xBD";
+    const std::string xml1251 = "<?xml version=\"1.0\" encoding=\"windows-1251\"?>";
     struct Case {
         std::string body, contentType, text;
     };
@@ -121,6 +137,9 @@ TEST(PageText, DecodesByTheDeclarationThatWins) {
         {"<p>a</p>", "text/html; charset=iso-2022-kr", fffd},
         // A meta declaration of UTF-16 is readable as ASCII, so the page is not UTF-16.
         {"<meta charset=utf-16>" + kMuellerUtf8, "", "<meta charset=utf-16>" + kMuellerUtf8},
+        // An XML declaration counts after the header and a meta declaration.
+        {xml1251 + "\xEF\xF0\xE8\xEC\xE5\xF0.\xF0\xF4", "text/html", xml1251 + "пример.рф"},
+        {xml1251 + "\xE0", "text/html; charset=koi8-r", xml1251 + "Ю"},
         // ISO-8859-1 is read as Windows-1252, like browsers do: 0x80 is the euro sign.
         {"\x80", "text/html; charset=iso-8859-1", "\xE2\x82\xAC"},
         // A byte order mark tells UTF-16 in either order.
