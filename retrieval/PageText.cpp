@@ -555,20 +555,70 @@ const Encoding* PrescanFor(std::string_view body) {
 
 namespace detail {
 
+// The charset parameter as the MIME Sniffing standard's "parse a MIME type" yields it.
 std::string CharsetFromContentType(std::string_view contentType) {
-    std::size_t semicolon = contentType.find(';');
-    while (semicolon != std::string_view::npos) {
-        const std::size_t next = contentType.find(';', semicolon + 1);
-        std::string_view param = ascii::Trim(contentType.substr(semicolon + 1, next - semicolon - 1));
-        semicolon = next;
-        const std::size_t eq = param.find('=');
-        if (eq == std::string_view::npos || ascii::Lower(ascii::Trim(param.substr(0, eq))) != "charset")
+    const auto httpSpace = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; };
+    const auto token = [](std::string_view s) {
+        return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) {
+            return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                   std::string_view("!#$%&'*+-.^_`|~").find(c) != std::string_view::npos;
+        });
+    };
+    const auto quotedStringText = [](std::string_view s) {
+        return std::all_of(s.begin(), s.end(), [](char c) {
+            const auto b = static_cast<unsigned char>(c);
+            return b == '\t' || (b >= 0x20 && b != 0x7F);
+        });
+    };
+    const auto trimEnd = [&](std::string_view s) {
+        while (!s.empty() && httpSpace(s.back()))
+            s.remove_suffix(1);
+        return s;
+    };
+    std::string_view s = trimEnd(contentType);
+    while (!s.empty() && httpSpace(s.front()))
+        s.remove_prefix(1);
+
+    const std::size_t slash = s.find('/');
+    if (slash == std::string_view::npos || !token(s.substr(0, slash)))
+        return {};
+    std::size_t pos = std::min(s.find(';', slash), s.size());
+    if (!token(trimEnd(s.substr(slash + 1, pos - slash - 1))))
+        return {};
+
+    while (pos < s.size()) {
+        ++pos; // past ';'
+        while (pos < s.size() && httpSpace(s[pos]))
+            ++pos;
+        const std::size_t nameEnd = std::min(s.find_first_of(";=", pos), s.size());
+        const std::string name = ascii::Lower(s.substr(pos, nameEnd - pos));
+        pos = nameEnd;
+        if (pos < s.size() && s[pos] == ';')
             continue;
-        std::string_view value = ascii::Trim(param.substr(eq + 1));
-        if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
-            value.back() == value.front())
-            value = value.substr(1, value.size() - 2);
-        return std::string(ascii::Trim(value));
+        if (++pos >= s.size()) // past '='
+            break;
+        std::string value;
+        if (s[pos] == '"') {
+            // A quoted string: backslash escapes, an unclosed quote runs to the end, and what
+            // follows the closing quote up to the next ';' is dropped.
+            for (++pos; pos < s.size() && s[pos] != '"'; ++pos) {
+                if (s[pos] == '\\' && ++pos >= s.size()) {
+                    value += '\\';
+                    break;
+                }
+                value += s[pos];
+            }
+            pos = std::min(s.find(';', pos), s.size());
+        } else {
+            const std::size_t end = std::min(s.find(';', pos), s.size());
+            value = trimEnd(s.substr(pos, end - pos));
+            pos = end;
+            if (value.empty())
+                continue;
+        }
+        // The first valid charset parameter counts; later ones do not replace it.
+        if (name == "charset" && quotedStringText(value))
+            return value;
     }
     return {};
 }

@@ -23,7 +23,8 @@ std::string DecodePage(std::string_view body, std::string_view contentTypeHeader
 bool MentionsDomain(std::string_view pageText, std::string_view domain);
 
 namespace detail {
-// The charset parameter of a Content-Type value, unquoted; empty when there is none.
+// The charset parameter of a Content-Type value read as a MIME type, unquoted; empty when there is
+// none or the value is no valid MIME type.
 std::string CharsetFromContentType(std::string_view contentType);
 // The encoding a label names, by the Encoding standard's name ("windows-1252" for "latin1");
 // empty when the label names none.

@@ -23,13 +23,31 @@ std::string Utf16(const std::string& ascii, bool littleEndian) {
 
 } // namespace
 
+// The header is read as a MIME type, as browsers read it: an invalid type or subtype means no
+// charset; parameter names are tokens; a quoted value takes backslash escapes, runs to the end when
+// its quote is not closed, and what follows its closing quote is ignored.
 TEST(PageText, CharsetFromContentTypeHeader) {
     using retrieval::detail::CharsetFromContentType;
-    EXPECT_EQ(CharsetFromContentType("text/html; charset=ISO-8859-1"), "ISO-8859-1");
-    EXPECT_EQ(CharsetFromContentType("text/html;Charset=\"utf-8\" ; q=1"), "utf-8");
-    EXPECT_EQ(CharsetFromContentType("text/html; format=flowed; charset = koi8-r"), "koi8-r");
-    EXPECT_EQ(CharsetFromContentType("text/html"), "");
-    EXPECT_EQ(CharsetFromContentType(""), "");
+    const std::pair<const char*, const char*> cases[] = {
+        {"text/html; charset=ISO-8859-1", "ISO-8859-1"},
+        {"text/html;Charset=\"utf-8\" ; q=1", "utf-8"},
+        {" text/html ;;\tcharset=koi8-r \t", "koi8-r"},
+        {"text/html; charset=\"koi8-r", "koi8-r"},
+        {"text/html; charset=\"koi\\8-r\"", "koi8-r"},
+        {"text/html; charset=\"koi8-r\"x; q=1", "koi8-r"},
+        {"text/html; charset=koi8-r; charset=utf-8", "koi8-r"},
+        {"text/html; charset=; charset=koi8-r", "koi8-r"},
+        {"text/html; charset =koi8-r", ""},
+        {"text/html; format=flowed; charset = koi8-r", ""},
+        {"garbage; charset=koi8-r", ""},
+        {"text /html; charset=koi8-r", ""},
+        {"text/; charset=koi8-r", ""},
+        {"\ftext/html; charset=koi8-r", ""},
+        {"text/html charset=koi8-r", ""},
+        {"text/html", ""},
+        {"", ""}};
+    for (const auto& [contentType, charset] : cases)
+        EXPECT_EQ(CharsetFromContentType(contentType), charset) << contentType;
 }
 
 TEST(PageText, LabelsAreThoseOfTheEncodingStandard) {
