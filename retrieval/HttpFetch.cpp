@@ -67,6 +67,9 @@ struct Transfer {
     bool tooLarge = false;
     bool encoded = false; // the answer has a Content-Encoding: its Content-Length is not the body's
     long connections = 0; // requests that got their connection, redirects included
+    // When a byte last arrived, or the current request got its connection. Counted at the socket,
+    // since libcurl's callbacks see only whole header lines and decoded body bytes: a status line,
+    // chunk framing or a gzip header coming in slowly would look like silence to them.
     Clock::time_point lastData = Clock::now();
     HeaderList headers; // of the latest answer
     std::set<curl_socket_t> watched;
@@ -84,6 +87,8 @@ struct Transfer {
     void act(curl_socket_t fd, int ready) noexcept {
         if (finished)
             return;
+        if (fd != CURL_SOCKET_TIMEOUT && (ready & toolkit::EventSource::kRead))
+            lastData = Clock::now();
         const int mask = ((ready & toolkit::EventSource::kRead) ? CURL_CSELECT_IN : 0) |
                          ((ready & toolkit::EventSource::kWrite) ? CURL_CSELECT_OUT : 0);
         int running = 0;
@@ -110,7 +115,6 @@ std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) 
     auto& t = *static_cast<Transfer*>(user);
     const std::size_t n = size * count;
     try {
-        t.lastData = Clock::now();
         const std::size_t needed = t.body.size() + n;
         if (needed > t.cap) {
             t.tooLarge = true;
@@ -142,7 +146,6 @@ std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user
     auto& t = *static_cast<Transfer*>(user);
     const std::size_t n = size * count;
     try {
-        t.lastData = Clock::now();
         std::string_view line(data, n);
         while (!line.empty() && (line.back() == '\r' || line.back() == '\n'))
             line.remove_suffix(1);

@@ -60,8 +60,8 @@ inline constexpr std::size_t kMaxHeaderLines = 200;
 
 struct FetchOptions {
     std::chrono::milliseconds connectTimeout{15'000};
-    // A transfer that receives nothing (no header line, no body byte) for this long once it is
-    // connected fails.
+    // A transfer that receives no byte at all for this long once it is connected fails; any byte
+    // counts, also one of an unfinished header line, of chunk framing or of compressed data.
     std::chrono::milliseconds stallTimeout{30'000};
     std::chrono::milliseconds totalTimeout{120'000};
     std::uint64_t maxBodyBytes = std::uint64_t{256} << 20; // after decompression

@@ -66,10 +66,10 @@ constexpr Encoding kEncodings[] = {
     {"windows-1254", "WINDOWS-1254",
      "cp1254 csisolatin5 iso-8859-9 iso-ir-148 iso8859-9 iso88599 iso_8859-9 iso_8859-9:1989 l5 latin5 "
      "windows-1254 x-cp1254"},
-    {"windows-1255", "WINDOWS-1255", "cp1255 windows-1255 x-cp1255"},
+    {"windows-1255", nullptr, "cp1255 windows-1255 x-cp1255"},
     {"windows-1256", "WINDOWS-1256", "cp1256 windows-1256 x-cp1256"},
     {"windows-1257", "WINDOWS-1257", "cp1257 windows-1257 x-cp1257"},
-    {"windows-1258", "WINDOWS-1258", "cp1258 windows-1258 x-cp1258"},
+    {"windows-1258", nullptr, "cp1258 windows-1258 x-cp1258"},
     {"x-mac-cyrillic", "MAC-CYRILLIC", "x-mac-cyrillic x-mac-ukrainian"},
     // The standard decodes GBK with its gb18030 decoder.
     {"GBK", "GB18030", "chinese csgb2312 csiso58gb231280 gb2312 gb_2312 gb_2312-80 gbk iso-ir-58 x-gbk"},
@@ -88,6 +88,36 @@ constexpr Encoding kEncodings[] = {
     {"x-user-defined", nullptr, "x-user-defined"},
 };
 
+// Bytes 0x80 to 0xFF of single-byte encodings as the Encoding standard's indexes give them; U+FFFD
+// where an index has no entry. glibc's converters for these two merge a letter with the combining
+// mark that follows it (e + U+0301 becomes U+00E9), so a domain before a mark would vanish from
+// the text, and they leave bytes undefined that the standard maps.
+using HighHalf = std::array<char16_t, 128>;
+constexpr HighHalf kWindows1255High = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x008A, 0x2039, 0x008C,
+    0x008D, 0x008E, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014, 0x02DC, 0x2122,
+    0x009A, 0x203A, 0x009C, 0x009D, 0x009E, 0x009F, 0x00A0, 0x00A1, 0x00A2, 0x00A3, 0x20AA, 0x00A5, 0x00A6,
+    0x00A7, 0x00A8, 0x00A9, 0x00D7, 0x00AB, 0x00AC, 0x00AD, 0x00AE, 0x00AF, 0x00B0, 0x00B1, 0x00B2, 0x00B3,
+    0x00B4, 0x00B5, 0x00B6, 0x00B7, 0x00B8, 0x00B9, 0x00F7, 0x00BB, 0x00BC, 0x00BD, 0x00BE, 0x00BF, 0x05B0,
+    0x05B1, 0x05B2, 0x05B3, 0x05B4, 0x05B5, 0x05B6, 0x05B7, 0x05B8, 0x05B9, 0x05BA, 0x05BB, 0x05BC, 0x05BD,
+    0x05BE, 0x05BF, 0x05C0, 0x05C1, 0x05C2, 0x05C3, 0x05F0, 0x05F1, 0x05F2, 0x05F3, 0x05F4, 0xFFFD, 0xFFFD,
+    0xFFFD, 0xFFFD, 0xFFFD, 0xFFFD, 0xFFFD, 0x05D0, 0x05D1, 0x05D2, 0x05D3, 0x05D4, 0x05D5, 0x05D6, 0x05D7,
+    0x05D8, 0x05D9, 0x05DA, 0x05DB, 0x05DC, 0x05DD, 0x05DE, 0x05DF, 0x05E0, 0x05E1, 0x05E2, 0x05E3, 0x05E4,
+    0x05E5, 0x05E6, 0x05E7, 0x05E8, 0x05E9, 0x05EA, 0xFFFD, 0xFFFD, 0x200E, 0x200F, 0xFFFD,
+};
+constexpr HighHalf kWindows1258High = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x008A, 0x2039, 0x0152,
+    0x008D, 0x008E, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014, 0x02DC, 0x2122,
+    0x009A, 0x203A, 0x0153, 0x009D, 0x009E, 0x0178, 0x00A0, 0x00A1, 0x00A2, 0x00A3, 0x00A4, 0x00A5, 0x00A6,
+    0x00A7, 0x00A8, 0x00A9, 0x00AA, 0x00AB, 0x00AC, 0x00AD, 0x00AE, 0x00AF, 0x00B0, 0x00B1, 0x00B2, 0x00B3,
+    0x00B4, 0x00B5, 0x00B6, 0x00B7, 0x00B8, 0x00B9, 0x00BA, 0x00BB, 0x00BC, 0x00BD, 0x00BE, 0x00BF, 0x00C0,
+    0x00C1, 0x00C2, 0x0102, 0x00C4, 0x00C5, 0x00C6, 0x00C7, 0x00C8, 0x00C9, 0x00CA, 0x00CB, 0x0300, 0x00CD,
+    0x00CE, 0x00CF, 0x0110, 0x00D1, 0x0309, 0x00D3, 0x00D4, 0x01A0, 0x00D6, 0x00D7, 0x00D8, 0x00D9, 0x00DA,
+    0x00DB, 0x00DC, 0x01AF, 0x0303, 0x00DF, 0x00E0, 0x00E1, 0x00E2, 0x0103, 0x00E4, 0x00E5, 0x00E6, 0x00E7,
+    0x00E8, 0x00E9, 0x00EA, 0x00EB, 0x0301, 0x00ED, 0x00EE, 0x00EF, 0x0111, 0x00F1, 0x0323, 0x00F3, 0x00F4,
+    0x01A1, 0x00F6, 0x00F7, 0x00F8, 0x00F9, 0x00FA, 0x00FB, 0x00FC, 0x01B0, 0x20AB, 0x00FF,
+};
+
 const Encoding& Named(std::string_view name) {
     for (const Encoding& e : kEncodings)
         if (e.name == name)
@@ -101,6 +131,8 @@ const Encoding& kUtf16Le = Named("UTF-16LE");
 const Encoding& kWindows1252 = Named("windows-1252");
 const Encoding& kReplacementEncoding = Named("replacement");
 const Encoding& kUserDefined = Named("x-user-defined");
+const Encoding& kWindows1255 = Named("windows-1255");
+const Encoding& kWindows1258 = Named("windows-1258");
 
 // "Get an encoding": the label without surrounding whitespace, matched ignoring ASCII case.
 const Encoding* ForLabel(std::string_view rawLabel) {
@@ -226,20 +258,38 @@ std::string ConvertToUtf8(std::string_view bytes, const char* from, std::size_t 
     return storage::IsValidUtf8(out) ? out : RepairUtf8(out);
 }
 
+// A code point below U+10000 as UTF-8.
+void AppendUtf8(std::string& out, unsigned cp) {
+    if (cp < 0x80) {
+        out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+        out += static_cast<char>(0xC0 | (cp >> 6));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+        out += static_cast<char>(0xE0 | (cp >> 12));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+}
+
+// One character per byte: ASCII as it is, 0x80 to 0xFF by the table.
+std::string DecodeSingleByte(std::string_view bytes, const HighHalf& high) {
+    std::string out;
+    out.reserve(bytes.size() * 3);
+    for (const char c : bytes) {
+        const auto b = static_cast<unsigned char>(c);
+        AppendUtf8(out, b < 0x80 ? b : high[b - 0x80u]);
+    }
+    return out;
+}
+
 // Bytes 0x80 to 0xFF stand for U+F780 to U+F7FF.
 std::string DecodeUserDefined(std::string_view bytes) {
     std::string out;
     out.reserve(bytes.size() * 3);
     for (const char c : bytes) {
         const auto b = static_cast<unsigned char>(c);
-        if (b < 0x80) {
-            out += c;
-            continue;
-        }
-        const unsigned cp = 0xF780 + (b - 0x80u);
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
+        AppendUtf8(out, b < 0x80 ? b : 0xF780 + (b - 0x80u));
     }
     return out;
 }
@@ -253,6 +303,10 @@ std::string Decode(std::string_view body, const Encoding& encoding) {
         return body.empty() ? std::string() : std::string(kReplacement);
     if (&encoding == &kUserDefined)
         return DecodeUserDefined(body);
+    if (&encoding == &kWindows1255)
+        return DecodeSingleByte(body, kWindows1255High);
+    if (&encoding == &kWindows1258)
+        return DecodeSingleByte(body, kWindows1258High);
     const bool utf16 = &encoding == &kUtf16Be || &encoding == &kUtf16Le;
     return ConvertToUtf8(body, encoding.iconv, utf16 ? 2 : 1);
 }
@@ -452,24 +506,119 @@ const Encoding* Prescan::Run() {
     return nullptr;
 }
 
+// "Get an XML encoding": what the prescan falls back on when it finds no meta declaration. The
+// declaration must open the bytes, and its name, quotes and case are taken literally. The search
+// for encoding="..." stays inside the declaration (up to its first '>'), as browsers search; the
+// standard's text leaves that end unused, which its editors call an error.
+const Encoding* XmlDeclarationEncoding(std::string_view bytes) {
+    bytes = bytes.substr(0, std::min(bytes.size(), kPrescanBytes));
+    if (!bytes.starts_with("<?xml"))
+        return nullptr;
+    const std::size_t end = bytes.find('>');
+    if (end == std::string_view::npos)
+        return nullptr;
+    const std::string_view declaration = bytes.substr(0, end);
+    const auto atOrBelowSpace = [](char c) { return static_cast<unsigned char>(c) <= 0x20; };
+    std::size_t pos = declaration.find("encoding");
+    if (pos == std::string_view::npos)
+        return nullptr;
+    pos += 8;
+    while (pos < declaration.size() && atOrBelowSpace(declaration[pos]))
+        ++pos;
+    if (pos >= declaration.size() || declaration[pos] != '=')
+        return nullptr;
+    ++pos;
+    while (pos < declaration.size() && atOrBelowSpace(declaration[pos]))
+        ++pos;
+    if (pos >= declaration.size() || (declaration[pos] != '"' && declaration[pos] != '\''))
+        return nullptr;
+    const std::size_t close = declaration.find(declaration[pos], pos + 1);
+    if (close == std::string_view::npos)
+        return nullptr;
+    const std::string_view label = declaration.substr(pos + 1, close - pos - 1);
+    if (std::any_of(label.begin(), label.end(), atOrBelowSpace))
+        return nullptr;
+    const Encoding* encoding = ForLabel(label);
+    if (encoding == &kUtf16Be || encoding == &kUtf16Le)
+        return &kUtf8;
+    return encoding;
+}
+
+// The prescan as a whole: a meta declaration, else an XML declaration at the start.
+const Encoding* PrescanFor(std::string_view body) {
+    if (const Encoding* meta = Prescan(body).Run())
+        return meta;
+    return XmlDeclarationEncoding(body);
+}
+
 } // namespace
 
 namespace detail {
 
+// The charset parameter as the MIME Sniffing standard's "parse a MIME type" yields it.
 std::string CharsetFromContentType(std::string_view contentType) {
-    std::size_t semicolon = contentType.find(';');
-    while (semicolon != std::string_view::npos) {
-        const std::size_t next = contentType.find(';', semicolon + 1);
-        std::string_view param = ascii::Trim(contentType.substr(semicolon + 1, next - semicolon - 1));
-        semicolon = next;
-        const std::size_t eq = param.find('=');
-        if (eq == std::string_view::npos || ascii::Lower(ascii::Trim(param.substr(0, eq))) != "charset")
+    const auto httpSpace = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; };
+    const auto token = [](std::string_view s) {
+        return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) {
+            return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                   std::string_view("!#$%&'*+-.^_`|~").find(c) != std::string_view::npos;
+        });
+    };
+    const auto quotedStringText = [](std::string_view s) {
+        return std::all_of(s.begin(), s.end(), [](char c) {
+            const auto b = static_cast<unsigned char>(c);
+            return b == '\t' || (b >= 0x20 && b != 0x7F);
+        });
+    };
+    const auto trimEnd = [&](std::string_view s) {
+        while (!s.empty() && httpSpace(s.back()))
+            s.remove_suffix(1);
+        return s;
+    };
+    std::string_view s = trimEnd(contentType);
+    while (!s.empty() && httpSpace(s.front()))
+        s.remove_prefix(1);
+
+    const std::size_t slash = s.find('/');
+    if (slash == std::string_view::npos || !token(s.substr(0, slash)))
+        return {};
+    std::size_t pos = std::min(s.find(';', slash), s.size());
+    if (!token(trimEnd(s.substr(slash + 1, pos - slash - 1))))
+        return {};
+
+    while (pos < s.size()) {
+        ++pos; // past ';'
+        while (pos < s.size() && httpSpace(s[pos]))
+            ++pos;
+        const std::size_t nameEnd = std::min(s.find_first_of(";=", pos), s.size());
+        const std::string name = ascii::Lower(s.substr(pos, nameEnd - pos));
+        pos = nameEnd;
+        if (pos < s.size() && s[pos] == ';')
             continue;
-        std::string_view value = ascii::Trim(param.substr(eq + 1));
-        if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
-            value.back() == value.front())
-            value = value.substr(1, value.size() - 2);
-        return std::string(ascii::Trim(value));
+        if (++pos >= s.size()) // past '='
+            break;
+        std::string value;
+        if (s[pos] == '"') {
+            // A quoted string: backslash escapes, an unclosed quote runs to the end, and what
+            // follows the closing quote up to the next ';' is dropped.
+            for (++pos; pos < s.size() && s[pos] != '"'; ++pos) {
+                if (s[pos] == '\\' && ++pos >= s.size()) {
+                    value += '\\';
+                    break;
+                }
+                value += s[pos];
+            }
+            pos = std::min(s.find(';', pos), s.size());
+        } else {
+            const std::size_t end = std::min(s.find(';', pos), s.size());
+            value = trimEnd(s.substr(pos, end - pos));
+            pos = end;
+            if (value.empty())
+                continue;
+        }
+        // The first valid charset parameter counts; later ones do not replace it.
+        if (name == "charset" && quotedStringText(value))
+            return value;
     }
     return {};
 }
@@ -480,7 +629,7 @@ std::string EncodingForLabel(std::string_view label) {
 }
 
 std::string PrescanEncoding(std::string_view body) {
-    const Encoding* e = Prescan(body).Run();
+    const Encoding* e = PrescanFor(body);
     return e == nullptr ? std::string() : std::string(e->name);
 }
 
@@ -518,7 +667,7 @@ std::string DecodePage(std::string_view body, std::string_view contentTypeHeader
         return Decode(body.substr(length), *bom);
     if (const Encoding* header = ForLabel(detail::CharsetFromContentType(contentTypeHeader)))
         return Decode(body, *header);
-    if (const Encoding* declared = Prescan(body).Run())
+    if (const Encoding* declared = PrescanFor(body))
         return Decode(body, *declared);
     if (storage::IsValidUtf8(body))
         return std::string(body);

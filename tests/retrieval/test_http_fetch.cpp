@@ -197,6 +197,48 @@ TEST(HttpFetch, FailuresNameTheirCauseWithoutTheSecretsAndTheLimitsThemselvesPas
     EXPECT_EQ(CurlHttpClient(patient).Get(server.baseUrl() + "/tropfen"), "ab");
 }
 
+// Every byte that arrives counts against the stall limit, not only whole header lines and decoded
+// body bytes: a status line, a header line, chunk framing or a gzip header sent a byte at a time
+// keeps the transfer going; a pause beyond the limit still ends it.
+TEST(HttpFetch, AnyReceivedByteResetsTheStallClock) {
+    const std::string ok = "HTTP/1.1 200 OK\r\n", gz = testsupport::Gzip("ok");
+    const std::string gzipHead =
+        ok + "Content-Encoding: gzip\r\nContent-Length: " + std::to_string(gz.size()) + "\r\n\r\n";
+    const struct {
+        std::vector<std::string> pieces;
+        std::chrono::milliseconds gap;
+        const char* error = nullptr; // none: the body "ok" arrives
+    } cases[] = {
+        {{"HTTP/1.1 2", "0", "0", " ", "OK\r\nContent-Length: 2\r\n\r\nok"}, 150ms},
+        {{ok + "Content-Le", "n", "g", "t", "h: 2\r\n\r\nok"}, 150ms},
+        {{ok + "Transfer-Encoding: chunked\r\n\r\n", "0", "2", "\r", "\n", "ok\r\n0\r\n\r\n"}, 150ms},
+        {{gzipHead + gz.substr(0, 2), gz.substr(2, 2), gz.substr(4, 2), gz.substr(6, 4), gz.substr(10)},
+         150ms},
+        {{"HTTP/1.1 2", "00 OK\r\nContent-Length: 2\r\n\r\nok"}, 1s, "seit 500 ms keine Daten"},
+    };
+    LoopbackServer server;
+    FetchOptions options;
+    options.stallTimeout = 500ms;
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        const std::string path = "/" + std::to_string(i);
+        SCOPED_TRACE(path);
+        server.handle(path, Answer({}, [&](Response& r) {
+                          r.rawPieces = cases[i].pieces;
+                          r.trickle = cases[i].gap;
+                      }));
+        CurlHttpClient client(options);
+        if (cases[i].error != nullptr) {
+            EXPECT_TRUE(Contains(MessageOf(client, server.baseUrl() + path), cases[i].error));
+            continue;
+        }
+        try {
+            EXPECT_EQ(client.Get(server.baseUrl() + path), "ok");
+        } catch (const FetchError& e) {
+            ADD_FAILURE() << e.what();
+        }
+    }
+}
+
 // The body buffer grows to the cap at most, also for a compressed answer whose announced length
 // is its compressed one; an uncompressed answer gets its announced length at once.
 TEST(HttpFetch, TheBodyBufferNeverOutgrowsTheCap) {

@@ -23,13 +23,31 @@ std::string Utf16(const std::string& ascii, bool littleEndian) {
 
 } // namespace
 
+// The header is read as a MIME type, as browsers read it: an invalid type or subtype means no
+// charset; parameter names are tokens; a quoted value takes backslash escapes, runs to the end when
+// its quote is not closed, and what follows its closing quote is ignored.
 TEST(PageText, CharsetFromContentTypeHeader) {
     using retrieval::detail::CharsetFromContentType;
-    EXPECT_EQ(CharsetFromContentType("text/html; charset=ISO-8859-1"), "ISO-8859-1");
-    EXPECT_EQ(CharsetFromContentType("text/html;Charset=\"utf-8\" ; q=1"), "utf-8");
-    EXPECT_EQ(CharsetFromContentType("text/html; format=flowed; charset = koi8-r"), "koi8-r");
-    EXPECT_EQ(CharsetFromContentType("text/html"), "");
-    EXPECT_EQ(CharsetFromContentType(""), "");
+    const std::pair<const char*, const char*> cases[] = {
+        {"text/html; charset=ISO-8859-1", "ISO-8859-1"},
+        {"text/html;Charset=\"utf-8\" ; q=1", "utf-8"},
+        {" text/html ;;\tcharset=koi8-r \t", "koi8-r"},
+        {"text/html; charset=\"koi8-r", "koi8-r"},
+        {"text/html; charset=\"koi\\8-r\"", "koi8-r"},
+        {"text/html; charset=\"koi8-r\"x; q=1", "koi8-r"},
+        {"text/html; charset=koi8-r; charset=utf-8", "koi8-r"},
+        {"text/html; charset=; charset=koi8-r", "koi8-r"},
+        {"text/html; charset =koi8-r", ""},
+        {"text/html; format=flowed; charset = koi8-r", ""},
+        {"garbage; charset=koi8-r", ""},
+        {"text /html; charset=koi8-r", ""},
+        {"text/; charset=koi8-r", ""},
+        {"\ftext/html; charset=koi8-r", ""},
+        {"text/html charset=koi8-r", ""},
+        {"text/html", ""},
+        {"", ""}};
+    for (const auto& [contentType, charset] : cases)
+        EXPECT_EQ(CharsetFromContentType(contentType), charset) << contentType;
 }
 
 TEST(PageText, LabelsAreThoseOfTheEncodingStandard) {
@@ -83,6 +101,21 @@ TEST(PageText, PrescanFindsTheDeclarationAsBrowsersDo) {
         {"<meta charset=koi8-r", ""}, // an unfinished tag counts for nothing
         {"<meta charset=\"koi8-r>", ""},
         {std::string("<\0?\0x\0", 6), "UTF-16LE"},
+        // Without a meta declaration, an XML declaration at the very start names the encoding.
+        {"<?xml version=\"1.0\" encoding=\"windows-1251\"?><html>", "windows-1251"},
+        {"<?xml version='1.0' encoding \t= 'KOI8-R'?>", "KOI8-R"},
+        {"<?xml encoding=\"utf-16\"?>", "UTF-8"},
+        {"<?xml encoding=\"x-user-defined\"?>", "x-user-defined"},
+        {"<?xml encoding=\"koi8-r\"?><meta charset=iso-8859-5>", "ISO-8859-5"},
+        {"<?xml encoding=\"koi8-r\"?><meta charset=iso-8859-5", "KOI8-R"},
+        {" <?xml encoding=\"koi8-r\"?>", ""},
+        {"<?XML encoding=\"koi8-r\"?>", ""},
+        {"<?xml Encoding=\"koi8-r\"?>", ""},
+        {"<?xml encoding=koi8-r?>", ""},
+        {"<?xml encoding=\" koi8-r\"?>", ""},
+        {"<?xml encoding=\"koi8-r\"", ""},
+        {"<?xml version=\"1.0\"?><p>encoding=\"koi8-r\"</p>", ""},
+        {"<?xml encoding=\"koi8-r\"" + std::string(4100, ' ') + "?>", ""},
         // Only the first 4 KiB are looked at.
         {std::string(4090, ' ') + "<meta charset=koi8-r>", ""},
         {std::string(4000, ' ') + "<meta charset=koi8-r>", "KOI8-R"},
@@ -93,6 +126,7 @@ TEST(PageText, PrescanFindsTheDeclarationAsBrowsersDo) {
 
 TEST(PageText, DecodesByTheDeclarationThatWins) {
     const std::string bom = "\xEF\xBB\xBF", fffd = "\xEF\xBF\xBD";
+    const std::string xml1251 = "<?xml version=\"1.0\" encoding=\"windows-1251\"?>";
     struct Case {
         std::string body, contentType, text;
     };
@@ -121,6 +155,14 @@ TEST(PageText, DecodesByTheDeclarationThatWins) {
         {"<p>a</p>", "text/html; charset=iso-2022-kr", fffd},
         // A meta declaration of UTF-16 is readable as ASCII, so the page is not UTF-16.
         {"<meta charset=utf-16>" + kMuellerUtf8, "", "<meta charset=utf-16>" + kMuellerUtf8},
+        // An XML declaration counts after the header and a meta declaration.
+        {xml1251 + "\xEF\xF0\xE8\xEC\xE5\xF0.\xF0\xF4", "text/html", xml1251 + "пример.рф"},
+        {xml1251 + "\xE0", "text/html; charset=koi8-r", xml1251 + "Ю"},
+        // One character per byte: a letter and the combining mark after it stay two code points,
+        // and bytes that glibc leaves undefined decode as the standard's index has them.
+        {"example.de\xEC", "text/html; charset=windows-1258", "example.de\xCC\x81"},
+        {"\xE0\xC8\xCA\x81", "text/html; charset=windows-1255", "\xD7\x90\xD6\xB8\xD6\xBA\xC2\x81"},
+        {"\x81\x80", "text/html; charset=cp1258", "\xC2\x81\xE2\x82\xAC"},
         // ISO-8859-1 is read as Windows-1252, like browsers do: 0x80 is the euro sign.
         {"\x80", "text/html; charset=iso-8859-1", "\xE2\x82\xAC"},
         // A byte order mark tells UTF-16 in either order.

@@ -22,23 +22,6 @@ std::string DataFile(const char* name) {
     return std::string(QH_TEST_DATA_DIR) + "/" + name;
 }
 
-std::string Gzip(const std::string& in) {
-    z_stream z{};
-    if (deflateInit2(&z, Z_BEST_SPEED, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) != Z_OK)
-        throw std::runtime_error("deflateInit2");
-    std::string out(deflateBound(&z, static_cast<uLong>(in.size())), '\0');
-    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(in.data()));
-    z.avail_in = static_cast<uInt>(in.size());
-    z.next_out = reinterpret_cast<Bytef*>(out.data());
-    z.avail_out = static_cast<uInt>(out.size());
-    const int rc = deflate(&z, Z_FINISH);
-    out.resize(z.total_out);
-    deflateEnd(&z);
-    if (rc != Z_STREAM_END)
-        throw std::runtime_error("deflate");
-    return out;
-}
-
 std::string ReasonPhrase(int status) {
     switch (status) {
     case 200:
@@ -140,6 +123,23 @@ void KeepLoopbackOffProxies() {
 }
 
 } // namespace
+
+std::string Gzip(const std::string& in) {
+    z_stream z{};
+    if (deflateInit2(&z, Z_BEST_SPEED, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+        throw std::runtime_error("deflateInit2");
+    std::string out(deflateBound(&z, static_cast<uLong>(in.size())), '\0');
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(in.data()));
+    z.avail_in = static_cast<uInt>(in.size());
+    z.next_out = reinterpret_cast<Bytef*>(out.data());
+    z.avail_out = static_cast<uInt>(out.size());
+    const int rc = deflate(&z, Z_FINISH);
+    out.resize(z.total_out);
+    deflateEnd(&z);
+    if (rc != Z_STREAM_END)
+        throw std::runtime_error("deflate");
+    return out;
+}
 
 Response Response::Text(std::string body, int status) {
     Response r;
@@ -280,6 +280,11 @@ void LoopbackServer::serve(int fd) {
             Response response = handler ? handler(request) : Response::Text("not found", 404);
             if (response.neverAnswer) {
                 waitUnlessStopped(std::chrono::hours(1));
+            } else if (!response.rawPieces.empty()) {
+                for (std::size_t i = 0; i < response.rawPieces.size(); ++i)
+                    if ((i > 0 && !waitUnlessStopped(response.trickle)) ||
+                        !stream.writeAll(response.rawPieces[i]))
+                        break;
             } else if (response.delay.count() == 0 || waitUnlessStopped(response.delay)) {
                 std::string body = response.gzip ? Gzip(response.body) : response.body;
                 const std::uint64_t length =

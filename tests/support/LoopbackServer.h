@@ -38,6 +38,8 @@ struct Response {
     std::chrono::milliseconds trickle{
         0};                // if set: the body one byte at a time, each this long after the last
     bool bodyOnly = false; // no status line and no headers, as an HTTP/0.9 server
+    // if set: sent as they are in place of a composed answer, each piece `trickle` after the last
+    std::vector<std::string> rawPieces{};
 
     static Response Text(std::string body, int status = 200);
     static Response Redirect(const std::string& location, int status = 302);
@@ -100,6 +102,9 @@ private:
 
 // A port on 127.0.0.1 that was bound and then closed, so connecting to it is refused.
 std::uint16_t ClosedPort();
+
+// `text` gzip-compressed, as the server sends a body with `gzip` set.
+std::string Gzip(const std::string& text);
 
 // The certificate the HTTPS server presents, for a client's CA-file option.
 std::string TestCertificateFile();
