@@ -4,6 +4,7 @@
 #include <array>
 #include <cstddef>
 #include <idn2.h>
+#include <unordered_map>
 #include <utility>
 
 // libidn2's punycode coder (RFC 3492's interface) is exported under the version IDN2_0.0.0 only,
@@ -400,11 +401,20 @@ std::optional<std::string> ParseOpaqueHost(std::string_view s) {
     return out;
 }
 
-// Code points UTS 46 disallows that libidn2's IDNA2008 rejection cannot tell from symbols it
-// merely refuses: controls, the replacement and object characters, private use, noncharacters.
-bool CertainlyDisallowed(char32_t cp) {
-    return cp < 0xA0 || cp == 0xFFFD || cp == 0xFFFC || (cp >= 0xE000 && cp <= 0xF8FF) ||
-           (cp >= 0xFDD0 && cp <= 0xFDEF) || (cp & 0xFFFE) == 0xFFFE || cp >= 0xF0000;
+// Symbols and emoji that UTS 46 keeps as they are and IDNA2008 refuses: Latin-1 signs, currency,
+// arrows, mathematical and technical symbols, box drawing, geometric shapes, miscellaneous
+// symbols, dingbats, emoji; without the few among them that have compatibility mappings. Others
+// IDNA2008 refuses are not guessed at.
+bool IsKeptSymbol(char32_t cp) {
+    if (cp < 0x2000)
+        return (cp >= 0xA1 && cp <= 0xA7) || cp == 0xA9 || cp == 0xAB || cp == 0xAC || cp == 0xAE || cp == 0xB0 ||
+               cp == 0xB1 || cp == 0xB6 || cp == 0xBB || cp == 0xBF || cp == 0xD7 || cp == 0xF7;
+    if (cp == 0x20A8 || cp == 0x222C || cp == 0x222D || cp == 0x222F || cp == 0x2230 || cp == 0x2329 ||
+        cp == 0x232A || cp == 0x2A0C || (cp >= 0x2A74 && cp <= 0x2A76) || cp == 0x2ADC)
+        return false;
+    return (cp >= 0x20A0 && cp <= 0x20CF) || (cp >= 0x2190 && cp <= 0x245F) || (cp >= 0x2500 && cp <= 0x27BF) ||
+           (cp >= 0x2900 && cp <= 0x2BFF) || (cp >= 0x1F000 && cp <= 0x1F0FF) || (cp >= 0x1F300 && cp <= 0x1F6FF) ||
+           (cp >= 0x1F780 && cp <= 0x1F8FF) || (cp >= 0x1F900 && cp <= 0x1FAFF);
 }
 
 bool IsLabelError(int rc) {
@@ -446,41 +456,42 @@ std::optional<std::string> Idn2Lookup(const std::string& text, int& rc) {
     return out;
 }
 
-// A label libidn2 refuses as a whole: each code point mapped on its own, kept where only
-// IDNA2008 (not UTS 46) refuses it, then encoded.
-std::optional<std::string> MapLabelByCodePoint(std::u32string_view label) {
+// A label libidn2 refuses as a whole, for IDNA2008 rules that UTS 46 (as the URL standard uses
+// it) does not have: hyphens at the ends or in places 3 and 4, symbols. The parts between
+// hyphens and kept symbols are mapped by libidn2, the hyphens and symbols kept, the whole encoded.
+std::optional<std::string> MapLabelInParts(std::u32string_view label) {
     std::u32string mapped;
-    for (char32_t cp : label) {
-        if (cp < 0x80) {
-            mapped += static_cast<char32_t>(Lower(static_cast<char>(cp)));
-            continue;
-        }
+    std::u32string part;
+    const auto flush = [&] {
+        if (part.empty())
+            return true;
         int rc = IDN2_OK;
-        const auto one = Idn2Lookup(ToUtf8(std::u32string(1, cp)), rc);
-        if (one) {
-            if (one->starts_with("xn--")) {
-                const auto decoded = PunycodeDecode(std::string_view(*one).substr(4));
-                if (!decoded)
-                    return std::nullopt;
-                mapped += *decoded;
-            } else {
-                for (char c : *one)
-                    mapped += static_cast<char32_t>(c);
-            }
-        } else if (rc == IDN2_DISALLOWED && !CertainlyDisallowed(cp)) {
+        const auto converted = Idn2Lookup(ToUtf8(part), rc);
+        part.clear();
+        if (!converted || converted->find('.') != std::string::npos)
+            return false;
+        if (!converted->starts_with("xn--")) {
+            mapped.append(converted->begin(), converted->end());
+            return true;
+        }
+        const auto decoded = PunycodeDecode(std::string_view(*converted).substr(4));
+        if (decoded)
+            mapped += *decoded;
+        return decoded.has_value();
+    };
+    for (char32_t cp : label) {
+        if (cp == U'-' || IsKeptSymbol(cp)) {
+            if (!flush())
+                return std::nullopt;
             mapped += cp;
-        } else if (rc != IDN2_LEADING_COMBINING) {
-            return std::nullopt;
         } else {
-            mapped += cp;
+            part += cp;
         }
     }
-    if (std::all_of(mapped.begin(), mapped.end(), [](char32_t c) { return c < 0x80; })) {
-        std::string out;
-        for (char32_t c : mapped)
-            out += static_cast<char>(c);
-        return out;
-    }
+    if (!flush())
+        return std::nullopt;
+    if (std::all_of(mapped.begin(), mapped.end(), [](char32_t c) { return c < 0x80; }))
+        return LowerAscii(ToUtf8(mapped));
     const auto encoded = PunycodeEncode(mapped);
     if (!encoded)
         return std::nullopt;
@@ -502,7 +513,7 @@ bool IsValidALabel(std::string_view label) {
         return *again == label;
     if (!IsLabelError(rc))
         return false;
-    const auto mapped = MapLabelByCodePoint(*decoded);
+    const auto mapped = MapLabelInParts(*decoded);
     return mapped && *mapped == label;
 }
 
@@ -533,7 +544,7 @@ std::optional<std::string> DomainToAscii(const std::string& domain) {
                 } else {
                     part = Idn2Lookup(ToUtf8(label), rc);
                     if (!part && (IsLabelError(rc) || rc == IDN2_TOO_BIG_LABEL))
-                        part = MapLabelByCodePoint(label);
+                        part = MapLabelInParts(label);
                 }
                 if (!part)
                     return std::nullopt;
@@ -555,6 +566,21 @@ std::optional<std::string> DomainToAscii(const std::string& domain) {
     return result;
 }
 
+// The same few hosts recur on a page (10,000 links): each needs libidn2 once per thread.
+std::optional<std::string> CachedDomainToAscii(const std::string& domain) {
+    const bool plain = std::all_of(domain.begin(), domain.end(), [](char c) { return (c & 0x80) == 0; }) &&
+                       domain.find("xn--") == std::string::npos && domain.find("XN--") == std::string::npos &&
+                       domain.find("xN--") == std::string::npos && domain.find("Xn--") == std::string::npos;
+    if (plain)
+        return LowerAscii(domain);
+    thread_local std::unordered_map<std::string, std::optional<std::string>> cache;
+    if (const auto found = cache.find(domain); found != cache.end())
+        return found->second;
+    if (cache.size() >= 512)
+        cache.clear();
+    return cache.emplace(domain, DomainToAscii(domain)).first->second;
+}
+
 std::optional<std::string> ParseHost(std::string_view input, bool special) {
     if (!input.empty() && input.front() == '[') {
         if (input.size() < 2 || input.back() != ']')
@@ -563,7 +589,7 @@ std::optional<std::string> ParseHost(std::string_view input, bool special) {
     }
     if (!special)
         return ParseOpaqueHost(input);
-    const auto ascii = DomainToAscii(ValidUtf8(PercentDecode(input)));
+    const auto ascii = CachedDomainToAscii(ValidUtf8(PercentDecode(input)));
     if (!ascii || std::any_of(ascii->begin(), ascii->end(), IsForbiddenDomain))
         return std::nullopt;
     if (EndsInNumber(*ascii))
@@ -686,13 +712,13 @@ std::optional<WebUrl> ParseWebUrl(std::string_view rawInput, const WebUrl* base)
     State state = State::SchemeStart;
     std::string buffer;
     bool atSignSeen = false, insideBrackets = false, passwordTokenSeen = false;
+    bool special = false; // url.special(), kept with the scheme
     const auto remaining = [&](std::ptrdiff_t p) {
         return p + 1 < n ? in.substr(static_cast<std::size_t>(p + 1)) : std::string_view();
     };
 
     for (std::ptrdiff_t p = 0;; ++p) {
         const int c = p < n ? static_cast<unsigned char>(in[static_cast<std::size_t>(p)]) : kEof;
-        const bool special = url.special();
         const bool slash = c == '/' || (special && c == '\\');
         switch (state) {
         case State::SchemeStart:
@@ -709,12 +735,13 @@ std::optional<WebUrl> ParseWebUrl(std::string_view rawInput, const WebUrl* base)
                 buffer += Lower(static_cast<char>(c));
             } else if (c == ':') {
                 url.scheme = std::move(buffer);
+                special = url.special();
                 buffer.clear();
                 if (url.scheme == "file") {
                     state = State::File;
-                } else if (url.special() && base != nullptr && base->scheme == url.scheme) {
+                } else if (special && base != nullptr && base->scheme == url.scheme) {
                     state = State::SpecialRelativeOrAuthority;
-                } else if (url.special()) {
+                } else if (special) {
                     state = State::SpecialAuthoritySlashes;
                 } else if (remaining(p).starts_with('/')) {
                     state = State::PathOrAuthority;
@@ -735,6 +762,7 @@ std::optional<WebUrl> ParseWebUrl(std::string_view rawInput, const WebUrl* base)
                 return std::nullopt;
             if (base->opaquePath) {
                 url.scheme = base->scheme;
+                special = url.special();
                 url.path = base->path;
                 url.opaquePath = true;
                 url.query = base->query;
@@ -764,7 +792,8 @@ std::optional<WebUrl> ParseWebUrl(std::string_view rawInput, const WebUrl* base)
             break;
         case State::Relative:
             url.scheme = base->scheme;
-            if (c == '/' || (url.special() && c == '\\')) {
+            special = url.special();
+            if (c == '/' || (special && c == '\\')) {
                 state = State::RelativeSlash;
             } else {
                 CopyAuthority(url, *base);
@@ -884,6 +913,7 @@ std::optional<WebUrl> ParseWebUrl(std::string_view rawInput, const WebUrl* base)
             break;
         case State::File:
             url.scheme = "file";
+            special = true;
             url.host = "";
             url.hostAsWritten.clear();
             if (c == '/' || c == '\\') {
