@@ -9,7 +9,6 @@
 #include <gumbo.h>
 #include <idn2.h>
 #include <malloc.h>
-#include <memory>
 #include <new>
 #include <optional>
 #include <time.h>

@@ -421,14 +421,13 @@ bool IsLabelError(int rc) {
     return rc == IDN2_DISALLOWED || rc == IDN2_2HYPHEN || rc == IDN2_HYPHEN_STARTEND;
 }
 
+// Never more code points than the text has characters.
 std::optional<std::u32string> PunycodeDecode(std::string_view ascii) {
-    std::u32string out(ascii.size() + 1, U'\0');
-    std::size_t length = out.size();
-    std::vector<std::uint32_t> buffer(length);
+    std::vector<std::uint32_t> buffer(ascii.size() + 1);
+    std::size_t length = buffer.size();
     if (qh_idn2_punycode_decode(ascii.size(), ascii.data(), &length, buffer.data()) != 0)
         return std::nullopt;
-    out.assign(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(length));
-    return out;
+    return std::u32string(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(length));
 }
 
 std::optional<std::string> PunycodeEncode(std::u32string_view label) {
