@@ -860,10 +860,7 @@ std::optional<WebUrl> ParseWebUrl(std::string_view rawInput, const WebUrl* base)
             }
             break;
         case State::Host:
-            if (url.scheme == "file") {
-                state = State::FileHost;
-                --p;
-            } else if (c == ':' && !insideBrackets) {
+            if (c == ':' && !insideBrackets) {
                 if (buffer.empty())
                     return std::nullopt;
                 url.host = ParseHost(buffer, special);

@@ -79,3 +79,35 @@ TEST(WebUrl, WebPlatformTestsHttpCases) {
     EXPECT_EQ(passed + skipped, 468u);
     std::printf("%zu cases passed, %zu skipped\n", passed, skipped);
 }
+
+// Hosts beyond the shared data: where libidn2's IDNA2008 rules differ from UTS 46 as browsers
+// apply it, and the spellings the link check meets.
+TEST(WebUrl, HostsMapAsInBrowsers) {
+    const struct {
+        const char* input;
+        const char* href; // null: failure
+    } cases[] = {
+        {"http://\xF0\x9F\x92\xA9.example/", "http://xn--ls8h.example/"},              // emoji
+        {"http://I\xE2\x99\xA5\xEF\xB8\x8F.example/", "http://xn--i-n3p.example/"},    // symbol, VS16 dropped
+        {"http://\xC3\xA9\xF0\x9F\x99\x82.de/", "http://xn--9ca4087w.de/"},            // letter and emoji
+        {"http://xn--ls8h.de/", "http://xn--ls8h.de/"},                                // A-label of an emoji
+        {"http://-\xC3\xBC.de/", "http://xn----eha.de/"},                              // leading hyphen
+        {"http://\xC3\xBC--x.de/", "http://xn----x-goa.de/"},                          // hyphens in places 3, 4
+        {"http://fa\xC3\x9F.DE/", "http://xn--fa-hia.de/"},                            // nontransitional
+        {"http://example\xE3\x80\x82" "de/", "http://example.de/"},                    // ideographic full stop
+        {"https://%e2%98%83/", "https://xn--n3h/"},                                    // percent-encoded
+        {"http://\xEF\xBD\x85xample.de/", "http://example.de/"},                       // fullwidth
+        {"http://xn--zz.de/", nullptr},                                                // no punycode
+        {"http://xn--.example.de/", nullptr},
+        {"http://xn--a.de/", nullptr},
+        {"http://a\xE2\x80\x8D" "b.de/", nullptr},                                     // joiner out of context
+        {"http://ab\xEF\xBF\xBD.de/", nullptr},                                        // replacement character
+        {"http://\xC2\xAD/", nullptr},                                                 // nothing left
+        {"http://0x7f.1/", "http://127.0.0.1/"},
+        {"http://a.1.2/", nullptr},
+    };
+    for (const auto& c : cases) {
+        const auto url = retrieval::ParseWebUrl(c.input);
+        EXPECT_EQ(url ? url->href() : "failure", c.href != nullptr ? c.href : "failure") << c.input;
+    }
+}
