@@ -394,7 +394,7 @@ std::optional<std::string> ParseIpv6(std::string_view s) {
 std::optional<std::string> ParseOpaqueHost(std::string_view s) {
     std::string out;
     for (char c : s) {
-        if (IsForbiddenHost(c) && c != '%')
+        if (IsForbiddenHost(c))
             return std::nullopt;
         AppendEncoded(out, c, EncodeSet::C0);
     }
@@ -415,6 +415,12 @@ bool IsKeptSymbol(char32_t cp) {
     return (cp >= 0x20A0 && cp <= 0x20CF) || (cp >= 0x2190 && cp <= 0x245F) || (cp >= 0x2500 && cp <= 0x27BF) ||
            (cp >= 0x2900 && cp <= 0x2BFF) || (cp >= 0x1F000 && cp <= 0x1F0FF) || (cp >= 0x1F300 && cp <= 0x1F6FF) ||
            (cp >= 0x1F780 && cp <= 0x1F8FF) || (cp >= 0x1F900 && cp <= 0x1FAFF);
+}
+
+// Hebrew, Arabic and the other right-to-left scripts' blocks, Arabic presentation forms.
+bool IsRightToLeft(char32_t cp) {
+    return (cp >= 0x0590 && cp <= 0x08FF) || (cp >= 0xFB1D && cp <= 0xFDFF) || (cp >= 0xFE70 && cp <= 0xFEFF) ||
+           (cp >= 0x10800 && cp <= 0x10FFF) || (cp >= 0x1E800 && cp <= 0x1EFFF);
 }
 
 bool IsLabelError(int rc) {
@@ -527,8 +533,12 @@ std::optional<std::string> DomainToAscii(const std::string& domain) {
         if (auto converted = Idn2Lookup(domain, rc)) {
             result = std::move(*converted);
         } else if (IsLabelError(rc) || rc == IDN2_TOO_BIG_DOMAIN || rc == IDN2_TOO_BIG_LABEL) {
-            // Label by label, after the dots UTS 46 maps to a full stop.
+            // Label by label, after the dots UTS 46 maps to a full stop. Not for a domain with
+            // right-to-left letters: its every label must pass the bidi rule, which the parts
+            // of a label are not checked against as a whole.
             std::u32string text = ToUtf32(domain);
+            if (std::any_of(text.begin(), text.end(), IsRightToLeft))
+                return std::nullopt;
             for (char32_t& cp : text)
                 if (cp == 0x3002 || cp == 0xFF0E || cp == 0xFF61)
                     cp = U'.';
@@ -691,8 +701,10 @@ std::string WebUrl::href() const {
     } else {
         if (!host && path.size() > 1 && path[0].empty())
             out += "/.";
-        for (const std::string& segment : path)
-            out += "/" + segment;
+        for (const std::string& segment : path) {
+            out += '/';
+            out += segment;
+        }
     }
     if (query)
         out += "?" + *query;
