@@ -1,16 +1,16 @@
 #include "retrieval/LinkFinder.h"
 
 #include "retrieval/AsciiText.h"
+#include "retrieval/WebUrl.h"
 
 #include <algorithm>
 #include <csetjmp>
 #include <cstdlib>
-#include <curl/curl.h>
 #include <gumbo.h>
 #include <idn2.h>
 #include <malloc.h>
-#include <memory>
 #include <new>
+#include <optional>
 #include <time.h>
 
 namespace retrieval {
@@ -198,75 +198,28 @@ std::string ComparableHost(std::string_view host) {
     return out;
 }
 
-struct UrlDeleter {
-    void operator()(CURLU* url) const { curl_url_cleanup(url); }
-};
-using UrlHandle = std::unique_ptr<CURLU, UrlDeleter>;
-
-std::string UrlPart(CURLU* url, CURLUPart part) {
-    char* text = nullptr;
-    if (curl_url_get(url, part, &text, 0) != CURLUE_OK || text == nullptr)
-        return {};
-    std::string out(text);
-    curl_free(text);
-    return out;
-}
-
-constexpr unsigned kUrlFlags = CURLU_NON_SUPPORT_SCHEME | CURLU_ALLOW_SPACE;
-
-// An href as a browser reads it: no white space or controls at the ends, none of tab, CR, LF
-// inside, backslashes as slashes (http and https are the only schemes that count).
-std::string CleanHref(std::string_view href) {
-    while (!href.empty() && static_cast<unsigned char>(href.front()) <= 0x20)
-        href.remove_prefix(1);
-    while (!href.empty() && static_cast<unsigned char>(href.back()) <= 0x20)
-        href.remove_suffix(1);
-    std::string out;
-    out.reserve(href.size());
-    for (char c : href) {
-        if (c == '\t' || c == '\n' || c == '\r' || c == '\0')
-            continue;
-        out += c == '\\' ? '/' : c;
-    }
-    return out;
-}
-
-// Resolves hrefs against a base address.
+// The address links on the page resolve against, as a browser sets it: the first <base href>,
+// read against the page address; the page address where that is no URL or a data: or
+// javascript: one. A base of another scheme (about:blank, file:) stays: relative links on such a
+// page lead to no web page.
 class Resolver {
 public:
-    explicit Resolver(std::string_view base) { rebase(base); }
+    explicit Resolver(std::string_view pageUrl) : base_(ParseWebUrl(pageUrl)) {}
 
-    // False (keeping the old base) when `href` does not resolve to an address.
-    bool rebase(std::string_view href) {
-        UrlHandle next = resolve(href);
-        if (!next)
-            return false;
-        base_ = std::move(next);
-        return true;
+    void rebase(std::string_view href) {
+        std::optional<WebUrl> next = resolve(href);
+        if (next && next->scheme != "data" && next->scheme != "javascript")
+            base_ = std::move(next);
     }
 
-    UrlHandle resolve(std::string_view rawHref) const {
-        const std::string href = CleanHref(rawHref);
+    std::optional<WebUrl> resolve(std::string_view href) const {
         if (href.size() > kMaxHrefBytes)
-            return nullptr;
-        UrlHandle url(base_ ? curl_url_dup(base_.get()) : curl_url());
-        if (!url)
-            return nullptr;
-        // The base's own address; curl would drop its last path segment for a fragment.
-        if (href.empty() || href.front() == '#') {
-            if (!base_)
-                return nullptr;
-            const std::string fragment = href.empty() ? std::string() : href.substr(1);
-            curl_url_set(url.get(), CURLUPART_FRAGMENT, fragment.empty() ? nullptr : fragment.c_str(), 0);
-            return url;
-        }
-        if (curl_url_set(url.get(), CURLUPART_URL, href.c_str(), kUrlFlags) != CURLUE_OK)
-            return nullptr;
-        return url;
+            return std::nullopt;
+        return ParseWebUrl(href, base_ ? &*base_ : nullptr);
     }
 
 private:
-    UrlHandle base_;
+    std::optional<WebUrl> base_;
 };
 
 // The host the domain field names: the text itself, or the host of an address typed there.
@@ -277,10 +230,10 @@ std::string DomainHost(std::string_view domain) {
     std::string address(domain);
     if (address.find("://") == std::string::npos)
         address = "http://" + address;
-    UrlHandle url(curl_url());
-    if (!url || curl_url_set(url.get(), CURLUPART_URL, address.c_str(), kUrlFlags) != CURLUE_OK)
+    const std::optional<WebUrl> url = ParseWebUrl(address);
+    if (!url || !url->host)
         return {};
-    return ComparableHost(UrlPart(url.get(), CURLUPART_HOST));
+    return ComparableHost(*url->host);
 }
 
 bool IsDomainOrSubdomain(std::string_view host, std::string_view domain) {
@@ -489,14 +442,10 @@ LinkVerdict FindLinks(std::string_view page, std::string_view finalUrl, const He
     if (facts.hasBase)
         resolver.rebase(facts.baseHref);
     for (const RawLink& raw : facts.links) {
-        const UrlHandle url = resolver.resolve(raw.href);
-        if (!url)
+        std::optional<WebUrl> url = resolver.resolve(raw.href);
+        if (!url || !url->web() || !url->host)
             continue;
-        const std::string scheme = ascii::Lower(UrlPart(url.get(), CURLUPART_SCHEME));
-        if (scheme != "http" && scheme != "https")
-            continue;
-        std::string host = UrlPart(url.get(), CURLUPART_HOST);
-        if (!IsDomainOrSubdomain(ComparableHost(host), domainHost))
+        if (!IsDomainOrSubdomain(ComparableHost(*url->host), domainHost))
             continue;
         PageLink link;
         ReadRel(raw.rel, link);
@@ -504,8 +453,8 @@ LinkVerdict FindLinks(std::string_view page, std::string_view finalUrl, const He
         verdict.followCount += link.followed() ? 1 : 0;
         if (verdict.links.size() >= limits.maxLinksKept)
             continue;
-        link.target = CutChars(UrlPart(url.get(), CURLUPART_URL), kMaxTargetChars);
-        link.hostAsWritten = std::move(host);
+        link.target = CutChars(url->href(), kMaxTargetChars);
+        link.hostAsWritten = std::move(url->hostAsWritten);
         ReadAnchor(raw.element, link);
         verdict.links.push_back(std::move(link));
     }

@@ -283,10 +283,10 @@ TEST_F(CrossCheckWindow, PruefeAfterACheckMarksEveryPageAndWritesTheReports) {
     EXPECT_EQ(readFile(backlinkReport("_details.csv")),
               "Nr.,Link-URL,Status,Links,rel,Ankertext,Ziel-URL,HTTP-Status,Endadresse,Robots,Grund\r\n"
               "2," +
-                  u("/gefunden") + ",gefunden,1,follow,Müller,http://müller.example/,200," + u("/gefunden") +
+                  u("/gefunden") + ",gefunden,1,follow,Müller,http://xn--mller-kva.example/,200," + u("/gefunden") +
                   ",,\r\n"
                   "3," +
-                  u("/gross") + ",nicht gefunden,1,follow,Müller,http://Müller.example/,200," + u("/gross") +
+                  u("/gross") + ",nicht gefunden,1,follow,Müller,http://xn--mller-kva.example/,200," + u("/gross") +
                   ",,\r\n"
                   "4," +
                   u("/weg") +
@@ -298,13 +298,13 @@ TEST_F(CrossCheckWindow, PruefeAfterACheckMarksEveryPageAndWritesTheReports) {
                   u("/idn") + ",gefunden,1,follow,Shop,http://www.xn--mller-kva.example/,200," + u("/idn") +
                   ",,\r\n"
                   "7," +
-                  u("/nofollow") + ",gefunden,2,nofollow,A,http://müller.example/a,200," + u("/nofollow") +
+                  u("/nofollow") + ",gefunden,2,nofollow,A,http://xn--mller-kva.example/a,200," + u("/nofollow") +
                   ",,\r\n"
                   "7," +
-                  u("/nofollow") + ",gefunden,2,nofollow,B,http://müller.example/b,200," + u("/nofollow") +
+                  u("/nofollow") + ",gefunden,2,nofollow,B,http://xn--mller-kva.example/b,200," + u("/nofollow") +
                   ",,\r\n"
                   "8," +
-                  u("/umzug") + ",gefunden,1,follow,Müller,http://müller.example/,200," + u("/neu") +
+                  u("/umzug") + ",gefunden,1,follow,Müller,http://xn--mller-kva.example/,200," + u("/neu") +
                   ",noindex (X-Robots-Tag),\r\n");
     ExpectCommandsEnabled(form, true);
 

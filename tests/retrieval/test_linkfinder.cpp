@@ -70,7 +70,7 @@ TEST(LinkFinder, FindsTheLinksToTheDomainAndHowTheyAreMeant) {
          "https://halmtest.example/shop/produkt follow \"P\"\nhttps://cdn.halmtest.example/x follow \"C\"\n"},
         {"host case, final dot, port, user, backslashes, white space in the address",
          "<a href=' HTTP://HalmTest.Example.:8080/a '>a</a><a href='http://u@SHOP.halmtest.example\\b'>b</a>",
-         "http://HalmTest.Example.:8080/a follow \"a\"\nhttp://u@SHOP.halmtest.example/b follow \"b\"\n"},
+         "http://halmtest.example.:8080/a follow \"a\"\nhttp://u@shop.halmtest.example/b follow \"b\"\n"},
         {"look-alike hosts, other schemes, links in a template, an SVG link",
          "<a href='http://halmtest.example.evil.test/'>1</a><a href='http://nothalmtest.example/'>2</a>"
          "<a href='mailto:info@halmtest.example'>3</a><a href='ftp://halmtest.example/'>4</a>"
@@ -82,7 +82,7 @@ TEST(LinkFinder, FindsTheLinksToTheDomainAndHowTheyAreMeant) {
          "http://www.xn--mller-kva.example/ follow \"M\"\n", "müller.example"},
         {"ASCII domain, link in the Unicode form with capitals and percent escapes",
          "<a href='http://MÜLLER.example/x'>1</a><a href='https://m%C3%BCller.example/'>2</a>",
-         "http://MÜLLER.example/x follow \"1\"\nhttps://müller.example/ follow \"2\"\n",
+         "http://xn--mller-kva.example/x follow \"1\"\nhttps://xn--mller-kva.example/ follow \"2\"\n",
          "xn--mller-kva.example"},
         {"domain typed as an address", "<a href='http://halmtest.example/'>h</a>",
          "http://halmtest.example/ follow \"h\"\n", " https://HalmTest.example/start "},
@@ -124,6 +124,52 @@ TEST(LinkFinder, FindsTheLinksToTheDomainAndHowTheyAreMeant) {
         EXPECT_EQ(v.scan, LinkScan::Complete);
         EXPECT_EQ(Describe(v), c.expected);
         EXPECT_EQ(v.linkCount, v.links.size());
+    }
+}
+
+// Addresses resolve as in a browser, where that differs from RFC 3986: the link goes where a
+// click would go, and its target reads back as the same address.
+TEST(LinkFinder, ResolvesLikeABrowser) {
+    const struct {
+        const char* pageUrl;
+        const char* base; // null: no <base>
+        const char* href;
+        const char* domain;
+        const char* target; // null: not counted
+    } cases[] = {
+        // Scheme and at most one slash: relative, also in <base>.
+        {"http://evil.test/a/b", nullptr, "http:/example.de/", "example.de", nullptr},
+        {"http://evil.test/a/b", nullptr, "HTTP:\\EXAMPLE.DE\\", "evil.test", "http://evil.test/EXAMPLE.DE/"},
+        {"http://evil.test/a/b", "http:/example.de/", "x", "example.de", nullptr},
+        {"http://evil.test/", nullptr, "http://xn--zz.example.de/", "example.de", nullptr},
+        {"http://evil.test/", nullptr, "http://xn--.example.de/", "example.de", nullptr},
+        // Spellings browsers follow to the domain.
+        {"http://evil.test/", nullptr, "https:example.de/", "example.de", "https://example.de/"},
+        {"http://evil.test/", nullptr, "http:////example.de/", "example.de", "http://example.de/"},
+        {"http://evil.test/", nullptr, "http://a@b@example.de/", "example.de", "http://a%40b@example.de/"},
+        {"http://evil.test/", nullptr, "http://example\u3002de/", "example.de", "http://example.de/"},
+        {"http://evil.test/", nullptr, "https://%e2%98%83.de/", "\u2603.de", "https://xn--n3h.de/"},
+        {"http://evil.test/", nullptr, "http://xn--ls8h.de/", "\U0001F4A9.de", "http://xn--ls8h.de/"},
+        // A base of another scheme leads relative links nowhere; an unparsable one is ignored.
+        {"http://example.de/a/b", "sc:sd", "x", "example.de", nullptr},
+        {"http://example.de/a/b", "about:blank", "x", "example.de", nullptr},
+        {"http://example.de/a/b", "file:///c/", "x", "example.de", nullptr},
+        {"http://example.de/a/b", "about:blank", "http://example.de/", "example.de", "http://example.de/"},
+        {"http://example.de/a/b", "http://[", "x", "example.de", "http://example.de/a/x"},
+        {"http://example.de/a/b", "javascript:void(0)", "x", "example.de", "http://example.de/a/x"},
+        // Query and fragment percent-encoded, their backslashes kept.
+        {"http://evil.test/", nullptr, "http://example.de/p q?r s\\t#u v\\\u00e4", "example.de",
+         "http://example.de/p%20q?r%20s\\t#u%20v\\%C3%A4"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.href) + " on " + c.pageUrl);
+        std::string page = c.base != nullptr ? "<base href=\"" + std::string(c.base) + "\">" : "";
+        page += "<a href=\"" + std::string(c.href) + "\">x</a>";
+        const LinkVerdict v = FindLinks(page, c.pageUrl, {}, c.domain);
+        EXPECT_EQ(v.linkCount, c.target != nullptr ? 1u : 0u);
+        if (c.target != nullptr && v.links.size() == 1) {
+            EXPECT_EQ(v.links[0].target, c.target);
+        }
     }
 }
 
