@@ -127,6 +127,54 @@ TEST(LinkFinder, FindsTheLinksToTheDomainAndHowTheyAreMeant) {
     }
 }
 
+// Only what a browser shows: blocks, table cells and line breaks stand apart, inline elements join.
+TEST(LinkFinder, AnchorTextSeparatesBlocksAsRendered) {
+    const struct {
+        const char* inner;
+        const char* anchor;
+    } cases[] = {
+        {"<div>Logo</div><div>Titel</div>", "Logo Titel"},
+        {"<table><tr><td>Halm</td><th>Test</th></tr><tr><td>Shop</td></tr></table>", "Halm Test Shop"},
+        {"<p>Eins</p>Zwei<br>Drei<ul><li>x</li><li>y</li></ul>", "Eins Zwei Drei x y"},
+        {"<h2>Titel</h2><span>Halm</span><b>Test</b>", "Titel HalmTest"},
+        {"<div> <div>A</div> </div>", "A"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.inner);
+        const LinkVerdict v = FindLinks("<a href='http://halmtest.example/'>"s + c.inner + "</a>", kPageUrl, {}, kDomain);
+        ASSERT_EQ(v.links.size(), 1u);
+        EXPECT_EQ(v.links[0].anchor, c.anchor);
+    }
+}
+
+// The anchor is collected up to its display limit of 300 characters (after white space is
+// collapsed), whatever lies around it.
+TEST(LinkFinder, AnchorTextIsCutAtItsDisplayLimit) {
+    const std::string ae = "\xC3\xA4";
+    const std::string exact = Repeat("ab ", 99) + "abc";
+    const struct {
+        std::string inner;
+        std::string anchor;
+    } cases[] = {
+        {Repeat(ae, 301), Repeat(ae, 300) + "…"},
+        {"<b>" + exact + "</b> \n <i> </i>", exact},
+        {exact + "<br>d", exact + "…"},
+        {Repeat("&nbsp;", 700) + "<b>Halm</b> <img alt='Test'>", "Halm Test"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.anchor);
+        const LinkVerdict v = FindLinks("<a href='http://halmtest.example/'>" + c.inner + "</a>", kPageUrl, {}, kDomain);
+        ASSERT_EQ(v.links.size(), 1u);
+        EXPECT_EQ(v.links[0].anchor, c.anchor);
+    }
+    // Nested links, each with its own anchor.
+    const LinkVerdict v = FindLinks(Repeat("<a href='http://halmtest.example/'><object>", 3) + Repeat("x", 400),
+                                    kPageUrl, {}, kDomain);
+    ASSERT_EQ(v.links.size(), 3u);
+    for (const retrieval::PageLink& l : v.links)
+        EXPECT_EQ(l.anchor, std::string(300, 'x') + "…");
+}
+
 // Hostile pages end in a bounded effort and say how; what was found before a cap is kept.
 TEST(LinkFinder, LimitsHoldOnHostilePages) {
     const std::string link = "<a href='http://halmtest.example/' rel=nofollow>x</a>";
