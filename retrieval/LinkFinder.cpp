@@ -325,6 +325,15 @@ bool IsDomainOrSubdomain(std::string_view host, std::string_view domain) {
            host[host.size() - domain.size() - 1] == '.';
 }
 
+// The host links must lie on: "www.example.de" is typed as often as "example.de" and means the
+// same site, so a leading "www." is dropped, unless only a top-level name would remain.
+std::string LinkDomain(std::string_view domain) {
+    std::string host = DomainHost(domain);
+    if (host.starts_with("www.") && host.find('.', 5) != std::string::npos)
+        host.erase(0, 4);
+    return host;
+}
+
 // ---------------------------------------------------------------------------------------------
 // Robots directives.
 
@@ -522,9 +531,14 @@ LinkVerdict FindLinks(std::string_view page, std::string_view finalUrl, const He
         if (ascii::Lower(name) == "x-robots-tag")
             ApplyRobotsHeader(value, verdict.robots);
 
-    const std::string domainHost = DomainHost(domain);
+    const std::string domainHost = LinkDomain(domain);
     if (domainHost.empty()) {
         verdict.scan = LinkScan::NoDomain;
+        return verdict;
+    }
+    // Its own links would all count, and none of them is a backlink.
+    if (IsDomainOrSubdomain(DomainHost(finalUrl), domainHost)) {
+        verdict.scan = LinkScan::OnDomain;
         return verdict;
     }
 
