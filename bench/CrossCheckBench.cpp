@@ -122,7 +122,7 @@ void HostilePages() {
     std::printf("%-18s %9s %9s  %-11s %7s %9s %11s %12s\n", "page", "time", "cpu", "outcome", "links",
                 "examined", "parser MiB", "peak growth");
     const char* outcomes[] = {"complete", "cap reached", "too large", "too slow",
-                              "stopped",  "no domain",   "failed"};
+                              "stopped",  "no domain",   "on domain", "failed"};
     for (const auto& page : pages) {
         const std::string text = page.make();
         malloc_trim(0); // what earlier pages freed must not hide this one's growth
