@@ -127,6 +127,53 @@ TEST(LinkFinder, FindsTheLinksToTheDomainAndHowTheyAreMeant) {
     }
 }
 
+// Hostile pages end in a bounded effort and say how; what was found before a cap is kept.
+TEST(LinkFinder, LimitsHoldOnHostilePages) {
+    const std::string link = "<a href='http://halmtest.example/' rel=nofollow>x</a>";
+    LinkLimits limits;
+    limits.maxLinksExamined = 10;
+    limits.maxLinksKept = 3;
+    LinkVerdict v =
+        FindLinks(Repeat("<a href=/other>o</a>", 5) + Repeat(link, 20), kPageUrl, {}, kDomain, limits);
+    EXPECT_EQ(v.scan, LinkScan::CapReached);
+    EXPECT_EQ(v.examined, 10u);
+    EXPECT_EQ(v.linkCount, 5u);
+    EXPECT_EQ(v.followCount, 0u);
+    EXPECT_EQ(v.links.size(), 3u);
+
+    // A tree deeper than a recursive walk or gumbo's own recursive release could go.
+    v = FindLinks(Repeat("<span>", 200'000) + "<a href='http://halmtest.example/'>tief</a>", kPageUrl, {},
+                  kDomain);
+    EXPECT_EQ(Describe(v), "http://halmtest.example/ follow \"tief\"\n");
+
+    // Megabyte-long attributes and anchor text.
+    const std::string huge(1 << 20, 'a');
+    v = FindLinks("<a href='http://halmtest.example/" + huge + "'>1</a><a title='" + huge +
+                      "' href='http://halmtest.example/'>" + huge + "</a>",
+                  kPageUrl, {}, kDomain);
+    ASSERT_EQ(v.links.size(), 1u);
+    EXPECT_EQ(v.links[0].anchor, std::string(300, 'a') + "\xE2\x80\xA6");
+
+    // Nesting that makes the HTML5 tree construction quadratic: stopped by the time limit.
+    limits = LinkLimits();
+    limits.maxParseTime = std::chrono::milliseconds(50);
+    v = FindLinks(Repeat("<div>", 400'000) + link, kPageUrl, {}, kDomain, limits);
+    EXPECT_EQ(v.scan, LinkScan::TooSlow);
+    EXPECT_TRUE(v.links.empty());
+
+    limits = LinkLimits();
+    limits.maxParserBytes = 1 << 20;
+    v = FindLinks(Repeat(link, 20'000), kPageUrl, {}, kDomain, limits);
+    EXPECT_EQ(v.scan, LinkScan::TooLarge);
+    EXPECT_LE(v.parserPeakBytes, std::size_t{1} << 20);
+
+    const std::atomic<bool> stop{true};
+    v = FindLinks(Repeat(link, 20'000), kPageUrl, {}, kDomain, LinkLimits(), &stop);
+    EXPECT_EQ(v.scan, LinkScan::Stopped);
+
+    EXPECT_EQ(FindLinks(link, kPageUrl, {}, " ").scan, LinkScan::NoDomain);
+}
+
 // Only what a browser shows: blocks, table cells and line breaks stand apart, inline elements join.
 TEST(LinkFinder, AnchorTextSeparatesBlocksAsRendered) {
     const struct {
@@ -234,53 +281,6 @@ TEST(LinkFinder, PageOnTheDomainItselfCountsNoLink) {
         EXPECT_EQ(retrieval::DetailLines(check).at(0).at(10),
                   c.mark == CellMark::Found ? "" : c.note.substr(0, c.note.find('\n')));
     }
-}
-
-// Hostile pages end in a bounded effort and say how; what was found before a cap is kept.
-TEST(LinkFinder, LimitsHoldOnHostilePages) {
-    const std::string link = "<a href='http://halmtest.example/' rel=nofollow>x</a>";
-    LinkLimits limits;
-    limits.maxLinksExamined = 10;
-    limits.maxLinksKept = 3;
-    LinkVerdict v =
-        FindLinks(Repeat("<a href=/other>o</a>", 5) + Repeat(link, 20), kPageUrl, {}, kDomain, limits);
-    EXPECT_EQ(v.scan, LinkScan::CapReached);
-    EXPECT_EQ(v.examined, 10u);
-    EXPECT_EQ(v.linkCount, 5u);
-    EXPECT_EQ(v.followCount, 0u);
-    EXPECT_EQ(v.links.size(), 3u);
-
-    // A tree deeper than a recursive walk or gumbo's own recursive release could go.
-    v = FindLinks(Repeat("<span>", 200'000) + "<a href='http://halmtest.example/'>tief</a>", kPageUrl, {},
-                  kDomain);
-    EXPECT_EQ(Describe(v), "http://halmtest.example/ follow \"tief\"\n");
-
-    // Megabyte-long attributes and anchor text.
-    const std::string huge(1 << 20, 'a');
-    v = FindLinks("<a href='http://halmtest.example/" + huge + "'>1</a><a title='" + huge +
-                      "' href='http://halmtest.example/'>" + huge + "</a>",
-                  kPageUrl, {}, kDomain);
-    ASSERT_EQ(v.links.size(), 1u);
-    EXPECT_EQ(v.links[0].anchor, std::string(300, 'a') + "\xE2\x80\xA6");
-
-    // Nesting that makes the HTML5 tree construction quadratic: stopped by the time limit.
-    limits = LinkLimits();
-    limits.maxParseTime = std::chrono::milliseconds(50);
-    v = FindLinks(Repeat("<div>", 400'000) + link, kPageUrl, {}, kDomain, limits);
-    EXPECT_EQ(v.scan, LinkScan::TooSlow);
-    EXPECT_TRUE(v.links.empty());
-
-    limits = LinkLimits();
-    limits.maxParserBytes = 1 << 20;
-    v = FindLinks(Repeat(link, 20'000), kPageUrl, {}, kDomain, limits);
-    EXPECT_EQ(v.scan, LinkScan::TooLarge);
-    EXPECT_LE(v.parserPeakBytes, std::size_t{1} << 20);
-
-    const std::atomic<bool> stop{true};
-    v = FindLinks(Repeat(link, 20'000), kPageUrl, {}, kDomain, LinkLimits(), &stop);
-    EXPECT_EQ(v.scan, LinkScan::Stopped);
-
-    EXPECT_EQ(FindLinks(link, kPageUrl, {}, " ").scan, LinkScan::NoDomain);
 }
 
 TEST(LinkReport, NoteAndColourOfEachKindOfVerdict) {
