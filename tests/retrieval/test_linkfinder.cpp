@@ -233,8 +233,6 @@ TEST(LinkFinder, LeadingWwwOfTheTypedDomainIsOptional) {
         {"www.halmtest.example", "http://halmtest.example/", true},
         {"WWW.HalmTest.example", "http://shop.halmtest.example/", true},
         {"https://www.halmtest.example/start", "http://HALMTEST.example/", true},
-        {"halmtest.example", "http://www.halmtest.example/", true},
-        {"www.halmtest.example", "http://www.halmtest.example/", true},
         {"www.halmtest.example", "http://halmtest.example.evil.test/", false},
         {"www.example", "http://other.example/", false}, // no domain left without it
         {"wwwhalmtest.example", "http://halmtest.example/", false},
