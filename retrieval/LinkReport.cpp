@@ -38,7 +38,10 @@ bool TurnsText(char32_t c) {
 // are no UTF-8 read as Windows-1252, as page bodies are; breaks and controls become one space,
 // bidi controls are left out; at most `chars` characters, then "…".
 std::string NoteText(std::string_view raw, std::size_t chars) {
-    const std::string text = storage::IsValidUtf8(raw) ? std::string(raw) : storage::Windows1252ToUtf8(raw);
+    std::string converted;
+    std::string_view text = raw;
+    if (!storage::IsValidUtf8(raw))
+        text = converted = storage::Windows1252ToUtf8(raw);
     std::string out;
     std::size_t count = 0;
     bool pendingSpace = false;
@@ -48,7 +51,7 @@ std::string NoteText(std::string_view raw, std::size_t chars) {
         char32_t c = length == 1 ? lead : lead & (0x7F >> length);
         for (std::size_t k = 1; k < length; ++k)
             c = (c << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
-        const std::string_view character(text.data() + i, length);
+        const std::string_view character = text.substr(i, length);
         i += length;
         if (BreaksLine(c)) {
             pendingSpace = !out.empty();
