@@ -104,6 +104,15 @@ void HostilePages() {
         {"NUL bytes", [&] { return Fill("<body>", std::string("a\0<\0b", 5), cap - link.size()) + link; }},
         {"broken markup",
          [&] { return Fill("<body>", "<a href='x <td><tr </table><!-- ", cap - link.size()) + link; }},
+        {"12 MiB text node", [&] { return "<body>" + std::string(12 << 20, 'x'); }},
+        // The same text in 100 links, each opened inside the one before (as <object> allows).
+        {"100 nested links",
+         [&] {
+             std::string page = "<body>";
+             for (int i = 0; i < 100; ++i)
+                 page += "<a href=\"https://beispiel-shop.example/\"><object>";
+             return page + std::string(12 << 20, 'x');
+         }},
     };
     std::printf("\nlink check alone, pages of %zu MiB unless named (limits: %zu links, %zu MiB parser "
                 "memory, %lld ms cpu)\n",
@@ -113,7 +122,7 @@ void HostilePages() {
     std::printf("%-18s %9s %9s  %-11s %7s %9s %11s %12s\n", "page", "time", "cpu", "outcome", "links",
                 "examined", "parser MiB", "peak growth");
     const char* outcomes[] = {"complete", "cap reached", "too large", "too slow",
-                              "stopped",  "no domain",   "failed"};
+                              "stopped",  "no domain",   "on domain", "failed"};
     for (const auto& page : pages) {
         const std::string text = page.make();
         malloc_trim(0); // what earlier pages freed must not hide this one's growth

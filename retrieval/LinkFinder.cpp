@@ -31,6 +31,8 @@ constexpr std::size_t kMaxTargetChars = 8192;
 constexpr std::size_t kMaxHrefBytes = 64 * 1024;
 constexpr std::size_t kMaxAnchorNodes = 2000; // nodes looked at below one link
 constexpr unsigned kChecksEvery = 256;        // allocations between looks at the clock
+// Text bytes read for one anchor, white space included.
+constexpr std::size_t kMaxAnchorBytes = 64 * 1024;
 
 // ---------------------------------------------------------------------------------------------
 // The parser's memory. gumbo has no limits of its own: its tree takes 30 times the page for
@@ -130,25 +132,58 @@ GumboOutput* ParseWithin(ParseBudget& budget, const GumboOptions& options, std::
 // ---------------------------------------------------------------------------------------------
 // Text helpers.
 
-// Runs of white space (no-break space included) become one space; none at the ends.
-std::string CollapseSpace(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    bool pendingSpace = false;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const bool nbsp = text[i] == '\xC2' && i + 1 < text.size() && text[i + 1] == '\xA0';
-        if (ascii::IsSpace(text[i]) || nbsp) {
-            pendingSpace = !out.empty();
-            i += nbsp ? 1 : 0;
-            continue;
+// The anchor text as it is shown: runs of white space (no-break space included) become one space,
+// none at the ends, at most kMaxAnchorChars characters and then "…". Reading stops there, so that
+// a megabyte-long text costs no more than a short one.
+class AnchorText {
+public:
+    // `text` ends at its NUL, as gumbo gives it; `shown` is false for an image's alt text.
+    void add(const char* text, bool shown = true) {
+        for (std::size_t i = 0; text[i] != '\0' && !full(); ++i, ++read_) {
+            const bool nbsp = text[i] == '\xC2' && text[i + 1] == '\xA0';
+            if (ascii::IsSpace(text[i]) || nbsp) {
+                pendingSpace_ = !out_.empty();
+                i += nbsp ? 1 : 0;
+                continue;
+            }
+            if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) { // a character begins
+                hasText_ = hasText_ || shown;
+                if (pendingSpace_ && !take(' '))
+                    return;
+                pendingSpace_ = false;
+                if (!take(text[i]))
+                    return;
+            } else {
+                out_ += text[i];
+            }
         }
-        if (pendingSpace)
-            out += ' ';
-        pendingSpace = false;
-        out += text[i];
+        cut_ = cut_ || (read_ >= kMaxAnchorBytes && !out_.empty());
     }
-    return out;
-}
+    // Where a rendered page separates: between blocks, table cells, at a line break.
+    void separate() { pendingSpace_ = !out_.empty(); }
+
+    bool full() const { return cut_ || read_ >= kMaxAnchorBytes; }
+    bool hasText() const { return hasText_; }
+    std::string text() const { return cut_ ? out_ + "\xE2\x80\xA6" : out_; }
+
+private:
+    bool take(char c) {
+        if (chars_ == kMaxAnchorChars) {
+            cut_ = true;
+            return false;
+        }
+        out_ += c;
+        ++chars_;
+        return true;
+    }
+
+    std::string out_;
+    std::size_t chars_ = 0;
+    std::size_t read_ = 0;
+    bool pendingSpace_ = false;
+    bool hasText_ = false;
+    bool cut_ = false;
+};
 
 // At most `limit` characters (code points), then "…".
 std::string CutChars(std::string text, std::size_t limit) {
@@ -243,6 +278,15 @@ bool IsDomainOrSubdomain(std::string_view host, std::string_view domain) {
            host[host.size() - domain.size() - 1] == '.';
 }
 
+// The host links must lie on: "www.example.de" is typed as often as "example.de" and means the
+// same site, so a leading "www." is dropped, unless only a top-level name would remain.
+std::string LinkDomain(std::string_view domain) {
+    std::string host = DomainHost(domain);
+    if (host.starts_with("www.") && host.find('.', 5) != std::string::npos)
+        host.erase(0, 4);
+    return host;
+}
+
 // ---------------------------------------------------------------------------------------------
 // Robots directives.
 
@@ -299,42 +343,69 @@ struct RawLink {
     std::string_view rel;
 };
 
-// The text below a link, an image's alt text in its place; bounded in nodes and length.
+// Elements a browser shows apart from the text around them.
+constexpr GumboTag kSeparatingTags[] = {
+    GUMBO_TAG_ADDRESS, GUMBO_TAG_ARTICLE, GUMBO_TAG_ASIDE,   GUMBO_TAG_BLOCKQUOTE, GUMBO_TAG_BR,
+    GUMBO_TAG_CAPTION, GUMBO_TAG_CENTER,  GUMBO_TAG_DD,      GUMBO_TAG_DETAILS,    GUMBO_TAG_DIR,
+    GUMBO_TAG_DIV,     GUMBO_TAG_DL,      GUMBO_TAG_DT,      GUMBO_TAG_FIELDSET,   GUMBO_TAG_FIGCAPTION,
+    GUMBO_TAG_FIGURE,  GUMBO_TAG_FOOTER,  GUMBO_TAG_FORM,    GUMBO_TAG_H1,         GUMBO_TAG_H2,
+    GUMBO_TAG_H3,      GUMBO_TAG_H4,      GUMBO_TAG_H5,      GUMBO_TAG_H6,         GUMBO_TAG_HEADER,
+    GUMBO_TAG_HGROUP,  GUMBO_TAG_HR,      GUMBO_TAG_LEGEND,  GUMBO_TAG_LI,         GUMBO_TAG_LISTING,
+    GUMBO_TAG_MAIN,    GUMBO_TAG_MENU,    GUMBO_TAG_NAV,     GUMBO_TAG_OL,         GUMBO_TAG_OPTION,
+    GUMBO_TAG_P,       GUMBO_TAG_PRE,     GUMBO_TAG_SECTION, GUMBO_TAG_SUMMARY,    GUMBO_TAG_TABLE,
+    GUMBO_TAG_TBODY,   GUMBO_TAG_TD,      GUMBO_TAG_TFOOT,   GUMBO_TAG_TH,         GUMBO_TAG_THEAD,
+    GUMBO_TAG_TR,      GUMBO_TAG_UL,      GUMBO_TAG_XMP,     GUMBO_TAG_PLAINTEXT,
+};
+
+bool SeparatesText(const GumboNode* element) {
+    return element->v.element.tag_namespace == GUMBO_NAMESPACE_HTML &&
+           std::ranges::find(kSeparatingTags, element->v.element.tag) != std::end(kSeparatingTags);
+}
+
+// The text below a link, an image's alt text in its place; bounded in nodes and length. Each
+// level keeps its place among its children, so that a node with a million children costs no
+// more than the few of them read.
 void CollectAnchor(const GumboNode* link, PageLink& out) {
-    std::string text;
-    bool hasText = false;
+    struct Level {
+        const GumboNode* element;
+        unsigned next;
+    };
+    AnchorText text;
     bool hasImage = false;
-    std::vector<const GumboNode*> stack{link};
+    std::vector<Level> levels{{link, 0}};
     std::size_t visited = 0;
-    while (!stack.empty() && visited++ < kMaxAnchorNodes && text.size() < 4 * kMaxAnchorChars) {
-        const GumboNode* node = stack.back();
-        stack.pop_back();
+    while (!levels.empty() && visited < kMaxAnchorNodes && !text.full()) {
+        Level& level = levels.back();
+        const GumboVector& children = level.element->v.element.children;
+        if (level.next == children.length) {
+            if (SeparatesText(level.element))
+                text.separate();
+            levels.pop_back();
+            continue;
+        }
+        const auto* node = static_cast<const GumboNode*>(children.data[level.next++]);
+        ++visited;
         if (node->type == GUMBO_NODE_TEXT || node->type == GUMBO_NODE_CDATA) {
-            text += node->v.text.text;
-            hasText = hasText || !ascii::Trim(node->v.text.text).empty();
+            text.add(node->v.text.text);
         } else if (node->type == GUMBO_NODE_WHITESPACE) {
-            text += ' ';
+            text.separate();
         } else if (node->type == GUMBO_NODE_ELEMENT) {
             if (IsHtml(node, GUMBO_TAG_IMG)) {
                 hasImage = true;
                 if (const char* alt = Attribute(node, "alt")) {
-                    text += ' ';
-                    text += alt;
-                    text += ' ';
+                    text.separate();
+                    text.add(alt, false);
+                    text.separate();
                 }
-                continue;
+            } else if (!IsHtml(node, GUMBO_TAG_SCRIPT) && !IsHtml(node, GUMBO_TAG_STYLE)) {
+                if (SeparatesText(node))
+                    text.separate();
+                levels.push_back({node, 0});
             }
-            if (IsHtml(node, GUMBO_TAG_SCRIPT) || IsHtml(node, GUMBO_TAG_STYLE))
-                continue;
-            if (IsHtml(node, GUMBO_TAG_BR))
-                text += ' ';
-            const GumboVector& children = node->v.element.children;
-            for (unsigned i = children.length; i-- > 0;)
-                stack.push_back(static_cast<const GumboNode*>(children.data[i]));
         }
     }
-    out.anchor = CutChars(CollapseSpace(text), kMaxAnchorChars);
-    out.image = hasImage && !hasText;
+    out.anchor = text.text();
+    out.image = hasImage && !text.hasText();
 }
 
 // An area's anchor is its alt text.
@@ -343,8 +414,10 @@ void ReadAnchor(const GumboNode* element, PageLink& out) {
         CollectAnchor(element, out);
         return;
     }
-    const char* alt = Attribute(element, "alt");
-    out.anchor = CutChars(CollapseSpace(alt != nullptr ? alt : ""), kMaxAnchorChars);
+    AnchorText text;
+    if (const char* alt = Attribute(element, "alt"))
+        text.add(alt, false);
+    out.anchor = text.text();
     out.image = true;
 }
 
@@ -411,9 +484,14 @@ LinkVerdict FindLinks(std::string_view page, std::string_view finalUrl, const He
         if (ascii::Lower(name) == "x-robots-tag")
             ApplyRobotsHeader(value, verdict.robots);
 
-    const std::string domainHost = DomainHost(domain);
+    const std::string domainHost = LinkDomain(domain);
     if (domainHost.empty()) {
         verdict.scan = LinkScan::NoDomain;
+        return verdict;
+    }
+    // Its own links would all count, and none of them is a backlink.
+    if (IsDomainOrSubdomain(DomainHost(finalUrl), domainHost)) {
+        verdict.scan = LinkScan::OnDomain;
         return verdict;
     }
 

@@ -46,6 +46,7 @@ enum class LinkScan {
     TooSlow,    // the parse took more processor time than allowed: nothing found
     Stopped,    // asked to stop: nothing found
     NoDomain,   // the domain text names no host: nothing looked for
+    OnDomain,   // the page itself lies on the domain (a linking page now leads there): no link counted
     Failed,     // the check itself failed (out of memory, no thread): nothing found
 };
 
@@ -70,7 +71,8 @@ struct LinkVerdict {
 
 // `page` is the decoded page (UTF-8), `finalUrl` the address it came from after redirects,
 // `headers` those of its answer. The domain may also be typed as an address
-// ("https://shop.example/"); hosts compare case-insensitively in either IDNA form. `stop`, when
+// ("https://shop.example/"), and a leading "www." of it is optional; hosts compare
+// case-insensitively in either IDNA form. `stop`, when
 // given, is polled during the parse. Nothing the page holds makes this throw.
 LinkVerdict FindLinks(std::string_view page, std::string_view finalUrl, const HeaderList& headers,
                       std::string_view domain, const LinkLimits& limits = {},

@@ -1,6 +1,7 @@
 #include "retrieval/LinkReport.h"
 
 #include "retrieval/CrossCheck.h"
+#include "storage/Files.h"
 
 #include <algorithm>
 #include <utility>
@@ -9,7 +10,9 @@ namespace retrieval {
 
 namespace {
 
-constexpr std::size_t kNoteUrlChars = 80;
+// A note is one or two lines in a tooltip: each piece of outside text in it is cut to these.
+constexpr std::size_t kNotePartChars = 80;
+constexpr std::size_t kNoteReasonChars = 160;
 const std::string kEllipsis = "\xE2\x80\xA6";
 
 // 10000 as "10.000".
@@ -20,12 +23,52 @@ std::string Count(std::size_t n) {
     return digits;
 }
 
-std::string Shorten(const std::string& text, std::size_t chars) {
-    std::size_t seen = 0;
-    for (std::size_t i = 0; i < text.size(); ++i)
-        if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80 && seen++ == chars)
-            return text.substr(0, i) + kEllipsis;
-    return text;
+// Line and paragraph breaks of every kind and the other control characters.
+bool BreaksLine(char32_t c) {
+    return c <= 0x20 || (c >= 0x7F && c <= 0x9F) || c == 0x2028 || c == 0x2029;
+}
+
+// Bidi controls, which could turn the rest of the note around.
+bool TurnsText(char32_t c) {
+    return c == 0x061C || c == 0x200E || c == 0x200F || (c >= 0x202A && c <= 0x202E) ||
+           (c >= 0x2066 && c <= 0x2069);
+}
+
+// Outside text (from the page, its address or the fetch) as one line of plain text: bytes that
+// are no UTF-8 read as Windows-1252, as page bodies are; breaks and controls become one space,
+// bidi controls are left out; at most `chars` characters, then "…".
+std::string NoteText(std::string_view raw, std::size_t chars) {
+    std::string converted;
+    std::string_view text = raw;
+    if (!storage::IsValidUtf8(raw))
+        text = converted = storage::Windows1252ToUtf8(raw);
+    std::string out;
+    std::size_t count = 0;
+    bool pendingSpace = false;
+    for (std::size_t i = 0; i < text.size();) {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        const std::size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+        char32_t c = length == 1 ? lead : lead & (0x7F >> length);
+        for (std::size_t k = 1; k < length; ++k)
+            c = (c << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
+        const std::string_view character = text.substr(i, length);
+        i += length;
+        if (BreaksLine(c)) {
+            pendingSpace = !out.empty();
+            continue;
+        }
+        if (TurnsText(c))
+            continue;
+        for (const std::string_view piece : {std::string_view(pendingSpace ? " " : ""), character}) {
+            if (piece.empty())
+                continue;
+            if (count++ == chars)
+                return out + kEllipsis;
+            out += piece;
+        }
+        pendingSpace = false;
+    }
+    return out;
 }
 
 std::string Quoted(const std::string& text) {
@@ -47,11 +90,11 @@ std::string RelText(const PageLink& link) {
 }
 
 std::string AnchorPart(const PageLink& link) {
+    const std::string anchor = NoteText(link.anchor, kNotePartChars);
     if (link.image)
-        return link.anchor.empty() ? " \xE2\x80\x93 Bild ohne Alt-Text"
-                                   : " \xE2\x80\x93 Bild mit Alt-Text " + Quoted(link.anchor);
-    return link.anchor.empty() ? " \xE2\x80\x93 ohne Ankertext"
-                               : " \xE2\x80\x93 Ankertext " + Quoted(link.anchor);
+        return anchor.empty() ? " \xE2\x80\x93 Bild ohne Alt-Text"
+                              : " \xE2\x80\x93 Bild mit Alt-Text " + Quoted(anchor);
+    return anchor.empty() ? " \xE2\x80\x93 ohne Ankertext" : " \xE2\x80\x93 Ankertext " + Quoted(anchor);
 }
 
 const PageLink* FirstFollowed(const std::vector<PageLink>& links) {
@@ -95,8 +138,15 @@ std::string NotExamined(LinkScan scan) {
     }
 }
 
+std::string OnDomainText(const PageCheck& c) {
+    return c.redirects > 0 ? "Seite leitet auf die Domain selbst weiter"
+                           : "Seite liegt auf der Domain selbst";
+}
+
 std::string LinksLine(const PageCheck& c) {
     const LinkVerdict& v = c.links;
+    if (v.scan == LinkScan::OnDomain)
+        return OnDomainText(c);
     if (!v.parsed())
         return NotExamined(v.scan);
     if (v.linkCount == 0)
@@ -123,13 +173,14 @@ std::vector<std::string> PageFacts(const PageCheck& c) {
     if (const std::string robots = RobotsText(v.robots); !robots.empty())
         facts.push_back((v.linkCount > 0 ? "aber Seite auf " : "Seite auf ") + robots);
     if (c.redirects > 0 && !c.finalUrl.empty())
-        facts.push_back("weitergeleitet nach " + Shorten(c.finalUrl, kNoteUrlChars));
+        facts.push_back("weitergeleitet nach " + NoteText(c.finalUrl, kNotePartChars));
     if (v.scan == LinkScan::CapReached)
         facts.push_back("nur die ersten " + Count(v.examined) +
                         " Links der Seite gepr\xC3\xBC"
                         "ft");
     if (c.status == kStatusNotFound && !v.links.empty())
-        facts.push_back("Textsuche erkennt die Schreibweise im Link nicht: " + v.links.front().hostAsWritten);
+        facts.push_back("Textsuche erkennt die Schreibweise im Link nicht: " +
+                        NoteText(v.links.front().hostAsWritten, kNotePartChars));
     return facts;
 }
 
@@ -144,7 +195,7 @@ std::string Join(const std::vector<std::string>& parts, const std::string& separ
 
 std::string PageNote(const PageCheck& c) {
     if (c.status == kStatusError)
-        return c.reason;
+        return NoteText(c.reason, kNoteReasonChars);
     const std::string facts = Join(PageFacts(c), "; ");
     return LinksLine(c) + (facts.empty() ? "" : "\n" + facts);
 }
@@ -152,6 +203,8 @@ std::string PageNote(const PageCheck& c) {
 table::CellMark PageMark(const PageCheck& c) {
     if (c.status == kStatusError)
         return table::CellMark::Failed;
+    if (c.links.scan == LinkScan::OnDomain)
+        return table::CellMark::NotFound; // no backlink any more, whatever the text search says
     if (c.status != kStatusFound)
         return table::CellMark::NotFound;
     const LinkVerdict& v = c.links;
@@ -168,7 +221,7 @@ std::vector<std::vector<std::string>> DetailLines(const PageCheck& c) {
         return {{c.number, c.url, c.status, "", "", "", "", http, c.finalUrl, "", c.reason}};
     std::vector<std::string> reasons;
     if (!v.parsed())
-        reasons.push_back(NotExamined(v.scan));
+        reasons.push_back(v.scan == LinkScan::OnDomain ? OnDomainText(c) : NotExamined(v.scan));
     if (v.scan == LinkScan::CapReached)
         reasons.push_back("nur die ersten " + Count(v.examined) +
                           " Links der Seite gepr\xC3\xBC"

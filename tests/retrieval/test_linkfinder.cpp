@@ -61,9 +61,9 @@ TEST(LinkFinder, FindsTheLinksToTheDomainAndHowTheyAreMeant) {
         {"plain link, white space collapsed",
          "<p><a href='https://halmtest.example/'>  Halm\n <b>Test</b>&nbsp;Shop </a></p>",
          "https://halmtest.example/ follow \"Halm Test Shop\"\n"},
-        {"relative link on a page of a subdomain", "<a href='../preise?x=1#neu'>Preise</a>",
-         "https://www.halmtest.example/preise?x=1#neu follow \"Preise\"\n", kDomain,
-         "https://www.halmtest.example/blog/eintrag.html"},
+        {"relative link, <base> on a subdomain",
+         "<base href='https://www.halmtest.example/blog/eintrag.html'><a href='../preise?x=1#neu'>Preise</a>",
+         "https://www.halmtest.example/preise?x=1#neu follow \"Preise\"\n"},
         {"<base> after the link still applies; scheme-relative link",
          "<a href='produkt'>P</a><base href='https://halmtest.example/shop/'><a "
          "href='//cdn.halmtest.example/x'>C</a>",
@@ -220,6 +220,113 @@ TEST(LinkFinder, LimitsHoldOnHostilePages) {
     EXPECT_EQ(FindLinks(link, kPageUrl, {}, " ").scan, LinkScan::NoDomain);
 }
 
+// Only what a browser shows: blocks, table cells and line breaks stand apart, inline elements join.
+TEST(LinkFinder, AnchorTextSeparatesBlocksAsRendered) {
+    const struct {
+        const char* inner;
+        const char* anchor;
+    } cases[] = {
+        {"<div>Logo</div><div>Titel</div>", "Logo Titel"},
+        {"<table><tr><td>Halm</td><th>Test</th></tr><tr><td>Shop</td></tr></table>", "Halm Test Shop"},
+        {"<p>Eins</p>Zwei<br>Drei<ul><li>x</li><li>y</li></ul>", "Eins Zwei Drei x y"},
+        {"<h2>Titel</h2><span>Halm</span><b>Test</b>", "Titel HalmTest"},
+        {"<div> <div>A</div> </div>", "A"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.inner);
+        const LinkVerdict v =
+            FindLinks("<a href='http://halmtest.example/'>"s + c.inner + "</a>", kPageUrl, {}, kDomain);
+        ASSERT_EQ(v.links.size(), 1u);
+        EXPECT_EQ(v.links[0].anchor, c.anchor);
+    }
+}
+
+// The anchor is collected up to its display limit of 300 characters (after white space is
+// collapsed), whatever lies around it.
+TEST(LinkFinder, AnchorTextIsCutAtItsDisplayLimit) {
+    const std::string ae = "\xC3\xA4";
+    const std::string exact = Repeat("ab ", 99) + "abc";
+    const struct {
+        std::string inner;
+        std::string anchor;
+    } cases[] = {
+        {Repeat(ae, 301), Repeat(ae, 300) + "…"},
+        {"<b>" + exact + "</b> \n <i> </i>", exact},
+        {exact + "<br>d", exact + "…"},
+        {Repeat("&nbsp;", 700) + "<b>Halm</b> <img alt='Test'>", "Halm Test"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.anchor);
+        const LinkVerdict v =
+            FindLinks("<a href='http://halmtest.example/'>" + c.inner + "</a>", kPageUrl, {}, kDomain);
+        ASSERT_EQ(v.links.size(), 1u);
+        EXPECT_EQ(v.links[0].anchor, c.anchor);
+    }
+    // Nested links, each with its own anchor.
+    const LinkVerdict v = FindLinks(
+        Repeat("<a href='http://halmtest.example/'><object>", 3) + Repeat("x", 400), kPageUrl, {}, kDomain);
+    ASSERT_EQ(v.links.size(), 3u);
+    for (const retrieval::PageLink& l : v.links)
+        EXPECT_EQ(l.anchor, std::string(300, 'x') + "…");
+}
+
+TEST(LinkFinder, LeadingWwwOfTheTypedDomainIsOptional) {
+    const struct {
+        const char* typed;
+        const char* href;
+        bool counted;
+    } cases[] = {
+        {"www.halmtest.example", "http://halmtest.example/", true},
+        {"WWW.HalmTest.example", "http://shop.halmtest.example/", true},
+        {"https://www.halmtest.example/start", "http://HALMTEST.example/", true},
+        {"www.halmtest.example", "http://halmtest.example.evil.test/", false},
+        {"www.example", "http://other.example/", false}, // no domain left without it
+        {"wwwhalmtest.example", "http://halmtest.example/", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.typed) + " " + c.href);
+        const LinkVerdict v = FindLinks("<a href='"s + c.href + "'>x</a>", kPageUrl, {}, c.typed);
+        EXPECT_EQ(v.linkCount, c.counted ? 1u : 0u);
+    }
+}
+
+// A linking page that now leads onto the domain itself (an expired or bought domain) is no
+// backlink, whatever links it holds.
+TEST(LinkFinder, PageOnTheDomainItselfCountsNoLink) {
+    using table::CellMark;
+    const struct {
+        const char* finalUrl;
+        long redirects;
+        std::string note;
+        CellMark mark;
+    } cases[] = {
+        {"https://halmtest.example/neu", 1,
+         "Seite leitet auf die Domain selbst weiter\nweitergeleitet nach https://halmtest.example/neu",
+         CellMark::NotFound},
+        {"http://Shop.HalmTest.Example.:8080/", 2,
+         "Seite leitet auf die Domain selbst weiter\nweitergeleitet nach http://Shop.HalmTest.Example.:8080/",
+         CellMark::NotFound},
+        {"https://blog.halmtest.example/a", 0, "Seite liegt auf der Domain selbst", CellMark::NotFound},
+        {"https://halmtest.example.evil.test/", 1,
+         "Link vorhanden (follow) – Ankertext „Halm“\nweitergeleitet nach "
+         "https://halmtest.example.evil.test/",
+         CellMark::Found},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.finalUrl);
+        retrieval::PageCheck check;
+        check.status = "gefunden";
+        check.finalUrl = c.finalUrl;
+        check.redirects = c.redirects;
+        check.links = FindLinks("<a href='https://halmtest.example/'>Halm</a>", c.finalUrl, {}, kDomain);
+        EXPECT_EQ(check.links.linkCount, c.mark == CellMark::Found ? 1u : 0u);
+        EXPECT_EQ(retrieval::PageNote(check), c.note);
+        EXPECT_EQ(retrieval::PageMark(check), c.mark);
+        EXPECT_EQ(retrieval::DetailLines(check).at(0).at(10),
+                  c.mark == CellMark::Found ? "" : c.note.substr(0, c.note.find('\n')));
+    }
+}
+
 TEST(LinkReport, NoteAndColourOfEachKindOfVerdict) {
     using retrieval::PageLink;
     using table::CellMark;
@@ -275,5 +382,37 @@ TEST(LinkReport, NoteAndColourOfEachKindOfVerdict) {
         SCOPED_TRACE(cases[i].second);
         EXPECT_EQ(retrieval::PageNote(cases[i].first), cases[i].second);
         EXPECT_EQ(retrieval::PageMark(cases[i].first), marks[i]);
+    }
+}
+
+// Text from the page or the fetch never breaks a note into more lines or makes it long.
+TEST(LinkReport, NotesStayTwoShortLinesOfPlainText) {
+    const auto check = [](const char* status, std::string anchor) {
+        retrieval::PageCheck c;
+        c.status = status;
+        retrieval::PageLink l;
+        l.anchor = std::move(anchor);
+        l.hostAsWritten = "HalmTest.example";
+        c.links.links = {l};
+        c.links.linkCount = c.links.followCount = 1;
+        return c;
+    };
+    std::vector<std::pair<retrieval::PageCheck, std::string>> cases;
+    cases.push_back({check("gefunden", "Halm\u2028Test\u202E\u2066Shop\u0085\u2029\x01!\tEnde\r\n"),
+                     "Link vorhanden (follow) – Ankertext „Halm TestShop ! Ende“"});
+    cases.push_back({check("gefunden", std::string(300, 'a')),
+                     "Link vorhanden (follow) – Ankertext „" + std::string(80, 'a') + "…“"});
+    cases.push_back({check("nicht gefunden", "A"),
+                     "Link vorhanden (follow) – Ankertext „A“\nweitergeleitet nach https://neu.example/ ÿ; "
+                     "Textsuche erkennt die Schreibweise im Link nicht: " +
+                         std::string(80, 'x') + "…"});
+    cases.back().first.redirects = 1;
+    cases.back().first.finalUrl = "https://neu.example/\n\xFF";
+    cases.back().first.links.links[0].hostAsWritten = std::string(60'000, 'x');
+    cases.push_back({check("Fehler", ""), "Verbindung abgebrochen (" + std::string(136, 'r') + "…"});
+    cases.back().first.reason = "Verbindung\r\nabgebrochen\u2029(" + std::string(1000, 'r');
+    for (const auto& [c, note] : cases) {
+        SCOPED_TRACE(note);
+        EXPECT_EQ(retrieval::PageNote(c), note);
     }
 }
