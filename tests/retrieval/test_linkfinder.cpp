@@ -139,7 +139,7 @@ TEST(LinkFinder, ResolvesLikeABrowser) {
     } cases[] = {
         // Scheme and at most one slash: relative, also in <base>.
         {"http://evil.test/a/b", nullptr, "http:/example.de/", "example.de", nullptr},
-        {"http://evil.test/a/b", nullptr, "HTTP:\\EXAMPLE.DE\\", "evil.test", "http://evil.test/EXAMPLE.DE/"},
+        {"http://other.test/", "http://evil.test/a/b", "HTTP:\\EXAMPLE.DE\\", "evil.test", "http://evil.test/EXAMPLE.DE/"},
         {"http://evil.test/a/b", "http:/example.de/", "x", "example.de", nullptr},
         {"http://evil.test/", nullptr, "http://xn--zz.example.de/", "example.de", nullptr},
         {"http://evil.test/", nullptr, "http://xn--.example.de/", "example.de", nullptr},
@@ -151,12 +151,12 @@ TEST(LinkFinder, ResolvesLikeABrowser) {
         {"http://evil.test/", nullptr, "https://%e2%98%83.de/", "\u2603.de", "https://xn--n3h.de/"},
         {"http://evil.test/", nullptr, "http://xn--ls8h.de/", "\U0001F4A9.de", "http://xn--ls8h.de/"},
         // A base of another scheme leads relative links nowhere; an unparsable one is ignored.
-        {"http://example.de/a/b", "sc:sd", "x", "example.de", nullptr},
-        {"http://example.de/a/b", "about:blank", "x", "example.de", nullptr},
-        {"http://example.de/a/b", "file:///c/", "x", "example.de", nullptr},
-        {"http://example.de/a/b", "about:blank", "http://example.de/", "example.de", "http://example.de/"},
-        {"http://example.de/a/b", "http://[", "x", "example.de", "http://example.de/a/x"},
-        {"http://example.de/a/b", "javascript:void(0)", "x", "example.de", "http://example.de/a/x"},
+        {"http://other.test/a/b", "sc:sd", "//example.de/x", "example.de", nullptr},
+        {"http://other.test/a/b", "about:blank", "//example.de/x", "example.de", nullptr},
+        {"http://other.test/a/b", "file:///c/", "//example.de/x", "example.de", nullptr},
+        {"http://other.test/a/b", "about:blank", "http://example.de/", "example.de", "http://example.de/"},
+        {"http://other.test/a/b", "http://[", "//example.de/x", "example.de", "http://example.de/x"},
+        {"http://other.test/a/b", "javascript:void(0)", "//example.de/x", "example.de", "http://example.de/x"},
         // Query and fragment percent-encoded, their backslashes kept.
         {"http://evil.test/", nullptr, "http://example.de/p q?r s\\t#u v\\\u00e4", "example.de",
          "http://example.de/p%20q?r%20s\\t#u%20v\\%C3%A4"},

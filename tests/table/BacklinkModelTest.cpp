@@ -4,6 +4,7 @@
 #include "tests/table/FakeTextWidth.h"
 
 #include <QSignalSpy>
+#include <QTextDocument>
 #include <gtest/gtest.h>
 
 namespace {
@@ -21,7 +22,9 @@ TEST(BacklinkModel, ShowsACellNoteAsTooltipOnly) {
     EXPECT_FALSE(status.data(Qt::ToolTipRole).isValid());
     t.SetCellNote(2, 2, "Zeitüberschreitung");
     EXPECT_EQ(changed.count(), 1);
-    EXPECT_EQ(status.data(Qt::ToolTipRole).toString(), QString::fromUtf8("Zeitüberschreitung"));
+    // Handed to Qt escaped, so that no page text is ever read as markup.
+    EXPECT_EQ(status.data(Qt::ToolTipRole).toString(),
+              Qt::convertFromPlainText(QString::fromUtf8("Zeitüberschreitung"), Qt::WhiteSpaceNormal));
     EXPECT_EQ(status.data(Qt::DisplayRole).toString(), "Fehler");
     EXPECT_FALSE(model.index(1, 0).data(Qt::ToolTipRole).isValid());
 
