@@ -92,6 +92,83 @@ TEST(Settings, FailedSaveKeepsTheOldConfig) {
     EXPECT_NE(message.find(path), std::string::npos) << message;
 }
 
+// After config.txt failed to read, "Speichern" reads it again first: a field still showing its
+// starting text takes the stored value. While it still fails (here, also for root: reading our
+// own memory at address 0), the user is asked before it is replaced.
+TEST(Settings, SaveAfterAnUnreadableConfigReadsItAgainOrAsks) {
+    const struct {
+        const char* name;
+        bool readsAgain, answer;
+        std::string saved, error; // saved: the file afterwards, "" while the link stays
+    } cases[] = {
+        {"reads again", true, false, "new-key\r\nold-code\r\n", ""},
+        {"still fails, no", false, false, "", ""},
+        {"still fails, yes", false, true, "", "Datei konnte nicht geschrieben werden: "},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Harness h;
+        const std::string path = h.folder / "config.txt";
+        fs::create_symlink("/proc/self/mem", path);
+        EXPECT_NE(ErrorText([&] { storage::LoadSettings(h.window); }).find(path), std::string::npos);
+        if (c.readsAgain) {
+            fs::remove(path);
+            WriteBytes(path, "old-key\r\nold-code\r\n");
+        }
+        h.fields.xoviApi = "new-key";
+        h.box.answer = c.answer;
+        if (c.error.empty())
+            storage::SaveSettings(h.window);
+        else
+            EXPECT_EQ(ErrorText([&] { storage::SaveSettings(h.window); }).rfind(c.error + path, 0), 0u);
+        if (c.readsAgain) {
+            EXPECT_TRUE(h.box.questions.empty());
+            EXPECT_EQ(h.fields.seokicks, "old-code");
+        } else {
+            EXPECT_EQ(h.box.questions, Lines{"Datei konnte nicht gelesen werden: " + path +
+                                             " (Ein-/Ausgabefehler).\nDie gespeicherten Zugangsdaten "
+                                             "gehen dabei verloren. Trotzdem überschreiben?"});
+        }
+        if (c.saved.empty())
+            EXPECT_TRUE(fs::is_symlink(path));
+        else
+            EXPECT_EQ(ReadBytes(path), c.saved);
+    }
+}
+
+// A data folder that could not be made at start (below a link to a drive not yet mounted) has not
+// been read: once the drive is there, neither "Check" nor "Speichern" replaces what it holds.
+TEST(Settings, FilesOfADataFolderThatCouldNotBeMadeAreReadBeforeTheyAreReplaced) {
+    const struct {
+        const char* file;
+        std::string stored;
+        void (*action)(Harness&);
+        std::string expected;
+    } cases[] = {
+        {"domains.txt", "alt.example\r\n", [](Harness& h) { storage::RecordDomain(h.window); },
+         "alt.example\r\nneu.example\r\n"},
+        {"config.txt", "old-key\r\nold-code\r\n", [](Harness& h) { storage::SaveSettings(h.window); },
+         "old-key\r\nold-code\r\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file);
+        Harness h;
+        fs::create_symlink(h.folder / "drive", h.folder / "share");
+        h.shared.programFolder = h.folder / "share/quandrel-halmfang/";
+        h.fields.domain = "neu.example";
+        EXPECT_NE(ErrorText([&] { storage::MakeDataFolder(h.shared); }).find("Datenordner"),
+                  std::string::npos);
+        // Not yet mounted: the write fails.
+        EXPECT_NE(ErrorText([&] { c.action(h); }).find(c.file), std::string::npos);
+
+        fs::create_directories(h.folder / "drive/quandrel-halmfang");
+        WriteBytes(h.shared.programFolder + c.file, c.stored);
+        c.action(h);
+        EXPECT_EQ(ReadBytes(h.shared.programFolder + c.file), c.expected);
+        EXPECT_TRUE(h.box.questions.empty());
+    }
+}
+
 TEST(History, AnsiOrUtf8FilesKeepUmlautsAndEmptyEntries) {
     for (const auto& [file, entries] :
          {std::pair{"domains_ansi.txt", Lines{"müller-bau.example", "straße.example", "", "GRÖSSE.example"}},
