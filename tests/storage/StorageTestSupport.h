@@ -57,13 +57,12 @@ class FakeBox : public toolkit::MessageBox {
 public:
     std::vector<std::string> messages;
     std::vector<std::string> errors;
-    std::vector<std::string> questions;
-    bool answer = false; // to every question
+    std::vector<std::string> questions; // each answered "Nein"
     void showMessage(const std::string& text) override { messages.push_back(text); }
     void showError(const std::string& text) override { errors.push_back(text); }
     bool askYesNo(const std::string& question) override {
         questions.push_back(question);
-        return answer;
+        return false;
     }
 };
 
