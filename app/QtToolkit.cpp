@@ -1,5 +1,6 @@
 #include "app/QtToolkit.h"
 
+#include <QAbstractButton>
 #include <QComboBox>
 #include <QDesktopServices>
 #include <QFontMetricsF>
@@ -23,6 +24,11 @@ namespace {
 
 QtMessageBox::Hook& hook() {
     static QtMessageBox::Hook instance;
+    return instance;
+}
+
+bool& nextAnswer() {
+    static bool instance = false;
     return instance;
 }
 
@@ -177,6 +183,25 @@ void QtMessageBox::showError(const std::string& text) {
     QMessageBox box(QMessageBox::Critical, title_, ToQString(text), QMessageBox::Ok, parent_);
     box.setTextFormat(Qt::PlainText);
     box.exec();
+}
+
+void QtMessageBox::setNextAnswer(bool yes) {
+    nextAnswer() = yes;
+}
+
+bool QtMessageBox::askYesNo(const std::string& question) {
+    if (hook()) {
+        hook()(Kind::Question, question);
+        return std::exchange(nextAnswer(), false);
+    }
+    QMessageBox box(QMessageBox::Question, title_, ToQString(question), QMessageBox::Yes | QMessageBox::No,
+                    parent_);
+    box.setTextFormat(Qt::PlainText);
+    box.setDefaultButton(QMessageBox::No);
+    box.setEscapeButton(QMessageBox::No);
+    box.button(QMessageBox::Yes)->setText(QStringLiteral("Ja"));
+    box.button(QMessageBox::No)->setText(QStringLiteral("Nein"));
+    return box.exec() == QMessageBox::Yes;
 }
 
 bool UrlOpener::open(const QUrl& url) {

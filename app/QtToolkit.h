@@ -65,19 +65,22 @@ private:
     mutable std::unordered_map<std::string, std::int32_t, TextHash, std::equal_to<>> shaped_;
 };
 
-// Plain box: one OK button, no icon. Error box: the critical box. While a hook is set the boxes
-// go to it instead of opening, so that no test waits on a modal box.
+// Plain box: one OK button, no icon. Error box: the critical box. Question: "Ja" and "Nein".
+// While a hook is set the boxes go to it instead of opening, so that no test waits on a modal
+// box; a question then gets the answer set by setNextAnswer, once, and "Nein" after that.
 class QtMessageBox final : public toolkit::MessageBox {
 public:
-    enum class Kind { Message, Error };
+    enum class Kind { Message, Error, Question };
     using Hook = std::function<void(Kind kind, const std::string& text)>;
 
     QtMessageBox(QWidget* parent, QString title);
 
     void showMessage(const std::string& text) override;
     void showError(const std::string& text) override;
+    bool askYesNo(const std::string& question) override;
 
     static void setHook(Hook hook);
+    static void setNextAnswer(bool yes);
 
 private:
     QPointer<QWidget> parent_;

@@ -1,6 +1,7 @@
 #include "app/TableModel.h"
 
 #include "app/QtToolkit.h"
+#include "storage/Reports.h"
 
 #include <QAbstractButton>
 #include <QAction>
@@ -297,7 +298,16 @@ QString StringGrid::selectionText() const {
 }
 
 void StringGrid::copySelection() {
-    const QString text = selectionText();
+    // Pasted into a spreadsheet, a cell from a linking page must stay text. No cell holds a tab
+    // or a line break any more, so they still separate the cells.
+    QStringList lines = selectionText().split(QLatin1Char('\n'));
+    for (QString& line : lines) {
+        QStringList cells = line.split(QLatin1Char('\t'));
+        for (QString& cell : cells)
+            cell = QString::fromStdString(storage::SpreadsheetSafe(cell.toStdString()));
+        line = cells.join(QLatin1Char('\t'));
+    }
+    const QString text = lines.join(QLatin1Char('\n'));
     if (!text.isEmpty() || selectionModel()->hasSelection())
         QApplication::clipboard()->setText(text);
 }

@@ -236,7 +236,7 @@ void TForm1::FormCreate() {
         // The user's data folder of an installed program may not exist yet; a folder beside the
         // executable always does.
         if (chosen)
-            storage::MakePrivateFolder(folder);
+            storage::MakeDataFolder(shared_);
         folderSet = true;
     });
     if (!folderSet)

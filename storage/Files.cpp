@@ -52,6 +52,34 @@ private:
     std::string path_;
 };
 
+// The file a chain of symbolic links at `path` ends in, which need not exist; `path` itself when
+// it is no link. A relative target counts from the folder of the link that names it.
+std::string FollowLinks(const std::string& path) {
+    constexpr int kMaxHops = 40; // as the kernel allows
+    std::string current = path;
+    for (int hops = 0;; ++hops) {
+        struct stat st {};
+        if (::lstat(current.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
+            return current;
+        if (hops == kMaxHops)
+            throw toolkit::Error(WriteFailure(path, SystemReason(ELOOP)));
+        std::string target(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : 255) + 1, '\0');
+        ssize_t got;
+        while ((got = ::readlink(current.c_str(), target.data(), target.size())) ==
+               static_cast<ssize_t>(target.size()))
+            target.resize(target.size() * 2); // the link grew since lstat
+        if (got <= 0)
+            throw toolkit::Error(WriteFailure(path, SystemReason(got < 0 ? errno : ENOENT)));
+        target.resize(static_cast<std::size_t>(got));
+        if (target[0] != '/') {
+            const std::size_t slash = current.rfind('/');
+            if (slash != std::string::npos)
+                target.insert(0, current, 0, slash + 1);
+        }
+        current = std::move(target);
+    }
+}
+
 void AppendUtf8(std::string& out, unsigned codePoint) {
     if (codePoint < 0x80) {
         out += static_cast<char>(codePoint);
@@ -281,9 +309,16 @@ void WriteFileAtomic(const std::string& path, std::initializer_list<std::string_
     if (path.empty() || path.find('\0') != std::string::npos || path.back() == '/')
         throw toolkit::Error(WriteFailure(path, "Ungültiger Dateiname"));
 
-    const std::size_t slash = path.rfind('/');
-    const std::string dir = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    // A link stays a link: the file it ends in is replaced, beside itself, and keeps its mode.
+    const std::string target = FollowLinks(path);
+    if (target != path) {
+        struct stat st {};
+        if (::stat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+            mode = st.st_mode & 07777;
+    }
+    const std::size_t slash = target.rfind('/');
+    const std::string dir = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
+    const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
     // Shortened so that a name near the length limit still leaves room for the suffix.
     std::string pattern = dir + "." + name.substr(0, 200) + ".XXXXXX";
 
@@ -313,7 +348,7 @@ void WriteFileAtomic(const std::string& path, std::initializer_list<std::string_
         throw toolkit::Error(WriteFailure(path, SystemReason(errno)));
     if (const int err = temp.close(); err != 0)
         throw toolkit::Error(WriteFailure(path, SystemReason(err)));
-    if (::rename(temp.path().c_str(), path.c_str()) != 0)
+    if (::rename(temp.path().c_str(), target.c_str()) != 0)
         throw toolkit::Error(WriteFailure(path, SystemReason(errno)));
     temp.keep();
 

@@ -50,7 +50,9 @@ std::string JoinCrLf(const std::vector<std::string>& lines);
 
 // Replaces `path` with `data`: a temporary file beside it is written, flushed to disk and renamed
 // over the old file, so that a failure leaves the old file as it was and no partial file behind.
-// The new file gets exactly `mode`.
+// The new file gets exactly `mode`. Where `path` is a symbolic link (or a chain of them), the file
+// it ends in is replaced that way instead and the links stay; that file keeps its own mode, and
+// gets `mode` only when a dangling link makes it new.
 void WriteFileAtomic(const std::string& path, std::string_view data, mode_t mode = 0644);
 // The same with the data given in pieces, written one after the other.
 void WriteFileAtomic(const std::string& path, std::initializer_list<std::string_view> pieces,

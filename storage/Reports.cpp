@@ -43,6 +43,31 @@ std::string FormatDate(const std::tm& date, const char* format, locale_t locale)
     return std::string(buffer, n);
 }
 
+bool IsAsciiSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
+}
+
+// = + - @ and their full-width forms, which some spreadsheets also read as the start of a formula.
+bool StartsFormula(std::string_view text) {
+    if (text.empty())
+        return false;
+    if (text[0] == '=' || text[0] == '+' || text[0] == '-' || text[0] == '@')
+        return true;
+    for (const std::string_view wide : {"\xEF\xBC\x9D", "\xEF\xBC\x8B", "\xEF\xBC\x8D", "\xEF\xBC\xA0"})
+        if (text.starts_with(wide))
+            return true;
+    return false;
+}
+
+bool NeedsSpreadsheetGuard(std::string_view cell) {
+    if (!cell.empty() && (cell[0] == '\t' || cell[0] == '\r' || cell[0] == '\n'))
+        return true;
+    std::size_t first = 0;
+    while (first < cell.size() && IsAsciiSpace(cell[first]))
+        ++first;
+    return StartsFormula(cell.substr(first));
+}
+
 enum class CsvQuoting {
     Report,  // also for any character from 1 to 32, space included: the reports' own rule
     Rfc4180, // only for a comma, a double quote, CR or LF
@@ -59,12 +84,18 @@ bool NeedsCsvQuotes(std::string_view cell, CsvQuoting rule) {
     return false;
 }
 
+// The cell made safe for a spreadsheet, then quoted by `rule`; the apostrophe never changes
+// whether a cell needs quotes.
 void AppendCsvCell(std::string& out, std::string_view cell, CsvQuoting rule = CsvQuoting::Report) {
-    if (!NeedsCsvQuotes(cell, rule)) {
+    const bool quoted = NeedsCsvQuotes(cell, rule);
+    if (quoted)
+        out += '"';
+    if (NeedsSpreadsheetGuard(cell))
+        out += '\'';
+    if (!quoted) {
         out += cell;
         return;
     }
-    out += '"';
     for (char c : cell) {
         if (c == '"')
             out += '"';
@@ -116,6 +147,10 @@ std::string DateStamp() {
 
 std::string DomainStamp(std::string_view domain) {
     return RemoveChars(domain, ".:-/\"");
+}
+
+std::string SpreadsheetSafe(std::string_view cell) {
+    return NeedsSpreadsheetGuard(cell) ? "'" + std::string(cell) : std::string(cell);
 }
 
 std::string CsvText(const table::BacklinkTable& table) {

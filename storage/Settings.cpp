@@ -2,8 +2,10 @@
 
 #include "app/contract/Error.h"
 #include "storage/Files.h"
+#include "storage/ProgramFolder.h"
 
 #include <cstddef>
+#include <optional>
 #include <sys/types.h>
 
 namespace storage {
@@ -14,34 +16,81 @@ constexpr const char* kConfigFile = "\\config.txt";
 constexpr const char* kHistoryFile = "\\domains.txt";
 // The file holds two service credentials.
 constexpr mode_t kConfigMode = 0600;
+// The starting texts of the credential fields.
+constexpr const char* kXoviApiStart = "XOVI-API-Keys";
+constexpr const char* kSeokicksStart = "SEO-KICKS-Code";
+
+// The lines of a stored file, or none where there is no such file. `unread` tells whether the
+// file may hold what the window lacks: it exists but cannot be read (then this throws), or its
+// folder is not there to look into (a data folder on a drive not yet mounted).
+std::optional<std::vector<std::string>> ReadStored(const std::string& programFolder, const char* literal,
+                                                   bool& unread) {
+    const std::string path = ProgramPath(programFolder, literal);
+    const bool exists = FileExists(path);
+    unread = exists || !DirectoryExists(programFolder.empty() ? "." : programFolder);
+    if (!exists)
+        return std::nullopt;
+    std::vector<std::string> lines = ReadFileLines(path);
+    unread = false;
+    return lines;
+}
+
+std::string Line(const std::vector<std::string>& lines, std::size_t index) {
+    return index < lines.size() ? lines[index] : std::string();
+}
 
 } // namespace
 
+void MakeDataFolder(toolkit::Shared& shared) {
+    try {
+        MakePrivateFolder(shared.programFolder);
+    } catch (const toolkit::Error&) {
+        // Nothing could be read from it: what it may hold is read before anything replaces it.
+        shared.settingsUnread = true;
+        shared.historyUnread = true;
+        throw;
+    }
+}
+
 void LoadSettings(toolkit::Window& window) {
-    const std::string path = ProgramPath(window.shared.programFolder, kConfigFile);
-    if (!FileExists(path))
+    const auto lines = ReadStored(window.shared.programFolder, kConfigFile, window.shared.settingsUnread);
+    if (!lines)
         return;
     window.memo3.clear();
-    window.memo3.lines() = ReadFileLines(path);
-    const auto& lines = window.memo3.lines();
-    window.fields.setXoviApiText(lines.size() > 0 ? lines[0] : std::string());
-    window.fields.setSeokicksText(lines.size() > 1 ? lines[1] : std::string());
+    window.memo3.lines() = *lines;
+    window.fields.setXoviApiText(Line(*lines, 0));
+    window.fields.setSeokicksText(Line(*lines, 1));
 }
 
 void SaveSettings(toolkit::Window& window) {
+    // Saving now would replace credentials the fields never got: read the file again first. A
+    // field the user left at its starting text takes the stored value.
+    if (window.shared.settingsUnread) {
+        try {
+            if (const auto stored =
+                    ReadStored(window.shared.programFolder, kConfigFile, window.shared.settingsUnread)) {
+                if (window.fields.xoviApiText() == kXoviApiStart)
+                    window.fields.setXoviApiText(Line(*stored, 0));
+                if (window.fields.seokicksText() == kSeokicksStart)
+                    window.fields.setSeokicksText(Line(*stored, 1));
+            }
+        } catch (const toolkit::Error& e) {
+            if (!window.box.askYesNo(std::string(e.what()) +
+                                     ".\nDie gespeicherten Zugangsdaten gehen dabei verloren. "
+                                     "Trotzdem überschreiben?"))
+                return;
+        }
+    }
     window.memo3.clear();
     window.memo3.append(window.fields.xoviApiText());
     window.memo3.append(window.fields.seokicksText());
     WriteFileAtomic(ProgramPath(window.shared.programFolder, kConfigFile), window.memo3.text(), kConfigMode);
+    window.shared.settingsUnread = false;
 }
 
 void LoadHistory(toolkit::Window& window) {
-    const std::string path = ProgramPath(window.shared.programFolder, kHistoryFile);
-    window.shared.historyUnread = FileExists(path);
-    if (!window.shared.historyUnread)
-        return;
-    window.fields.setDomainHistory(ReadFileLines(path));
-    window.shared.historyUnread = false;
+    if (const auto lines = ReadStored(window.shared.programFolder, kHistoryFile, window.shared.historyUnread))
+        window.fields.setDomainHistory(*lines);
 }
 
 void RecordDomain(toolkit::Window& window) {
@@ -58,6 +107,7 @@ void RecordDomain(toolkit::Window& window) {
     RemoveDuplicates(list);
     window.fields.setDomainHistory(list);
     WriteFileAtomic(ProgramPath(window.shared.programFolder, kHistoryFile), JoinCrLf(list));
+    window.shared.historyUnread = false;
 }
 
 void RemoveDuplicates(std::vector<std::string>& list) {

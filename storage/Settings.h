@@ -9,10 +9,17 @@
 
 namespace storage {
 
+// Makes the user's data folder, shared.programFolder, at start (MakePrivateFolder). Where it
+// cannot be made, both files are marked unread, as an unreadable file is, and the error goes on.
+void MakeDataFolder(toolkit::Shared& shared);
+// A config.txt that exists but cannot be read is marked unread in window.shared; SaveSettings then
+// reads it again (a field still at its starting text takes the stored value) and, while that still
+// fails, asks the user before replacing it.
 void LoadSettings(toolkit::Window& window);
 void SaveSettings(toolkit::Window& window);
 // A domains.txt that exists but cannot be read is marked unread in window.shared; RecordDomain
 // then reads it again and, while that still fails, leaves it alone and throws.
+// A file whose folder is missing stays unread until it can be looked for.
 void LoadHistory(toolkit::Window& window);
 void RecordDomain(toolkit::Window& window);
 void RemoveDuplicates(std::vector<std::string>& list);

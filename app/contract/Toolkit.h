@@ -21,12 +21,14 @@ public:
 };
 
 // Modal boxes. showMessage: plain box, one OK button, no icon. showError: the error box that
-// the window shows for an error a handler did not catch.
+// the window shows for an error a handler did not catch. askYesNo: a question with "Ja" and
+// "Nein", "Nein" the default; true for "Ja".
 class MessageBox {
 public:
     virtual ~MessageBox() = default;
     virtual void showMessage(const std::string& text) = 0;
     virtual void showError(const std::string& text) = 0;
+    virtual bool askYesNo(const std::string& question) = 0;
 };
 
 // Lets the given milliseconds pass while window events keep being handled.

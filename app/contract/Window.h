@@ -19,8 +19,10 @@ struct Shared {
     std::string programFolder; // directory of the executable, ending with '/'
     std::string titleText = kTitleText;
     std::string reportPath; // the report file being written
-    // domains.txt exists but could not be read, so the drop-down list lacks what it holds.
+    // domains.txt or config.txt exists but could not be read, or its folder could not be made or
+    // found, so the drop-down list or the credential fields may lack what it holds.
     bool historyUnread = false;
+    bool settingsUnread = false;
 };
 
 struct Window {

@@ -85,6 +85,7 @@ protected:
     void TearDown() override {
         form_.reset();
         app::QtMessageBox::setHook(nullptr);
+        app::QtMessageBox::setNextAnswer(false);
     }
 
     app::TForm1& makeForm() { return makeFormIn(folder_); }

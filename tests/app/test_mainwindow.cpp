@@ -7,6 +7,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -294,6 +295,20 @@ TEST_F(MainWindow, UnreadableConfigShowsAnErrorLoadsTheHistoryAndOpensTheWindow)
     EXPECT_EQ(form.Domainname->itemText(0), QStringLiteral("a.example"));
     EXPECT_EQ(form.windowTitle(), QStringLiteral("Quandrel Halmfang 0.1b"));
     EXPECT_EQ(form.xovi_api->text(), QStringLiteral("XOVI-API-Keys"));
+
+    // "Speichern" asks before it replaces the file it could not read; "Nein" keeps it.
+    form.CategoryPanel2->setCollapsed(false);
+    form.Button2->click();
+    ASSERT_EQ(boxes_.size(), 2u);
+    EXPECT_EQ(boxes_[1].kind, app::QtMessageBox::Kind::Question);
+    EXPECT_TRUE(Contains(boxes_[1].text, "Trotzdem überschreiben?"));
+    EXPECT_TRUE(QFileInfo(dir_.filePath("config.txt")).isSymLink());
+    // "Ja" writes, here through the link into /proc, which refuses it.
+    app::QtMessageBox::setNextAnswer(true);
+    form.Button2->click();
+    ASSERT_EQ(boxes_.size(), 4u);
+    EXPECT_EQ(boxes_[2].kind, app::QtMessageBox::Kind::Question);
+    EXPECT_TRUE(Contains(boxes_[3].text, "konnte nicht geschrieben werden"));
 }
 
 TEST_F(MainWindow, AFailingHandlerShowsTheErrorBoxAndTheWindowGoesOn) {

@@ -201,7 +201,8 @@ TEST_F(StringGrid, CopiesTheSelectionAndOpensOnlyWebAddresses) {
     t.AppendRecord({"http://a.example/x", "Anker\tmit Tab", "1",
                     "https://m\xC3\xBC"
                     "ller.example/"});
-    t.AppendRecord({"mailto:info@a.example", "B", "0", "javascript:alert(1)"});
+    t.AppendRecord(
+        {"mailto:info@a.example", "\t=HYPERLINK(\"http://attacker.test/\")", "-5", "javascript:alert(1)"});
     t.AppendRecord({"http://a.example/a b|c{d}%", "C", "1", "http://exa mple.example/"});
     t.FitColumnWidths(40);
     app::StringGrid* grid = form.StringGrid1;
@@ -211,7 +212,9 @@ TEST_F(StringGrid, CopiesTheSelectionAndOpensOnlyWebAddresses) {
                                    QItemSelectionModel::ClearAndSelect);
     QApplication::clipboard()->clear();
     QTest::keyClick(grid, Qt::Key_C, Qt::ControlModifier);
-    const QString copied = "http://a.example/x\tAnker mit Tab\t1\nmailto:info@a.example\tB\t0";
+    // A cell a spreadsheet would run as a formula stays text.
+    const QString copied = "http://a.example/x\tAnker mit Tab\t1\nmailto:info@a.example\t' "
+                           "=HYPERLINK(\"http://attacker.test/\")\t'-5";
     EXPECT_EQ(QApplication::clipboard()->text(), copied);
     QApplication::clipboard()->clear();
     std::unique_ptr<QMenu> menu = grid->contextMenuFor(cell(2, 2));

@@ -64,9 +64,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         for (std::int32_t col = 0; col < cols; ++col)
             table.SetCell(col, row, input.ConsumeRandomLengthString(64));
 
+    // Each cell reads back as the spreadsheet-safe form of itself.
     std::vector<std::vector<std::string>> cells;
-    for (std::int32_t row = 0; row < rows; ++row)
+    for (std::int32_t row = 0; row < rows; ++row) {
         cells.push_back(table.RowCells(row));
+        for (std::string& cell : cells.back())
+            cell = storage::SpreadsheetSafe(cell);
+    }
     if (ParseCsv(storage::CsvText(table)) != cells)
         std::abort();
 

@@ -57,8 +57,13 @@ class FakeBox : public toolkit::MessageBox {
 public:
     std::vector<std::string> messages;
     std::vector<std::string> errors;
+    std::vector<std::string> questions; // each answered "Nein"
     void showMessage(const std::string& text) override { messages.push_back(text); }
     void showError(const std::string& text) override { errors.push_back(text); }
+    bool askYesNo(const std::string& question) override {
+        questions.push_back(question);
+        return false;
+    }
 };
 
 // Returns at once; notes each wait in `log` and runs `during` inside it, as a window event would.

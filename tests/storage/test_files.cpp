@@ -122,6 +122,52 @@ TEST(Files, WriteFailuresNameTheTarget) {
     EXPECT_EQ(FolderEntries(dir.path()), Lines{"taken"});
 }
 
+// A stored file that is a symbolic link stays one: the content goes to the file at the end of
+// the chain, whose mode stays; relative targets count from the link's own folder. A dangling
+// link's target is made with the mode given.
+TEST(Files, AtomicWriteGoesThroughSymbolicLinks) {
+    const struct {
+        const char* name;
+        std::vector<std::pair<std::string, std::string>> links; // link -> target, "/" = the folder
+        std::string target;
+        mode_t oldMode; // 0: no target yet
+        mode_t mode;
+    } cases[] = {
+        {"absolute", {{"config.txt", "/store/real.txt"}}, "store/real.txt", 0640, 0640},
+        {"relative chain",
+         {{"config.txt", "other/hop"}, {"other/hop", "../store/real.txt"}},
+         "store/real.txt",
+         0604,
+         0604},
+        {"dangling", {{"config.txt", "store/new.txt"}}, "store/new.txt", 0, 0600},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempFolder dir;
+        fs::create_directory(dir / "store");
+        fs::create_directory(dir / "other");
+        for (const auto& [link, target] : c.links)
+            fs::create_symlink(target[0] == '/' ? dir / target.substr(1) : target, dir / link);
+        if (c.oldMode != 0) {
+            WriteBytes(dir / c.target, "old");
+            ::chmod((dir / c.target).c_str(), c.oldMode);
+        }
+        storage::WriteFileAtomic(dir / "config.txt", "new", 0600);
+        EXPECT_TRUE(fs::is_symlink(dir / "config.txt"));
+        EXPECT_EQ(ReadBytes(dir / c.target), "new");
+        EXPECT_EQ(ModeOf(dir / c.target), c.mode);
+        EXPECT_EQ(FolderEntries(dir / "store"), Lines{fs::path(c.target).filename().string()});
+    }
+
+    TempFolder dir;
+    fs::create_symlink("b", dir / "a");
+    fs::create_symlink("a", dir / "b");
+    EXPECT_EQ(ErrorText([&] { storage::WriteFileAtomic(dir / "a", "x"); }),
+              "Datei konnte nicht geschrieben werden: " + (dir / "a") +
+                  " (Zu viele Ebenen symbolischer Verknüpfungen)");
+    EXPECT_EQ(FolderEntries(dir.path()), (Lines{"a", "b"}));
+}
+
 TEST(ProgramFolder, PathsJoinTheFolderAndTheLiteral) {
     EXPECT_EQ(storage::ProgramPath("/opt/qh/", "\\reporting\\seokicks\\"), "/opt/qh/reporting/seokicks/");
     EXPECT_EQ(storage::ProgramPath("/opt/qh", "\\config.txt"), "/opt/qh/config.txt");

