@@ -3,6 +3,7 @@
 #include <QComboBox>
 #include <QDesktopServices>
 #include <QFontMetricsF>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPainter>
@@ -245,6 +246,13 @@ void QtWindowFields::setSeokicksText(const std::string& text) {
 
 void QtWindowFields::setCaption(const std::string& text) {
     w_.window->setWindowTitle(ToQString(text));
+}
+
+void QtWindowFields::setStatusLine(const std::string& text) {
+    if (w_.statusLine == nullptr)
+        return;
+    w_.statusLine->setText(ToQString(text));
+    w_.statusLine->setVisible(!text.empty());
 }
 
 } // namespace app
