@@ -2,7 +2,6 @@
 
 #include <array>
 #include <unordered_map>
-#include <unordered_set>
 
 namespace storage {
 
@@ -176,25 +175,42 @@ Comparison Compare(const std::vector<PageRow>& rows, const ComparisonBase& base)
     Comparison out;
     out.hasBase = base.exists;
     out.baseTime = base.previousTime;
-    std::unordered_map<std::string_view, const PageRow*> previous;
+    struct Previous {
+        const PageRow* row;
+        bool listed; // the new Prüfe has the Link-URL too
+    };
+    std::unordered_map<std::string_view, Previous> previous;
+    previous.reserve(base.previous.size());
     for (const PageRow& row : base.previous)
-        previous.emplace(row.url, &row);
+        previous.emplace(row.url, Previous{&row, false});
 
     out.words.reserve(rows.size());
     for (const PageRow& row : rows) {
         const auto p = previous.find(row.url);
-        const PageRow* before = p != previous.end() ? p->second : nullptr;
-        const auto s = base.lastSeen.find(row.url);
-        const EarlierRow* seen = s != base.lastSeen.end() ? &s->second : nullptr;
-        const std::string_view word =
-            ChangeWord(row, before, seen != nullptr ? &seen->row : nullptr, base.known.count(row.url) != 0);
+        const PageRow* before = nullptr;
+        if (p != previous.end()) {
+            before = p->second.row;
+            p->second.listed = true;
+        }
+        // Last seen in the previous Prüfe when it could fetch the page, else further back.
+        const PageRow* seen = nullptr;
+        std::time_t seenTime = 0;
+        if (before != nullptr && !Failed(*before)) {
+            seen = before;
+            seenTime = base.previousTime;
+        } else if (const auto s = base.lastSeen.find(row.url); s != base.lastSeen.end()) {
+            seen = &s->second.row;
+            seenTime = s->second.runTime;
+        }
+        const bool known = before != nullptr || base.known.count(row.url) != 0;
+        const std::string_view word = ChangeWord(row, before, seen, known);
         out.words.push_back(word);
         if (word == kChangeNone)
             continue;
         ChangeEntry entry{row.url, word, {}, Describe(row), 0};
         if (seen != nullptr && (ComparesLastSeen(word) || before == nullptr)) {
-            entry.before = Describe(seen->row);
-            entry.beforeTime = seen->runTime;
+            entry.before = Describe(*seen);
+            entry.beforeTime = seenTime;
         } else if (before != nullptr) {
             entry.before = Describe(*before);
             entry.beforeTime = base.previousTime;
@@ -202,12 +218,13 @@ Comparison Compare(const std::vector<PageRow>& rows, const ComparisonBase& base)
         out.entries.push_back(std::move(entry));
     }
 
-    std::unordered_set<std::string_view> listed;
-    for (const PageRow& row : rows)
-        listed.insert(row.url);
-    for (const PageRow& row : base.previous)
-        if (listed.insert(row.url).second) // also once only for a Link-URL listed twice
+    for (const PageRow& row : base.previous) {
+        Previous& p = previous.at(row.url);
+        if (!p.listed) {
+            p.listed = true; // once only for a Link-URL listed twice
             out.entries.push_back({row.url, kChangeUnlisted, Describe(row), {}, base.previousTime});
+        }
+    }
     return out;
 }
 

@@ -20,7 +20,8 @@ using sqlite::Transaction;
 
 namespace {
 
-// Version 1: the runs of both commands and their rows; every address once in `urls`.
+// Version 1: the runs of both commands and their rows. The addresses of the Prüfe rows are stored
+// once in `urls`; a Check row keeps its cells as the table shows them, joined by kCellSeparator.
 constexpr const char* kSchemaV1 = R"sql(
 CREATE TABLE urls(
   id INTEGER PRIMARY KEY,
@@ -37,7 +38,6 @@ CREATE TABLE check_runs(
 CREATE TABLE check_rows(
   run_id INTEGER NOT NULL REFERENCES check_runs(id) ON DELETE CASCADE,
   row_no INTEGER NOT NULL,
-  url_id INTEGER NOT NULL REFERENCES urls(id),
   cells TEXT NOT NULL,
   PRIMARY KEY(run_id, row_no)) WITHOUT ROWID;
 CREATE TABLE cross_runs(
@@ -129,6 +129,10 @@ std::unique_ptr<Database> OpenChecked(const std::string& path, int busyTimeoutMs
     }
     // In WAL mode a commit survives a killed process without waiting for the disk.
     db->exec("PRAGMA synchronous = NORMAL");
+    // A Check of 100,000 records or the base of a large Prüfe reads and writes tens of MiB:
+    // pages cached up to 32 MiB and read through a memory map, not one system call each.
+    db->exec("PRAGMA cache_size = -32768");
+    db->exec("PRAGMA mmap_size = 268435456");
     Migrate(*db);
     return db;
 }
@@ -141,15 +145,13 @@ std::string DefectName(std::time_t now) {
     return std::string(kHistoryFileName) + ".defekt-" + stamp;
 }
 
-std::string JoinCells(const std::vector<std::string>& cells, std::size_t skip) {
-    std::string out;
+void JoinCells(const std::vector<std::string>& cells, std::string& out) {
+    out.clear();
     for (std::size_t i = 0; i < cells.size(); ++i) {
         if (i > 0)
             out += kCellSeparator;
-        if (i != skip)
-            out += cells[i];
+        out += cells[i];
     }
-    return out;
 }
 
 template <typename Body> Fault Guarded(Body&& body) {
@@ -195,28 +197,50 @@ struct History::Statements {
     }
 };
 
-// Columns 0..11 of a row selected by kRowColumns.
+// Columns 0..13 of a row selected by kRowColumns. The final address and the link target are read
+// by id through UrlTexts: they repeat (the Link-URL itself, the few targets on the domain).
 constexpr const char* kRowColumns =
-    "u.url, r.status, r.http_status, f.url, r.redirects, r.link_count, r.follow_count, r.rel, r.anchor, "
-    "t.url, r.robots, r.reason";
-constexpr const char* kRowJoins = " JOIN urls u ON u.id = r.url_id LEFT JOIN urls f ON f.id = r.final_id "
-                                  "LEFT JOIN urls t ON t.id = r.target_id ";
+    "u.url, r.status, r.http_status, r.final_id, r.redirects, r.link_count, r.follow_count, r.rel, r.anchor, "
+    "r.target_id, r.robots, r.reason, r.url_id";
+constexpr const char* kRowJoins = " JOIN urls u ON u.id = r.url_id ";
+
+// Addresses by id, each looked up once.
+class UrlTexts {
+public:
+    explicit UrlTexts(Database& db) : find_(db, "SELECT url FROM urls WHERE id = ?1") {}
+    std::string text(const std::optional<std::int64_t>& id) {
+        if (!id)
+            return {};
+        const auto it = cache_.find(*id);
+        if (it != cache_.end())
+            return it->second;
+        find_.bind(1, *id);
+        std::string url = find_.step() ? find_.text(0) : std::string();
+        find_.reset();
+        return cache_.emplace(*id, std::move(url)).first->second;
+    }
+
+private:
+    Statement find_;
+    std::unordered_map<std::int64_t, std::string> cache_;
+};
 
 namespace {
 
 // The kRowColumns starting at column `first`.
-PageRow ReadRow(const Statement& st, int first = 0) {
+PageRow ReadRow(const Statement& st, UrlTexts& urls, int first = 0) {
     PageRow row;
     row.url = st.text(first);
     row.status = st.text(first + 1);
     row.httpStatus = st.optionalInteger(first + 2).value_or(0);
-    row.finalUrl = st.text(first + 3);
+    const std::optional<std::int64_t> finalId = st.optionalInteger(first + 3);
+    row.finalUrl = finalId && *finalId == st.integer(first + 12) ? row.url : urls.text(finalId);
     row.redirects = st.optionalInteger(first + 4).value_or(0);
     row.linkCount = st.optionalInteger(first + 5);
     row.followCount = st.optionalInteger(first + 6);
     row.rel = st.text(first + 7);
     row.anchor = st.text(first + 8);
-    row.target = st.text(first + 9);
+    row.target = urls.text(st.optionalInteger(first + 9));
     row.robots = st.text(first + 10);
     row.reason = st.text(first + 11);
     return row;
@@ -277,6 +301,8 @@ int History::schemaVersion() const {
 
 Fault History::StoreCheck(const CheckRun& run) {
     return Guarded([&] {
+        std::string headers;
+        JoinCells(run.headers, headers);
         Transaction tx(*db_);
         Statement addRun(*db_, "INSERT INTO check_runs(started, domain, domain_key, service, result_limit, "
                                "record_count, headers) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7)");
@@ -286,14 +312,15 @@ Fault History::StoreCheck(const CheckRun& run) {
             .bind(4, run.service)
             .bind(5, run.limit)
             .bind(6, static_cast<std::int64_t>(run.rows.size()))
-            .bind(7, JoinCells(run.headers, std::string::npos))
+            .bind(7, headers)
             .run();
         const std::int64_t runId = db_->lastInsertId();
-        Statement addRow(*db_, "INSERT INTO check_rows(run_id, row_no, url_id, cells) VALUES (?1, ?2, ?3, ?4)");
+        Statement addRow(*db_, "INSERT INTO check_rows(run_id, row_no, cells) VALUES (?1, ?2, ?3)");
         std::int64_t rowNo = 0;
+        std::string joined;
         for (const std::vector<std::string>& cells : run.rows) {
-            const std::string_view url = cells.size() > 1 ? std::string_view(cells[1]) : std::string_view();
-            addRow.bind(1, runId).bind(2, rowNo++).bind(3, st_->urlId(*db_, url)).bind(4, JoinCells(cells, 1)).run();
+            JoinCells(cells, joined);
+            addRow.bind(1, runId).bind(2, rowNo++).bind(3, joined).run();
         }
         tx.commit();
     });
@@ -364,13 +391,13 @@ Result<ComparisonBase> History::LoadBase(const std::string& domainKey, std::int6
         Statement rows(*db_, std::string("SELECT ") + kRowColumns + " FROM cross_rows r" + kRowJoins +
                                  "WHERE r.run_id = ?1 ORDER BY r.row_no");
         rows.bind(1, previousId);
-        std::unordered_map<std::string_view, const PageRow*> byUrl;
+        UrlTexts texts(*db_);
         while (rows.step())
-            base.previous.push_back(ReadRow(rows));
-        for (const PageRow& row : base.previous) {
+            base.previous.push_back(ReadRow(rows, texts));
+        std::unordered_map<std::string_view, const PageRow*> byUrl;
+        byUrl.reserve(base.previous.size());
+        for (const PageRow& row : base.previous)
             byUrl.emplace(row.url, &row); // the first row of a Link-URL listed twice
-            base.known.insert(row.url);
-        }
 
         // Only Link-URLs whose page the last run could not fetch, or that it lacked, need the
         // runs before it.
@@ -381,19 +408,17 @@ Result<ComparisonBase> History::LoadBase(const std::string& domainKey, std::int6
                                     "WHERE u0.url = ?1 AND ru.domain_key = ?2 AND ru.finished = 1 AND "
                                     "ru.id < ?3 ORDER BY ru.id DESC, r.row_no");
         for (const std::string& url : urls) {
-            if (base.lastSeen.count(url) != 0)
-                continue;
+            if (base.known.count(url) != 0)
+                continue; // listed twice
             const auto it = byUrl.find(url);
-            if (it != byUrl.end() && it->second->status != kStatusError) {
-                base.lastSeen.emplace(url, EarlierRow{*it->second, base.previousTime});
+            if (it != byUrl.end() && it->second->status != kStatusError)
                 continue;
-            }
             earlier.bind(1, url).bind(2, domainKey).bind(3, previousId + 1);
             while (earlier.step()) {
                 base.known.insert(url);
                 if (earlier.text(2) == kStatusError)
                     continue;
-                base.lastSeen.emplace(url, EarlierRow{ReadRow(earlier, 1), static_cast<std::time_t>(earlier.integer(0))});
+                base.lastSeen.emplace(url, EarlierRow{ReadRow(earlier, texts, 1), static_cast<std::time_t>(earlier.integer(0))});
                 break;
             }
             earlier.reset();
@@ -423,8 +448,9 @@ Result<std::vector<PageRow>> History::CrossCheckRows(std::int64_t runId) {
         Statement st(*db_, std::string("SELECT ") + kRowColumns + " FROM cross_rows r" + kRowJoins +
                                "WHERE r.run_id = ?1 ORDER BY r.row_no");
         st.bind(1, runId);
+        UrlTexts texts(*db_);
         while (st.step())
-            result.value.push_back(ReadRow(st));
+            result.value.push_back(ReadRow(st, texts));
     });
     return result;
 }

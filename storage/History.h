@@ -72,9 +72,10 @@ struct ComparisonBase {
     bool exists = false;       // there is an earlier finished Prüfe of the domain
     std::time_t previousTime = 0;
     std::vector<PageRow> previous; // the rows of the last earlier finished Prüfe, in table order
-    // By Link-URL: the row in the last earlier finished Prüfe that could fetch its page.
+    // For the Link-URLs that `previous` lacks or could not fetch (the others were last seen
+    // there): their row in the last earlier finished Prüfe that could fetch the page.
     std::unordered_map<std::string, EarlierRow> lastSeen;
-    // Link-URLs that any earlier finished Prüfe of the domain had.
+    // Those of them that some earlier finished Prüfe of the domain had.
     std::unordered_set<std::string> known;
 };
 

@@ -100,8 +100,7 @@ Statement& Statement::bind(int index, std::int64_t value) {
 }
 
 Statement& Statement::bind(int index, std::string_view text) {
-    // SQLITE_TRANSIENT: SQLite copies the text, so a temporary may be bound.
-    if (const int rc = sqlite3_bind_text64(stmt_, index, text.data(), text.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
+    if (const int rc = sqlite3_bind_text64(stmt_, index, text.data(), text.size(), SQLITE_STATIC, SQLITE_UTF8);
         rc != SQLITE_OK)
         db_.fail(rc);
     return *this;

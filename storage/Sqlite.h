@@ -52,7 +52,9 @@ public:
     Statement(const Statement&) = delete;
     Statement& operator=(const Statement&) = delete;
 
-    // Parameters count from 1. An empty optional binds NULL.
+    // Parameters count from 1. An empty optional binds NULL. Text is read in place, not copied:
+    // it must stay until the statement has stepped (a temporary within the same full expression
+    // as run() does).
     Statement& bind(int index, std::int64_t value);
     Statement& bind(int index, std::string_view text);
     Statement& bind(int index, const std::optional<std::int64_t>& value);

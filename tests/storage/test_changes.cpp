@@ -95,11 +95,6 @@ TEST(Changes, SummaryNotesAndReportFromAComparison) {
     base.previousTime = 1796133780; // 01.12.2026 14:03 UTC
     base.previous = {at("http://a/", Fetched(1, 1)), at("http://b/", Fetched(1, 1)), at("http://c/", Fetched(2, 2)),
                      at("http://weg/", Fetched(1, 1)), at("http://d/", Failed(403))};
-    for (const PageRow& row : base.previous) {
-        base.known.insert(row.url);
-        if (row.status != "Fehler")
-            base.lastSeen[row.url] = {row, base.previousTime};
-    }
     PageRow formula = at("=HYPERLINK(\"x\")", Fetched(1, 1, "http://d.example/", "<b>\"Müller\"</b>"));
     const std::vector<PageRow> now = {at("http://a/", Fetched(0)), at("http://b/", Fetched(0)),
                                       at("http://c/", Fetched(2, 0)), at("http://d/", Failed(403)), formula};
