@@ -13,6 +13,12 @@ namespace retrieval {
 namespace {
 
 constexpr std::size_t kBatchRows = 50;
+
+// The history's own faults come as values; this is for anything else (memory), which must not
+// cost the command either.
+storage::Fault Unexpected(const std::exception& e) {
+    return {dynamic_cast<const std::bad_alloc*>(&e) != nullptr ? "Nicht genug Arbeitsspeicher" : e.what()};
+}
 constexpr auto kBatchTime = std::chrono::seconds(1);
 
 // Columns of a details line (LinkReport.h).
@@ -99,8 +105,8 @@ void RecordCheckRun(toolkit::Window& w, std::string_view service) {
         messages.noteOpened(opened);
         if (opened.history)
             messages.noteFault(opened.history->StoreCheck(run));
-    } catch (const std::bad_alloc&) {
-        messages.noteFault({"Nicht genug Arbeitsspeicher"});
+    } catch (const std::exception& e) {
+        messages.noteFault(Unexpected(e));
     }
     messages.tell(w.box);
 }
@@ -142,15 +148,30 @@ void CrossCheckHistory::flush() {
 }
 
 void CrossCheckHistory::add(storage::PageRow row) {
-    rows_.push_back(row);
     if (messages_.failed())
         return;
-    pending_.push_back(std::move(row));
-    if (pending_.size() >= kBatchRows || std::chrono::steady_clock::now() - lastCommit_ >= kBatchTime)
-        flush();
+    try {
+        rows_.push_back(row);
+        pending_.push_back(std::move(row));
+        if (pending_.size() >= kBatchRows || std::chrono::steady_clock::now() - lastCommit_ >= kBatchTime)
+            flush();
+    } catch (const std::exception& e) {
+        messages_.noteFault(Unexpected(e));
+        history_.reset();
+    }
 }
 
 std::optional<storage::Comparison> CrossCheckHistory::finish() {
+    try {
+        return compare();
+    } catch (const std::exception& e) {
+        messages_.noteFault(Unexpected(e));
+        history_.reset();
+        return std::nullopt;
+    }
+}
+
+std::optional<storage::Comparison> CrossCheckHistory::compare() {
     flush();
     if (!open())
         return std::nullopt;

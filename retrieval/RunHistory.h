@@ -64,6 +64,7 @@ public:
 private:
     bool open();
     void flush();
+    std::optional<storage::Comparison> compare();
 
     std::string folder_;
     std::string domain_;
