@@ -175,22 +175,20 @@ Comparison Compare(const std::vector<PageRow>& rows, const ComparisonBase& base)
     Comparison out;
     out.hasBase = base.exists;
     out.baseTime = base.previousTime;
-    struct Previous {
-        const PageRow* row;
-        bool listed; // the new Prüfe has the Link-URL too
-    };
-    std::unordered_map<std::string_view, Previous> previous;
+    // By Link-URL: the position of its first row in the previous Prüfe.
+    std::unordered_map<std::string_view, std::size_t> previous;
     previous.reserve(base.previous.size());
-    for (const PageRow& row : base.previous)
-        previous.emplace(row.url, Previous{&row, false});
+    for (std::size_t i = 0; i < base.previous.size(); ++i)
+        previous.emplace(base.previous[i].url, i);
+    std::vector<bool> listed(base.previous.size()); // the new Prüfe has the Link-URL too
 
     out.words.reserve(rows.size());
     for (const PageRow& row : rows) {
         const auto p = previous.find(row.url);
         const PageRow* before = nullptr;
         if (p != previous.end()) {
-            before = p->second.row;
-            p->second.listed = true;
+            before = &base.previous[p->second];
+            listed[p->second] = true;
         }
         // Last seen in the previous Prüfe when it could fetch the page, else further back.
         const PageRow* seen = nullptr;
@@ -218,12 +216,11 @@ Comparison Compare(const std::vector<PageRow>& rows, const ComparisonBase& base)
         out.entries.push_back(std::move(entry));
     }
 
-    for (const PageRow& row : base.previous) {
-        Previous& p = previous.at(row.url);
-        if (!p.listed) {
-            p.listed = true; // once only for a Link-URL listed twice
+    for (std::size_t i = 0; i < base.previous.size(); ++i) {
+        const PageRow& row = base.previous[i];
+        // A Link-URL listed twice counts at its first row.
+        if (!listed[i] && previous.find(row.url)->second == i)
             out.entries.push_back({row.url, kChangeUnlisted, Describe(row), {}, base.previousTime});
-        }
     }
     return out;
 }

@@ -408,11 +408,11 @@ Result<ComparisonBase> History::LoadBase(const std::string& domainKey, std::int6
                                     "WHERE u0.url = ?1 AND ru.domain_key = ?2 AND ru.finished = 1 AND "
                                     "ru.id < ?3 ORDER BY ru.id DESC, r.row_no");
         for (const std::string& url : urls) {
-            if (base.known.count(url) != 0)
-                continue; // listed twice
             const auto it = byUrl.find(url);
             if (it != byUrl.end() && it->second->status != kStatusError)
                 continue;
+            if (base.known.count(url) != 0)
+                continue; // listed twice
             earlier.bind(1, url).bind(2, domainKey).bind(3, previousId + 1);
             while (earlier.step()) {
                 base.known.insert(url);
@@ -438,19 +438,6 @@ Result<std::vector<StoredRun>> History::CrossCheckRuns(const std::string& domain
         while (st.step())
             result.value.push_back({st.integer(0), static_cast<std::time_t>(st.integer(1)), st.text(2),
                                     st.integer(3) != 0, st.integer(4)});
-    });
-    return result;
-}
-
-Result<std::vector<PageRow>> History::CrossCheckRows(std::int64_t runId) {
-    Result<std::vector<PageRow>> result;
-    result.fault = Guarded([&] {
-        Statement st(*db_, std::string("SELECT ") + kRowColumns + " FROM cross_rows r" + kRowJoins +
-                               "WHERE r.run_id = ?1 ORDER BY r.row_no");
-        st.bind(1, runId);
-        UrlTexts texts(*db_);
-        while (st.step())
-            result.value.push_back(ReadRow(st, texts));
     });
     return result;
 }

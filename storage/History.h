@@ -121,8 +121,8 @@ public:
     Result<ComparisonBase> LoadBase(const std::string& domainKey, std::int64_t runId,
                                     const std::vector<std::string>& urls);
 
+    // The Prüfe runs of a domain, oldest first.
     Result<std::vector<StoredRun>> CrossCheckRuns(const std::string& domainKey);
-    Result<std::vector<PageRow>> CrossCheckRows(std::int64_t runId);
 
 private:
     explicit History(std::unique_ptr<sqlite::Database> db);

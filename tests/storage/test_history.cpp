@@ -250,3 +250,23 @@ TEST(History, FolderThatCannotBeWrittenIsAFaultWithItsReason) {
         ::chmod(folder.path().c_str(), 0700);
     }
 }
+
+// A disk that fills up in the middle of a run costs that run, not the file: it opens undamaged
+// afterwards.
+TEST(History, FullDiskIsAFaultAndLeavesTheFileSound) {
+    TempFolder folder;
+    auto h = OpenOk(folder.path());
+    ASSERT_TRUE(h);
+    storage::CheckRun check;
+    check.domain = check.domainKey = "a.example";
+    check.rows.assign(20000, {"2", "http://seite.example/ein/langer/pfad", "Ankertext"});
+    {
+        const FileSizeLimit full(256 * 1024);
+        const std::string reason = h->StoreCheck(check).reason;
+        EXPECT_EQ(reason.substr(0, 18), "Ein-/Ausgabefehler") << reason;
+    }
+    h.reset();
+    h = OpenOk(folder.path());
+    ASSERT_TRUE(h);
+    EXPECT_FALSE(h->StoreCheck(check));
+}
