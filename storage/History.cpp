@@ -379,14 +379,15 @@ Result<ComparisonBase> History::LoadBase(const std::string& domainKey, std::int6
             ~EndRead() { sqlite3_exec(db.handle(), "COMMIT", nullptr, nullptr, nullptr); }
         } endRead{*db_};
 
-        Statement last(*db_, "SELECT id, started FROM cross_runs WHERE domain_key = ?1 AND finished = 1 "
-                             "AND id < ?2 ORDER BY id DESC LIMIT 1");
+        Statement last(*db_, "SELECT id, started, row_count FROM cross_runs WHERE domain_key = ?1 AND "
+                             "finished = 1 AND id < ?2 ORDER BY id DESC LIMIT 1");
         last.bind(1, domainKey).bind(2, runId);
         if (!last.step())
             return;
         base.exists = true;
         const std::int64_t previousId = last.integer(0);
         base.previousTime = static_cast<std::time_t>(last.integer(1));
+        base.previous.reserve(static_cast<std::size_t>(last.integer(2)));
 
         Statement rows(*db_, std::string("SELECT ") + kRowColumns + " FROM cross_rows r" + kRowJoins +
                                  "WHERE r.run_id = ?1 ORDER BY r.row_no");
