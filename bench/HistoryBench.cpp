@@ -172,15 +172,12 @@ int main(int argc, char** argv) {
         auto start = Clock::now();
         Check(h->FinishCrossCheck(two));
         const double finished = Seconds(start);
-        std::vector<std::string> urls;
-        for (const storage::PageRow& row : second)
-            urls.push_back(row.url);
         // Repeated, since other processes of a busy machine make single figures jump.
         std::vector<double> times;
         std::string summary;
         for (int i = 0; i < 5; ++i) {
             start = Clock::now();
-            const auto base = h->LoadBase(kKey, two, urls);
+            const auto base = h->LoadBase(kKey, two);
             Check(base.fault);
             const storage::Comparison c = storage::Compare(second, base.value);
             times.push_back(finished + Seconds(start));

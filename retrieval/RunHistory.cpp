@@ -179,11 +179,7 @@ std::optional<storage::Comparison> CrossCheckHistory::compare() {
     messages_.noteFault(fault);
     if (fault)
         return std::nullopt;
-    std::vector<std::string> urls;
-    urls.reserve(rows_.size());
-    for (const storage::PageRow& row : rows_)
-        urls.push_back(row.url);
-    const storage::Result<storage::ComparisonBase> base = history_->LoadBase(key_, runId_, urls);
+    const storage::Result<storage::ComparisonBase> base = history_->LoadBase(key_, runId_);
     messages_.noteFault(base.fault);
     history_.reset();
     if (base.fault)

@@ -177,18 +177,28 @@ Comparison Compare(const std::vector<PageRow>& rows, const ComparisonBase& base)
     out.baseTime = base.previousTime;
     // By Link-URL: the position of its first row in the previous Prüfe.
     std::unordered_map<std::string_view, std::size_t> previous;
-    previous.reserve(base.previous.size());
-    for (std::size_t i = 0; i < base.previous.size(); ++i)
-        previous.emplace(base.previous[i].url, i);
+    const bool matched = base.previousRow.size() == rows.size();
+    if (!matched) {
+        previous.reserve(base.previous.size());
+        for (std::size_t i = 0; i < base.previous.size(); ++i)
+            previous.emplace(base.previous[i].url, i);
+    }
+    const auto previousRow = [&](std::size_t i) -> std::ptrdiff_t {
+        if (matched)
+            return base.previousRow[i];
+        const auto p = previous.find(rows[i].url);
+        return p != previous.end() ? static_cast<std::ptrdiff_t>(p->second) : -1;
+    };
     std::vector<bool> listed(base.previous.size()); // the new Prüfe has the Link-URL too
 
     out.words.reserve(rows.size());
-    for (const PageRow& row : rows) {
-        const auto p = previous.find(row.url);
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const PageRow& row = rows[i];
+        const std::ptrdiff_t at = previousRow(i);
         const PageRow* before = nullptr;
-        if (p != previous.end()) {
-            before = &base.previous[p->second];
-            listed[p->second] = true;
+        if (at >= 0) {
+            before = &base.previous[static_cast<std::size_t>(at)];
+            listed[static_cast<std::size_t>(at)] = true;
         }
         // Last seen in the previous Prüfe when it could fetch the page, else further back.
         const PageRow* seen = nullptr;
@@ -219,7 +229,7 @@ Comparison Compare(const std::vector<PageRow>& rows, const ComparisonBase& base)
     for (std::size_t i = 0; i < base.previous.size(); ++i) {
         const PageRow& row = base.previous[i];
         // A Link-URL listed twice counts at its first row.
-        if (!listed[i] && previous.find(row.url)->second == i)
+        if (!listed[i] && (matched || previous.find(row.url)->second == i))
             out.entries.push_back({row.url, kChangeUnlisted, Describe(row), {}, base.previousTime});
     }
     return out;

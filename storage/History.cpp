@@ -367,8 +367,7 @@ Fault History::FinishCrossCheck(std::int64_t runId) {
     });
 }
 
-Result<ComparisonBase> History::LoadBase(const std::string& domainKey, std::int64_t runId,
-                                         const std::vector<std::string>& urls) {
+Result<ComparisonBase> History::LoadBase(const std::string& domainKey, std::int64_t runId) {
     Result<ComparisonBase> result;
     ComparisonBase& base = result.value;
     result.fault = Guarded([&] {
@@ -389,37 +388,42 @@ Result<ComparisonBase> History::LoadBase(const std::string& domainKey, std::int6
         base.previousTime = static_cast<std::time_t>(last.integer(1));
         base.previous.reserve(static_cast<std::size_t>(last.integer(2)));
 
+        // Rows are matched by the id of their Link-URL, which is cheaper to look up than its text.
         Statement rows(*db_, std::string("SELECT ") + kRowColumns + " FROM cross_rows r" + kRowJoins +
                                  "WHERE r.run_id = ?1 ORDER BY r.row_no");
         rows.bind(1, previousId);
         UrlTexts texts(*db_);
+        std::unordered_map<std::int64_t, std::ptrdiff_t> previousById;
+        previousById.reserve(base.previous.capacity());
         while (rows.step())
-            base.previous.push_back(ReadRow(rows, texts));
-        std::unordered_map<std::string_view, const PageRow*> byUrl;
-        byUrl.reserve(base.previous.size());
-        for (const PageRow& row : base.previous)
-            byUrl.emplace(row.url, &row); // the first row of a Link-URL listed twice
+            if (previousById.emplace(rows.integer(12), static_cast<std::ptrdiff_t>(base.previous.size())).second)
+                base.previous.push_back(ReadRow(rows, texts));
 
         // Only Link-URLs whose page the last run could not fetch, or that it lacked, need the
         // runs before it.
         Statement earlier(*db_, std::string("SELECT ru.started, ") + kRowColumns +
-                                    " FROM urls u0 JOIN cross_rows r ON r.url_id = u0.id "
-                                    "JOIN cross_runs ru ON ru.id = r.run_id" +
-                                    kRowJoins +
-                                    "WHERE u0.url = ?1 AND ru.domain_key = ?2 AND ru.finished = 1 AND "
+                                    " FROM cross_rows r JOIN cross_runs ru ON ru.id = r.run_id" + kRowJoins +
+                                    "WHERE r.url_id = ?1 AND ru.domain_key = ?2 AND ru.finished = 1 AND "
                                     "ru.id < ?3 ORDER BY ru.id DESC, r.row_no");
-        for (const std::string& url : urls) {
-            const auto it = byUrl.find(url);
-            if (it != byUrl.end() && it->second->status != kStatusError)
+        Statement current(*db_, "SELECT url_id FROM cross_rows WHERE run_id = ?1 ORDER BY row_no");
+        current.bind(1, runId);
+        std::unordered_set<std::int64_t> lookedUp;
+        while (current.step()) {
+            const std::int64_t urlId = current.integer(0);
+            const auto it = previousById.find(urlId);
+            const std::ptrdiff_t at = it != previousById.end() ? it->second : -1;
+            base.previousRow.push_back(at);
+            if ((at >= 0 && base.previous[static_cast<std::size_t>(at)].status != kStatusError) ||
+                !lookedUp.insert(urlId).second)
                 continue;
-            if (base.known.count(url) != 0)
-                continue; // listed twice
-            earlier.bind(1, url).bind(2, domainKey).bind(3, previousId + 1);
+            earlier.bind(1, urlId).bind(2, domainKey).bind(3, previousId);
             while (earlier.step()) {
+                const std::string url = earlier.text(1);
                 base.known.insert(url);
                 if (earlier.text(2) == kStatusError)
                     continue;
-                base.lastSeen.emplace(url, EarlierRow{ReadRow(earlier, texts, 1), static_cast<std::time_t>(earlier.integer(0))});
+                base.lastSeen.emplace(url, EarlierRow{ReadRow(earlier, texts, 1),
+                                                      static_cast<std::time_t>(earlier.integer(0))});
                 break;
             }
             earlier.reset();

@@ -71,9 +71,14 @@ struct EarlierRow {
 struct ComparisonBase {
     bool exists = false;       // there is an earlier finished Prüfe of the domain
     std::time_t previousTime = 0;
-    std::vector<PageRow> previous; // the rows of the last earlier finished Prüfe, in table order
+    // The rows of the last earlier finished Prüfe in table order; a Link-URL listed twice at its
+    // first row only.
+    std::vector<PageRow> previous;
+    // For each row of the new Prüfe: the position of its Link-URL's row in `previous`, -1 when
+    // it has none. Empty: to be found by Link-URL.
+    std::vector<std::ptrdiff_t> previousRow;
     // For the Link-URLs that `previous` lacks or could not fetch (the others were last seen
-    // there): their row in the last earlier finished Prüfe that could fetch the page.
+    // there): their row in the last finished Prüfe before it that could fetch the page.
     std::unordered_map<std::string, EarlierRow> lastSeen;
     // Those of them that some earlier finished Prüfe of the domain had.
     std::unordered_set<std::string> known;
@@ -116,10 +121,8 @@ public:
     Fault AddCrossRows(std::int64_t runId, std::int64_t firstRowNo, const std::vector<PageRow>& rows);
     Fault FinishCrossCheck(std::int64_t runId);
 
-    // The base for a Prüfe of `domainKey` from the finished runs before `runId`, looked up for the
-    // given Link-URLs.
-    Result<ComparisonBase> LoadBase(const std::string& domainKey, std::int64_t runId,
-                                    const std::vector<std::string>& urls);
+    // The base for the stored rows of Prüfe `runId` of `domainKey`, from the finished runs before it.
+    Result<ComparisonBase> LoadBase(const std::string& domainKey, std::int64_t runId);
 
     // The Prüfe runs of a domain, oldest first.
     Result<std::vector<StoredRun>> CrossCheckRuns(const std::string& domainKey);

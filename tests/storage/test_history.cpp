@@ -99,9 +99,13 @@ TEST(History, FreshFileIsPrivateAndAStoredVersionOneFileIsMigratedWithItsRuns) {
     EXPECT_FALSE(runs.value[1].finished);
     EXPECT_EQ(runs.value[1].rows, 1);
 
-    // The finished run is the base; the unfinished later one is not.
+    // The finished run is the base of a new one; the unfinished later one is not.
     const std::string a = "http://blog.example/a", b = "http://blog.example/b", forum = "http://forum.example/t/1";
-    const auto base = h->LoadBase(kKey, 100, {a, b, forum, "http://neu.example/"});
+    const auto run = h->BeginCrossCheck(1796140000, "müller.example", kKey);
+    ASSERT_FALSE(h->AddCrossRows(run.value, 0,
+                                 {Row(b, "gefunden", 0, 0), Row("http://neu.example/", "gefunden", 0, 0),
+                                  Row(forum, "Fehler", std::nullopt, 0), Row(a, "gefunden", 1, 1)}));
+    const auto base = h->LoadBase(kKey, run.value);
     ASSERT_FALSE(base.fault) << base.fault.reason;
     EXPECT_TRUE(base.value.exists);
     EXPECT_EQ(base.value.previousTime, 1796040300);
@@ -123,9 +127,9 @@ TEST(History, FreshFileIsPrivateAndAStoredVersionOneFileIsMigratedWithItsRuns) {
     rowForum.httpStatus = 403;
     rowForum.reason = "HTTP-Status 403";
     EXPECT_EQ(base.value.previous, (std::vector<PageRow>{rowA, rowB, rowForum}));
-    // Only the forum page, which that run could not fetch, needed a look further back: it was
-    // never fetched.
-    EXPECT_EQ(base.value.known, std::unordered_set<std::string>{forum});
+    EXPECT_EQ(base.value.previousRow, (std::vector<std::ptrdiff_t>{1, -1, 2, 0}));
+    // The forum page, which that run could not fetch, and the new page are in no run before it.
+    EXPECT_TRUE(base.value.known.empty());
     EXPECT_TRUE(base.value.lastSeen.empty());
 }
 
@@ -144,13 +148,15 @@ TEST(History, LastSeenSkipsFailedFetchesAndUnfinishedRuns) {
     ASSERT_FALSE(h->AddCrossRows(other.value, 0, {Row(url, "gefunden", 5, 5)}));
     ASSERT_FALSE(h->FinishCrossCheck(other.value));
 
-    const auto base = h->LoadBase(kKey, other.value + 1, {url});
+    const auto now = h->BeginCrossCheck(4000, "müller.example", kKey);
+    ASSERT_FALSE(h->AddCrossRows(now.value, 0, {Row(url, "gefunden", 0, 0)}));
+    const auto base = h->LoadBase(kKey, now.value);
     ASSERT_FALSE(base.fault);
     EXPECT_EQ(base.value.previousTime, 2000);
     ASSERT_EQ(base.value.lastSeen.count(url), 1u);
     EXPECT_EQ(base.value.lastSeen.at(url).runTime, 1000);
     EXPECT_EQ(base.value.lastSeen.at(url).row.linkCount, 1);
-    EXPECT_FALSE(h->LoadBase(kKey, 1, {url}).value.exists); // nothing before the first run
+    EXPECT_FALSE(h->LoadBase(kKey, 1).value.exists); // nothing before the first run
 }
 
 // Two windows on one folder both finish and both runs are stored; a lock held longer than the
