@@ -4,6 +4,7 @@
 #include <QComboBox>
 #include <QDesktopServices>
 #include <QFontMetricsF>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPainter>
@@ -272,6 +273,13 @@ void QtWindowFields::setSeokicksText(const std::string& text) {
 // doubled, it shows as written.
 void QtWindowFields::setCaption(const std::string& text) {
     w_.window->setWindowTitle(ToQString(text).replace(QLatin1String("[*]"), QLatin1String("[*][*]")));
+}
+
+void QtWindowFields::setStatusLine(const std::string& text) {
+    if (w_.statusLine == nullptr)
+        return;
+    w_.statusLine->setText(ToQString(text));
+    w_.statusLine->setVisible(!text.empty());
 }
 
 } // namespace app

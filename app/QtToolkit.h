@@ -14,6 +14,7 @@
 #include <vector>
 
 class QComboBox;
+class QLabel;
 class QUrl;
 class QLineEdit;
 class QRadioButton;
@@ -106,6 +107,7 @@ public:
         QLineEdit* xoviApi;
         QLineEdit* seokicksCode;
         QWidget* window; // carries the caption
+        QLabel* statusLine; // under the grid: the summary of the last Prüfe
     };
 
     explicit QtWindowFields(const Widgets& widgets) : w_(widgets) {}
@@ -122,6 +124,7 @@ public:
     std::string seokicksText() const override;
     void setSeokicksText(const std::string& text) override;
     void setCaption(const std::string& text) override;
+    void setStatusLine(const std::string& text) override;
 
 private:
     Widgets w_;

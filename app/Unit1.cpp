@@ -14,6 +14,7 @@
 #include <QCompleter>
 #include <QCoreApplication>
 #include <QHBoxLayout>
+#include <QVBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -96,7 +97,7 @@ TForm1::TForm1(std::string programFolder, QWidget* parent)
     StringGrid1->setBacklinkModel(model_);
 
     fields_ = std::make_unique<QtWindowFields>(
-        QtWindowFields::Widgets{Domainname, RadioButton1, XOVI, maxerg, xovi_api, seokicks, this});
+        QtWindowFields::Widgets{Domainname, RadioButton1, XOVI, maxerg, xovi_api, seokicks, this, LabelVerlauf});
     box_ = std::make_unique<QtMessageBox>(this, QStringLiteral("Quandrel Halmfang"));
     connect(StringGrid1, &StringGrid::linkRefused, this,
             [this](const QString& message) { guarded([&] { box_->showMessage(message.toStdString()); }); });
@@ -127,9 +128,20 @@ void TForm1::buildControls() {
     CategoryPanelGroup1->setFocusPolicy(Qt::NoFocus);
     layout->addWidget(CategoryPanelGroup1);
 
+    auto* gridColumn = new QVBoxLayout;
+    gridColumn->setSpacing(0);
+    layout->addLayout(gridColumn, 1);
     StringGrid1 = new StringGrid(Panel2);
     StringGrid1->setObjectName(QStringLiteral("StringGrid1"));
-    layout->addWidget(StringGrid1, 1);
+    gridColumn->addWidget(StringGrid1, 1);
+    // What changed since the last Prüfe; hidden until there is something to say.
+    LabelVerlauf = new QLabel(Panel2);
+    LabelVerlauf->setObjectName(QStringLiteral("LabelVerlauf"));
+    LabelVerlauf->setTextFormat(Qt::PlainText);
+    LabelVerlauf->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+    LabelVerlauf->setContentsMargins(4, 2, 4, 2);
+    LabelVerlauf->hide();
+    gridColumn->addWidget(LabelVerlauf);
 
     CategoryPanel1 = CategoryPanelGroup1->addPanel(QStringLiteral("Checks"));
     CategoryPanel1->setObjectName(QStringLiteral("CategoryPanel1"));

@@ -84,6 +84,7 @@ public:
     QLineEdit* seokicks;
     QPushButton* Button2;
     StringGrid* StringGrid1;
+    QLabel* LabelVerlauf; // the summary line of the last Prüfe, under the grid
 
     QMenu* Datei1;
     QAction* Beenden1;

@@ -2,6 +2,7 @@
 
 #include "app/contract/Error.h"
 #include "retrieval/Parsing.h"
+#include "retrieval/RunHistory.h"
 #include "storage/Files.h"
 #include "storage/Reports.h"
 #include "storage/Settings.h"
@@ -86,6 +87,7 @@ void RunSeokicks(toolkit::Window& w, const CheckSetup& setup) {
     FillTable(w.table, Service::Seokicks, std::move(parsed.records), {});
     client.reset();
     storage::WriteReports(w, "\\reporting\\seokicks\\");
+    RecordCheckRun(w, "SEOkicks");
 }
 
 void RunXovi(toolkit::Window& w, const CheckSetup& setup) {
@@ -107,6 +109,7 @@ void RunXovi(toolkit::Window& w, const CheckSetup& setup) {
     });
     client.reset();
     storage::WriteReports(w, "\\reporting\\xovi_api\\backlink\\");
+    RecordCheckRun(w, "XOVI");
 }
 
 } // namespace
@@ -121,6 +124,7 @@ void RunCheck(toolkit::Window& window, const CheckSetup& setup) {
     };
     try {
         storage::RecordDomain(window);
+        window.fields.setStatusLine({}); // the summary of a Prüfe belongs to the table it checked
         // Each branch looks at the buttons as they are at that moment: a switch to XOVI during the
         // SEOkicks wait runs the XOVI branch next.
         if (window.fields.seokicksChosen())

@@ -5,6 +5,7 @@
 #include "retrieval/LinkFinder.h"
 #include "retrieval/LinkReport.h"
 #include "retrieval/PageText.h"
+#include "retrieval/RunHistory.h"
 #include "storage/Reports.h"
 #include "table/BacklinkTable.h"
 
@@ -95,6 +96,10 @@ void RunCrossCheck(toolkit::Window& w, const PageFetcher& fetch) {
     const std::int32_t statusCol = table.ColCount() - 1;
     table.SetCell(statusCol, 0, std::string(kStatusHeader));
 
+    w.fields.setStatusLine({});
+    CrossCheckHistory history(w.shared.programFolder, w.fields.domainText());
+    std::vector<std::int32_t> checkedRows;
+    std::vector<std::size_t> detailRows; // the checked row of each details line
     std::vector<std::vector<std::string>> details;
     const auto n = static_cast<std::int32_t>(urls.size());
     for (std::int32_t r = kFirstRecordRow; r < n; ++r) {
@@ -130,15 +135,26 @@ void RunCrossCheck(toolkit::Window& w, const PageFetcher& fetch) {
             table.SetCellNote(statusCol, r, PageNote(check));
             table.SetCellMark(statusCol, r, PageMark(check));
         }
-        for (std::vector<std::string>& line : DetailLines(check))
+        for (std::vector<std::string>& line : DetailLines(check)) {
             details.push_back(std::move(line));
+            detailRows.push_back(checkedRows.size());
+        }
+        checkedRows.push_back(r);
+        history.add(HistoryRow(check));
         w.fields.setCaption(w.shared.titleText + " checke: " + check.url);
     }
 
     w.fields.setCaption(w.shared.titleText + " Gegenprüfung fertig gestellt ... ");
-    storage::WriteReports(w, "\\reporting\\backlinks\\", [&details](const std::string& basePath) {
+    const std::optional<storage::Comparison> changes = history.finish();
+    MarkChanges(table, statusCol, checkedRows, changes, details, detailRows);
+    storage::WriteReports(w, "\\reporting\\backlinks\\", [&](const std::string& basePath) {
         storage::WriteDetailsCsv(basePath + "_details.csv", details);
+        if (changes)
+            WriteChangesReports(basePath, *changes, w.fields.domainText());
     });
+    if (changes)
+        w.fields.setStatusLine(storage::SummaryLine(*changes));
+    history.tell(w.box);
 }
 
 } // namespace retrieval

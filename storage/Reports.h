@@ -51,9 +51,9 @@ void WriteReports(toolkit::Window& window, std::string_view folderLiteral, const
 
 // The details file of a cross-check: this header, then the lines; RFC 4180 quoting (unlike the
 // reports), UTF-8, CR LF.
-inline constexpr std::array<std::string_view, 11> kDetailsHeader = {
+inline constexpr std::array<std::string_view, 12> kDetailsHeader = {
     "Nr.",      "Link-URL",    "Status",     "Links",  "rel",  "Ankertext",
-    "Ziel-URL", "HTTP-Status", "Endadresse", "Robots", "Grund"};
+    "Ziel-URL", "HTTP-Status", "Endadresse", "Robots", "Grund", "Änderung"};
 void WriteDetailsCsv(const std::string& path, const std::vector<std::vector<std::string>>& lines);
 
 } // namespace storage

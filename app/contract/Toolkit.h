@@ -65,6 +65,8 @@ public:
     virtual void setSeokicksText(const std::string& text) = 0;
 
     virtual void setCaption(const std::string& text) = 0;
+    // The plain-text status line under the grid; empty hides it. Windows without one ignore it.
+    virtual void setStatusLine(const std::string& /*text*/) {}
 };
 
 } // namespace toolkit

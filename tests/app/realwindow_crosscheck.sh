@@ -197,7 +197,7 @@ compare() { # expected-file actual-file
   fi
 }
 
-expected_files=(quandrel-halmfang domains.txt tmp_seokicks.txt
+expected_files=(quandrel-halmfang domains.txt tmp_seokicks.txt halmfang.db
   "reporting/seokicks/${stamp}_${date_stamp}.csv" "reporting/seokicks/${stamp}_${date_stamp}.html")
 compare "$expected/domains.txt" "$work/domains.txt"
 compare "$expected/tmp_seokicks.txt" "$work/tmp_seokicks.txt"
@@ -205,7 +205,8 @@ compare "$expected/seokicks.csv" "$work/reporting/seokicks/${stamp}_${date_stamp
 compare "$expected/seokicks.html" "$work/reporting/seokicks/${stamp}_${date_stamp}.html"
 if [[ $PRUEFE_ENABLED == 1 ]]; then
   expected_files+=("reporting/backlinks/${stamp}_${date_stamp}.csv" "reporting/backlinks/${stamp}_${date_stamp}.html"
-    "reporting/backlinks/${stamp}_${date_stamp}_details.csv")
+    "reporting/backlinks/${stamp}_${date_stamp}_details.csv"
+    "reporting/backlinks/${stamp}_${date_stamp}_aenderungen.csv" "reporting/backlinks/${stamp}_${date_stamp}_aenderungen.html")
   compare "$expected/backlinks.csv" "$work/reporting/backlinks/${stamp}_${date_stamp}.csv"
   compare "$expected/backlinks.html" "$work/reporting/backlinks/${stamp}_${date_stamp}.html"
   compare "$expected/backlinks_details.csv" "$work/reporting/backlinks/${stamp}_${date_stamp}_details.csv"

@@ -130,7 +130,10 @@ TEST_F(Check, SeokicksFillsTableWritesRawAnswerAndReportsAndLeavesTheCaption) {
     EXPECT_TRUE(form.Memo1.text().ends_with("</inlinkdata>\r\n\n\r\n")); // the answer ends in LF
     const std::string base = reportBase("reporting/seokicks/");
     EXPECT_EQ(files(),
-              (std::set<std::string>{"domains.txt", "tmp_seokicks.txt", base + ".csv", base + ".html"}));
+              (std::set<std::string>{"domains.txt", "tmp_seokicks.txt", base + ".csv", base + ".html", "halmfang.db"}));
+    // The run is in the history, the service code is not.
+    EXPECT_TRUE(Contains(readFile("halmfang.db"), "news.example.com/lokal/eroeffnung"));
+    EXPECT_FALSE(Contains(readFile("halmfang.db"), "sc-456"));
     const std::string csv = readFile(base + ".csv");
     EXPECT_EQ(csv.rfind("Nr.,Link-URL,Ankertext,Follow,Ziel-URL\r\n", 0), 0u) << csv;
     EXPECT_EQ(std::ranges::count(csv, '\n'), 6);
@@ -193,7 +196,7 @@ TEST_F(Check, XoviShowsEachRecordNumberInTheCaptionAndWritesTheSplitAnswer) {
         Contains(tmp, "\r\n<linkingUrl>\r\nhttps://www.laufblog-beispiel.de/2023/05/neue-schuhe/\r\n"));
     const std::string base = reportBase("reporting/xovi_api/backlink/");
     EXPECT_EQ(files(),
-              (std::set<std::string>{"domains.txt", "tmp_xovi_bkl.txt", base + ".csv", base + ".html"}));
+              (std::set<std::string>{"domains.txt", "tmp_xovi_bkl.txt", base + ".csv", base + ".html", "halmfang.db"}));
     EXPECT_EQ(std::ranges::count(readFile(base + ".csv"), '\n'), 5);
     ASSERT_EQ(boxes_.size(), 1u);
     EXPECT_EQ(boxes_[0].text, "Report gespeichert");
@@ -381,7 +384,7 @@ TEST_F(Check, DuringTheWaitTheCommandsRestAndTheServiceCanBeSwitched) {
     EXPECT_EQ(form.table().RowCount(), 5);
     EXPECT_EQ(form.windowTitle().toStdString(), kTitle + " hole Backlink-Nr.:4");
     EXPECT_EQ(boxes_.size(), 2u);
-    EXPECT_EQ(files().size(), 7u); // history, two temporary files, two pairs of reports
+    EXPECT_EQ(files().size(), 8u); // domain history, two temporary files, two pairs of reports, run history
     ExpectCommandsEnabled(form, true);
 }
 

@@ -10,9 +10,11 @@
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QImage>
+#include <QLabel>
 #include <QLineEdit>
 #include <QRadioButton>
 #include <QTimer>
+#include <regex>
 
 using namespace std::chrono_literals;
 using app::TForm1;
@@ -281,31 +283,31 @@ TEST_F(CrossCheckWindow, PruefeAfterACheckMarksEveryPageAndWritesTheReports) {
     EXPECT_FALSE(Contains(readFile(backlinkReport(".html")), "HTTP-Status"));
     const auto u = [this](const char* path) { return pageUrl(path); };
     EXPECT_EQ(readFile(backlinkReport("_details.csv")),
-              "Nr.,Link-URL,Status,Links,rel,Ankertext,Ziel-URL,HTTP-Status,Endadresse,Robots,Grund\r\n"
+              "Nr.,Link-URL,Status,Links,rel,Ankertext,Ziel-URL,HTTP-Status,Endadresse,Robots,Grund,Änderung\r\n"
               "2," +
                   u("/gefunden") + ",gefunden,1,follow,Müller,http://xn--mller-kva.example/,200," + u("/gefunden") +
-                  ",,\r\n"
+                  ",,,neu\r\n"
                   "3," +
                   u("/gross") + ",nicht gefunden,1,follow,Müller,http://xn--mller-kva.example/,200," + u("/gross") +
-                  ",,\r\n"
+                  ",,,neu\r\n"
                   "4," +
                   u("/weg") +
-                  ",Fehler,,,,,,,,HTTP-Status 404\r\n"
+                  ",Fehler,,,,,,,,HTTP-Status 404,neu\r\n"
                   "5," +
                   u("/latin1") + ",gefunden,0,,,,200," + u("/latin1") +
-                  ",,\r\n"
+                  ",,,neu\r\n"
                   "6," +
                   u("/idn") + ",gefunden,1,follow,Shop,http://www.xn--mller-kva.example/,200," + u("/idn") +
-                  ",,\r\n"
+                  ",,,neu\r\n"
                   "7," +
                   u("/nofollow") + ",gefunden,2,nofollow,A,http://xn--mller-kva.example/a,200," + u("/nofollow") +
-                  ",,\r\n"
+                  ",,,neu\r\n"
                   "7," +
                   u("/nofollow") + ",gefunden,2,nofollow,B,http://xn--mller-kva.example/b,200," + u("/nofollow") +
-                  ",,\r\n"
+                  ",,,neu\r\n"
                   "8," +
                   u("/umzug") + ",gefunden,1,follow,Müller,http://xn--mller-kva.example/,200," + u("/neu") +
-                  ",noindex (X-Robots-Tag),\r\n");
+                  ",noindex (X-Robots-Tag),,neu\r\n");
     ExpectCommandsEnabled(form, true);
 
     // Colours and notes move with their rows through a filter (kept rows packed from row 1) and back.
@@ -316,6 +318,38 @@ TEST_F(CrossCheckWindow, PruefeAfterACheckMarksEveryPageAndWritesTheReports) {
     form.zurcksetzen1->trigger();
     EXPECT_EQ(markColumn(form, 5), marks);
     EXPECT_EQ(tips(form, 5), notes);
+}
+
+// The second Prüfe is compared with the first: a page that lost its link is named in the
+// changes report, the status line and the row's note; the first Prüfe only lays the base.
+TEST_F(CrossCheckWindow, SecondPruefeReportsTheLinkThatDisappeared) {
+    const std::string link = "<a href=\"http://m\xC3\xBCller.example/\">M\xC3\xBCller</a>";
+    pages_.handle("/bleibt", [link](const Request&) { return Page(link); });
+    pages_.handle("/verliert", [link](const Request&) { return Page(link); });
+    TForm1& form = makeWindow();
+    FillTable(form.table(), {{pageUrl("/bleibt"), "a"}, {pageUrl("/verliert"), "b"}});
+    clickPruefe(form);
+    EXPECT_EQ(form.LabelVerlauf->text().toStdString(),
+              "Erste Prüfung dieser Domain: Sie ist die Grundlage für den Vergleich bei der nächsten Prüfung.");
+    EXPECT_TRUE(form.LabelVerlauf->isVisible());
+
+    pages_.handle("/verliert", [](const Request&) { return Page("<p>Nichts mehr</p>"); });
+    boxes_.clear();
+    clickPruefe(form);
+    const std::string summary = form.LabelVerlauf->text().toStdString();
+    std::smatch when;
+    ASSERT_TRUE(std::regex_match(summary, when,
+                                 std::regex("Seit der Prüfung vom (\\d\\d\\.\\d\\d\\.\\d{4} \\d\\d:\\d\\d): 1 Link entfernt")))
+        << summary;
+    EXPECT_EQ(readFile(backlinkReport("_aenderungen.csv")),
+              "Link-URL,Änderung,vorher,jetzt,Datum der vorherigen Prüfung\r\n" + pageUrl("/verliert") +
+                  ",Link entfernt,\"gefunden; 1 Link, follow; Ankertext „Müller“; Ziel http://xn--mller-kva.example/\","
+                  "nicht gefunden; kein Link," +
+                  when[1].str() + "\r\n");
+    EXPECT_TRUE(Contains(readFile(backlinkReport("_aenderungen.html")), "<p>" + summary + "</p>"));
+    EXPECT_EQ(tips(form, 4)[2], "Kein Link auf die Domain\nSeit " + when[1].str() + ": Link entfernt");
+    ASSERT_EQ(boxes_.size(), 1u);
+    EXPECT_EQ(boxes_[0].text, "Report gespeichert");
 }
 
 TEST_F(CrossCheckWindow, UntouchedStartTableFetchesTheThreeEmptyUrlsAsFailures) {

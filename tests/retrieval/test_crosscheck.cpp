@@ -3,14 +3,17 @@
 #include "retrieval/HttpFetch.h"
 #include "retrieval/Parsing.h"
 #include "storage/Files.h"
+#include "storage/Reports.h"
 #include "tests/storage/StorageTestSupport.h"
 
 #include <algorithm>
 #include <gtest/gtest.h>
 #include <map>
+#include <regex>
 #include <stdexcept>
 
 using namespace storage_test;
+namespace fs = std::filesystem;
 using retrieval::FetchedPage;
 
 namespace {
@@ -104,9 +107,56 @@ TEST(CrossCheck, SecondRunAddsSecondStatusColumn) {
     ASSERT_EQ(h.table.ColCount(), 7);
     EXPECT_EQ(h.Column(5), (Lines{"Status", "", "gefunden", "gefunden"}));
     EXPECT_EQ(h.Column(6), (Lines{"Status", "", "nicht gefunden", "Fehler"}));
-    EXPECT_EQ(h.Notes(6), (Lines{"", "", "Kein Link auf die Domain", "HTTP-Status 404: http://b.example/"}));
+    // The second run is compared with the first: its notes say what changed since then.
+    Lines notes = h.Notes(6);
+    for (std::string& note : notes)
+        note = std::regex_replace(note, std::regex("Seit \\d\\d\\.\\d\\d\\.\\d{4} \\d\\d:\\d\\d:"), "Seit <Zeit>:");
+    EXPECT_EQ(notes, (Lines{"", "", "Kein Link auf die Domain\nSeit <Zeit>: unverändert",
+                            "HTTP-Status 404: http://b.example/\nSeit <Zeit>: Seite nicht erreichbar"}));
     const std::string csv = h.ReportCsv();
     EXPECT_NE(csv.find("Status"), csv.rfind("Status")) << csv;
+}
+
+// The history never costs the command its reports: a file that cannot be opened is told once
+// after them; a damaged one is moved aside, said so, and a fresh history starts.
+TEST(CrossCheck, HistoryFaultsAreToldOnceAfterTheReports) {
+    const struct {
+        const char* name;
+        std::function<void(const TempFolder&)> prepare;
+        Lines messages, errors;
+        bool compared;
+    } cases[] = {
+        {"folder in the way", [](const TempFolder& f) { fs::create_directory(f / "halmfang.db"); },
+         {"Report gespeichert"},
+         {"Der Verlauf wurde nicht gespeichert: Die Verlaufsdatei konnte nicht angelegt werden (Ist ein "
+          "Verzeichnis)."},
+         false},
+        {"damaged file", [](const TempFolder& f) { WriteBytes(f / "halmfang.db", std::string(3000, 'x')); },
+         {"Report gespeichert", "Die Verlaufsdatei war beschädigt. Sie wurde als halmfang.db.defekt-"},
+         {},
+         true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        CrossCheckHarness h;
+        h.SeokicksTable({"http://a.example/"}, "shop.example");
+        c.prepare(h.folder);
+        h.Run();
+        EXPECT_EQ(h.Column(5), (Lines{"Status", "", "gefunden"}));
+        ASSERT_EQ(h.box.messages.size(), c.messages.size());
+        for (std::size_t i = 0; i < c.messages.size(); ++i)
+            EXPECT_EQ(h.box.messages[i].substr(0, c.messages[i].size()), c.messages[i]);
+        EXPECT_EQ(h.box.errors, c.errors);
+        Lines written;
+        for (const std::string& name : FolderEntries(h.folder / "reporting/backlinks"))
+            written.push_back(name.substr(name.find('_')));
+        const std::string stamp = "_" + storage::DateStamp();
+        Lines expected = {stamp + ".csv", stamp + ".html", stamp + "_details.csv"};
+        if (c.compared)
+            expected.insert(expected.begin() + 1, {stamp + "_aenderungen.csv", stamp + "_aenderungen.html"});
+        std::sort(expected.begin(), expected.end());
+        EXPECT_EQ(written, expected);
+    }
 }
 
 TEST(CrossCheck, DomainIsReadAfreshForEveryRow) {

@@ -1,0 +1,214 @@
+#include "retrieval/RunHistory.h"
+
+#include "retrieval/AsciiText.h"
+#include "retrieval/CrossCheck.h"
+#include "storage/Files.h"
+#include "table/BacklinkTable.h"
+
+#include <idn2.h>
+#include <utility>
+
+namespace retrieval {
+
+namespace {
+
+constexpr std::size_t kBatchRows = 50;
+
+// The history's own faults come as values; this is for anything else (memory), which must not
+// cost the command either.
+storage::Fault Unexpected(const std::exception& e) {
+    return {dynamic_cast<const std::bad_alloc*>(&e) != nullptr ? "Nicht genug Arbeitsspeicher" : e.what()};
+}
+constexpr auto kBatchTime = std::chrono::seconds(1);
+
+// Columns of a details line (LinkReport.h).
+enum DetailColumn { kRel = 4, kAnchor = 5, kTarget = 6, kRobots = 9, kReason = 10 };
+
+} // namespace
+
+std::string DomainKey(std::string_view text) {
+    const std::size_t scheme = text.find("://");
+    if (scheme != std::string_view::npos)
+        text.remove_prefix(scheme + 3);
+    text = text.substr(0, text.find_first_of("/?#"));
+    while (!text.empty() && (text.back() == '.' || text.back() == ' '))
+        text.remove_suffix(1);
+    while (!text.empty() && text.front() == ' ')
+        text.remove_prefix(1);
+    if (ascii::IsAscii(text))
+        return ascii::Lower(text);
+    const std::string host(text);
+    char* converted = nullptr;
+    std::string key = host.find('\0') == std::string::npos &&
+                              idn2_to_ascii_8z(host.c_str(), &converted, IDN2_NFC_INPUT | IDN2_NONTRANSITIONAL) == IDN2_OK
+                          ? ascii::Lower(converted)
+                          : ascii::Lower(host);
+    idn2_free(converted);
+    return key;
+}
+
+storage::PageRow HistoryRow(const PageCheck& check) {
+    storage::PageRow row;
+    row.url = check.url;
+    row.status = check.status;
+    row.httpStatus = check.httpStatus;
+    row.finalUrl = check.finalUrl;
+    row.redirects = check.redirects;
+    if (check.status != kStatusError && check.links.parsed()) {
+        row.linkCount = static_cast<std::int64_t>(check.links.linkCount);
+        row.followCount = static_cast<std::int64_t>(check.links.followCount);
+    }
+    // The first details line is the first link, put as the details file puts it.
+    const std::vector<std::vector<std::string>> lines = DetailLines(check);
+    if (!lines.empty() && lines.front().size() > kReason) {
+        const std::vector<std::string>& first = lines.front();
+        row.rel = first[kRel];
+        row.anchor = first[kAnchor];
+        row.target = first[kTarget];
+        row.robots = first[kRobots];
+        row.reason = first[kReason];
+    }
+    return row;
+}
+
+void HistoryMessages::noteOpened(const storage::History::Opened& opened) {
+    if (!opened.notice.empty())
+        notice_ = opened.notice;
+    noteFault(opened.fault);
+}
+
+void HistoryMessages::noteFault(const storage::Fault& fault) {
+    if (fault && fault_.empty())
+        fault_ = fault.reason;
+}
+
+void HistoryMessages::tell(toolkit::MessageBox& box) {
+    if (!notice_.empty())
+        box.showMessage(std::exchange(notice_, {}));
+    if (!fault_.empty())
+        box.showError("Der Verlauf wurde nicht gespeichert: " + std::exchange(fault_, {}) + ".");
+}
+
+void RecordCheckRun(toolkit::Window& w, std::string_view service) {
+    HistoryMessages messages;
+    try {
+        storage::CheckRun run;
+        run.time = std::time(nullptr);
+        run.domain = w.fields.domainText();
+        run.domainKey = DomainKey(run.domain);
+        run.service = service;
+        run.limit = w.fields.maxergText();
+        run.headers = w.table.RowCells(0);
+        for (std::int32_t row = 2; row < w.table.RowCount(); ++row)
+            run.rows.push_back(w.table.RowCells(row));
+        storage::History::Opened opened = storage::History::Open(w.shared.programFolder);
+        messages.noteOpened(opened);
+        if (opened.history)
+            messages.noteFault(opened.history->StoreCheck(run));
+    } catch (const std::exception& e) {
+        messages.noteFault(Unexpected(e));
+    }
+    messages.tell(w.box);
+}
+
+CrossCheckHistory::CrossCheckHistory(std::string programFolder, std::string domain)
+    : folder_(std::move(programFolder)), domain_(std::move(domain)), key_(DomainKey(domain_)),
+      started_(std::time(nullptr)), lastCommit_(std::chrono::steady_clock::now()) {}
+
+bool CrossCheckHistory::open() {
+    if (history_)
+        return true;
+    if (messages_.failed())
+        return false;
+    storage::History::Opened opened = storage::History::Open(folder_);
+    messages_.noteOpened(opened);
+    if (!opened.history)
+        return false;
+    const storage::Result<std::int64_t> run = opened.history->BeginCrossCheck(started_, domain_, key_);
+    messages_.noteFault(run.fault);
+    if (run.fault)
+        return false;
+    history_ = std::move(opened.history);
+    runId_ = run.value;
+    return true;
+}
+
+void CrossCheckHistory::flush() {
+    lastCommit_ = std::chrono::steady_clock::now();
+    if (pending_.empty() || !open())
+        return;
+    const storage::Fault fault = history_->AddCrossRows(runId_, stored_, pending_);
+    messages_.noteFault(fault);
+    if (fault) {
+        history_.reset();
+        return;
+    }
+    stored_ += static_cast<std::int64_t>(pending_.size());
+    pending_.clear();
+}
+
+void CrossCheckHistory::add(storage::PageRow row) {
+    if (messages_.failed())
+        return;
+    try {
+        rows_.push_back(row);
+        pending_.push_back(std::move(row));
+        if (pending_.size() >= kBatchRows || std::chrono::steady_clock::now() - lastCommit_ >= kBatchTime)
+            flush();
+    } catch (const std::exception& e) {
+        messages_.noteFault(Unexpected(e));
+        history_.reset();
+    }
+}
+
+std::optional<storage::Comparison> CrossCheckHistory::finish() {
+    try {
+        return compare();
+    } catch (const std::exception& e) {
+        messages_.noteFault(Unexpected(e));
+        history_.reset();
+        return std::nullopt;
+    }
+}
+
+std::optional<storage::Comparison> CrossCheckHistory::compare() {
+    flush();
+    if (!open())
+        return std::nullopt;
+    storage::Fault fault = history_->FinishCrossCheck(runId_);
+    messages_.noteFault(fault);
+    if (fault)
+        return std::nullopt;
+    const storage::Result<storage::ComparisonBase> base = history_->LoadBase(key_, runId_);
+    messages_.noteFault(base.fault);
+    history_.reset();
+    if (base.fault)
+        return std::nullopt;
+    return storage::Compare(rows_, base.value);
+}
+
+void MarkChanges(table::BacklinkTable& table, std::int32_t statusCol, const std::vector<std::int32_t>& rows,
+                 const std::optional<storage::Comparison>& comparison, std::vector<std::vector<std::string>>& details,
+                 const std::vector<std::size_t>& detailRows) {
+    for (std::size_t i = 0; i < details.size(); ++i)
+        details[i].emplace_back(comparison && detailRows[i] < comparison->words.size()
+                                    ? comparison->words[detailRows[i]]
+                                    : std::string_view());
+    if (!comparison)
+        return;
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const std::string line = storage::NoteLine(*comparison, i);
+        if (line.empty())
+            continue;
+        const std::string& note = table.GetCellNote(statusCol, rows[i]);
+        table.SetCellNote(statusCol, rows[i], note.empty() ? line : note + "\n" + line);
+    }
+}
+
+void WriteChangesReports(const std::string& basePath, const storage::Comparison& comparison,
+                         std::string_view domain) {
+    storage::WriteFileAtomic(basePath + "_aenderungen.csv", storage::ChangesCsv(comparison));
+    storage::WriteFileAtomic(basePath + "_aenderungen.html", storage::ChangesHtml(comparison, domain));
+}
+
+} // namespace retrieval

@@ -1,0 +1,466 @@
+#include "storage/History.h"
+
+#include "storage/Files.h"
+#include "storage/Sqlite.h"
+
+#include <cerrno>
+#include <chrono>
+#include <fcntl.h>
+#include <mutex>
+#include <set>
+#include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
+
+namespace storage {
+
+using sqlite::Database;
+using sqlite::SqliteError;
+using sqlite::Statement;
+using sqlite::Transaction;
+
+namespace {
+
+// Version 1: the runs of both commands and their rows. The addresses of the Prüfe rows are stored
+// once in `urls`; a Check row keeps its cells as the table shows them, joined by kCellSeparator.
+constexpr const char* kSchemaV1 = R"sql(
+CREATE TABLE urls(
+  id INTEGER PRIMARY KEY,
+  url TEXT NOT NULL UNIQUE);
+CREATE TABLE check_runs(
+  id INTEGER PRIMARY KEY,
+  started INTEGER NOT NULL,
+  domain TEXT NOT NULL,
+  domain_key TEXT NOT NULL,
+  service TEXT NOT NULL,
+  result_limit TEXT NOT NULL,
+  record_count INTEGER NOT NULL,
+  headers TEXT NOT NULL);
+CREATE TABLE check_rows(
+  run_id INTEGER NOT NULL REFERENCES check_runs(id) ON DELETE CASCADE,
+  row_no INTEGER NOT NULL,
+  cells TEXT NOT NULL,
+  PRIMARY KEY(run_id, row_no)) WITHOUT ROWID;
+CREATE TABLE cross_runs(
+  id INTEGER PRIMARY KEY,
+  started INTEGER NOT NULL,
+  domain TEXT NOT NULL,
+  domain_key TEXT NOT NULL,
+  finished INTEGER NOT NULL DEFAULT 0);
+CREATE TABLE cross_rows(
+  run_id INTEGER NOT NULL REFERENCES cross_runs(id) ON DELETE CASCADE,
+  row_no INTEGER NOT NULL,
+  url_id INTEGER NOT NULL REFERENCES urls(id),
+  status TEXT NOT NULL,
+  http_status INTEGER,
+  final_id INTEGER REFERENCES urls(id),
+  redirects INTEGER,
+  link_count INTEGER,
+  follow_count INTEGER,
+  rel TEXT,
+  anchor TEXT,
+  target_id INTEGER REFERENCES urls(id),
+  robots TEXT,
+  reason TEXT,
+  PRIMARY KEY(run_id, row_no)) WITHOUT ROWID;
+CREATE INDEX cross_rows_url ON cross_rows(url_id);
+)sql";
+
+// Version 2: the row count of each Prüfe for the run list, and the base of a domain found by index.
+constexpr const char* kMigrateV1ToV2 = R"sql(
+ALTER TABLE cross_runs ADD COLUMN row_count INTEGER NOT NULL DEFAULT 0;
+UPDATE cross_runs SET row_count = (SELECT count(*) FROM cross_rows WHERE run_id = cross_runs.id);
+CREATE INDEX cross_runs_domain ON cross_runs(domain_key, finished, id);
+)sql";
+
+constexpr const char* kMigrations[] = {kSchemaV1, kMigrateV1ToV2}; // step i leads to version i + 1
+static_assert(std::size(kMigrations) == kHistorySchemaVersion);
+
+constexpr char kCellSeparator = '\x1F'; // the unit separator: no table cell holds it
+
+const std::string kStatusError = "Fehler";
+
+int UserVersion(Database& db) {
+    Statement st(db, "PRAGMA user_version");
+    st.step();
+    return static_cast<int>(st.integer(0));
+}
+
+void Migrate(Database& db) {
+    if (UserVersion(db) == kHistorySchemaVersion)
+        return;
+    for (;;) {
+        Transaction tx(db); // re-read under the write lock: another window may have migrated
+        const int version = UserVersion(db);
+        if (version > kHistorySchemaVersion)
+            throw SqliteError(SQLITE_READONLY, "Die Verlaufsdatei stammt von einer neueren Programmversion");
+        if (version == kHistorySchemaVersion)
+            return;
+        db.exec(kMigrations[version]);
+        db.exec(("PRAGMA user_version = " + std::to_string(version + 1)).c_str());
+        tx.commit();
+    }
+}
+
+// The file made beforehand, so that it is the owner's alone from the start (SQLite gives its
+// -wal and -shm files the same mode).
+void MakePrivateFile(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0)
+        throw SqliteError(SQLITE_CANTOPEN, "Die Verlaufsdatei konnte nicht angelegt werden (" +
+                                               SystemReason(errno) + ")");
+    ::fchmod(fd, 0600);
+    ::close(fd);
+}
+
+std::unique_ptr<Database> OpenChecked(const std::string& path, int busyTimeoutMs) {
+    MakePrivateFile(path);
+    auto db = std::make_unique<Database>(path, Database::Mode::OpenExisting, busyTimeoutMs);
+    // Reading the schema fails for a file that is no database. The quick check, which finds a
+    // damaged or cut one, reads every page (0.1 s for a year of weekly runs): once per file and
+    // program run is enough.
+    {
+        Statement schema(*db, "SELECT count(*) FROM sqlite_schema");
+        schema.step();
+    }
+    static std::mutex checkedLock;
+    static std::set<std::string> checked;
+    bool check;
+    {
+        const std::lock_guard lock(checkedLock);
+        check = checked.count(path) == 0;
+    }
+    if (check) {
+        Statement quickCheck(*db, "PRAGMA quick_check(1)");
+        if (!quickCheck.step() || quickCheck.text(0) != "ok")
+            throw SqliteError(SQLITE_CORRUPT, "Die Verlaufsdatei ist beschädigt");
+        const std::lock_guard lock(checkedLock);
+        checked.insert(path);
+    }
+    db->exec("PRAGMA foreign_keys = ON");
+    {
+        Statement wal(*db, "PRAGMA journal_mode = WAL");
+        wal.step();
+    }
+    // In WAL mode a commit survives a killed process without waiting for the disk.
+    db->exec("PRAGMA synchronous = NORMAL");
+    // A Check of 100,000 records or the base of a large Prüfe reads and writes tens of MiB:
+    // pages cached up to 32 MiB and read through a memory map, not one system call each.
+    db->exec("PRAGMA cache_size = -32768");
+    db->exec("PRAGMA mmap_size = 268435456");
+    Migrate(*db);
+    return db;
+}
+
+std::string DefectName(std::time_t now) {
+    std::tm local{};
+    ::localtime_r(&now, &local);
+    char stamp[32];
+    std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &local);
+    return std::string(kHistoryFileName) + ".defekt-" + stamp;
+}
+
+void JoinCells(const std::vector<std::string>& cells, std::string& out) {
+    out.clear();
+    for (std::size_t i = 0; i < cells.size(); ++i) {
+        if (i > 0)
+            out += kCellSeparator;
+        out += cells[i];
+    }
+}
+
+template <typename Body> Fault Guarded(Body&& body) {
+    try {
+        body();
+        return {};
+    } catch (const SqliteError& e) {
+        return {e.what()};
+    } catch (const std::bad_alloc&) {
+        return {"Nicht genug Arbeitsspeicher"};
+    }
+}
+
+} // namespace
+
+struct History::Statements {
+    explicit Statements(Database& db)
+        : findUrl(db, "SELECT id FROM urls WHERE url = ?1"),
+          addUrl(db, "INSERT INTO urls(url) VALUES (?1)"),
+          addCrossRow(db, "INSERT INTO cross_rows(run_id, row_no, url_id, status, http_status, final_id, "
+                          "redirects, link_count, follow_count, rel, anchor, target_id, robots, reason) "
+                          "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14)") {}
+
+    Statement findUrl;
+    Statement addUrl;
+    Statement addCrossRow;
+
+    std::int64_t urlId(Database& db, std::string_view url) {
+        findUrl.bind(1, url);
+        if (findUrl.step()) {
+            const std::int64_t id = findUrl.integer(0);
+            findUrl.reset();
+            return id;
+        }
+        findUrl.reset();
+        addUrl.bind(1, url).run();
+        return db.lastInsertId();
+    }
+    std::optional<std::int64_t> optionalUrlId(Database& db, std::string_view url) {
+        if (url.empty())
+            return std::nullopt;
+        return urlId(db, url);
+    }
+};
+
+// Columns 0..13 of a row selected by kRowColumns. The final address and the link target are read
+// by id through UrlTexts: they repeat (the Link-URL itself, the few targets on the domain).
+constexpr const char* kRowColumns =
+    "u.url, r.status, r.http_status, r.final_id, r.redirects, r.link_count, r.follow_count, r.rel, r.anchor, "
+    "r.target_id, r.robots, r.reason, r.url_id";
+constexpr const char* kRowJoins = " JOIN urls u ON u.id = r.url_id ";
+
+// Addresses by id, each looked up once.
+class UrlTexts {
+public:
+    explicit UrlTexts(Database& db) : find_(db, "SELECT url FROM urls WHERE id = ?1") {}
+    std::string text(const std::optional<std::int64_t>& id) {
+        if (!id)
+            return {};
+        const auto it = cache_.find(*id);
+        if (it != cache_.end())
+            return it->second;
+        find_.bind(1, *id);
+        std::string url = find_.step() ? find_.text(0) : std::string();
+        find_.reset();
+        return cache_.emplace(*id, std::move(url)).first->second;
+    }
+
+private:
+    Statement find_;
+    std::unordered_map<std::int64_t, std::string> cache_;
+};
+
+namespace {
+
+// The kRowColumns starting at column `first`.
+PageRow ReadRow(const Statement& st, UrlTexts& urls, int first = 0) {
+    PageRow row;
+    row.url = st.text(first);
+    row.status = st.text(first + 1);
+    row.httpStatus = st.optionalInteger(first + 2).value_or(0);
+    const std::optional<std::int64_t> finalId = st.optionalInteger(first + 3);
+    row.finalUrl = finalId && *finalId == st.integer(first + 12) ? row.url : urls.text(finalId);
+    row.redirects = st.optionalInteger(first + 4).value_or(0);
+    row.linkCount = st.optionalInteger(first + 5);
+    row.followCount = st.optionalInteger(first + 6);
+    row.rel = st.text(first + 7);
+    row.anchor = st.text(first + 8);
+    row.target = urls.text(st.optionalInteger(first + 9));
+    row.robots = st.text(first + 10);
+    row.reason = st.text(first + 11);
+    return row;
+}
+
+} // namespace
+
+std::string HistoryPath(const std::string& programFolder) {
+    return ProgramPath(programFolder, std::string("\\") + kHistoryFileName);
+}
+
+History::History(std::unique_ptr<Database> db) : db_(std::move(db)), st_(std::make_unique<Statements>(*db_)) {}
+
+History::~History() = default;
+
+History::Opened History::Open(const std::string& programFolder, std::time_t now, int busyTimeoutMs) {
+    Opened opened;
+    const std::string path = HistoryPath(programFolder);
+    const auto open = [&] {
+        std::unique_ptr<Database> db = OpenChecked(path, busyTimeoutMs);
+        opened.history.reset(new History(std::move(db)));
+    };
+    try {
+        open();
+        return opened;
+    } catch (const SqliteError& e) {
+        if (!e.corrupt()) {
+            opened.fault = {e.what()};
+            return opened;
+        }
+    } catch (const std::bad_alloc&) {
+        opened.fault = {"Nicht genug Arbeitsspeicher"};
+        return opened;
+    }
+    // Damaged: kept for a closer look, never silently replaced.
+    const std::string aside = DefectName(now);
+    const std::string asidePath = ProgramPath(programFolder, "\\" + aside);
+    if (::rename(path.c_str(), asidePath.c_str()) != 0) {
+        opened.fault = {"Die Verlaufsdatei ist beschädigt und konnte nicht beiseitegelegt werden (" +
+                        SystemReason(errno) + ")"};
+        return opened;
+    }
+    ::rename((path + "-wal").c_str(), (asidePath + "-wal").c_str());
+    ::unlink((path + "-shm").c_str());
+    opened.notice = "Die Verlaufsdatei war beschädigt. Sie wurde als " + aside +
+                    " beiseitegelegt, und ein neuer Verlauf wurde begonnen.";
+    try {
+        open();
+    } catch (const SqliteError& e) {
+        opened.fault = {e.what()};
+    }
+    return opened;
+}
+
+int History::schemaVersion() const {
+    return UserVersion(*db_);
+}
+
+Fault History::StoreCheck(const CheckRun& run) {
+    return Guarded([&] {
+        std::string headers;
+        JoinCells(run.headers, headers);
+        Transaction tx(*db_);
+        Statement addRun(*db_, "INSERT INTO check_runs(started, domain, domain_key, service, result_limit, "
+                               "record_count, headers) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7)");
+        addRun.bind(1, static_cast<std::int64_t>(run.time))
+            .bind(2, run.domain)
+            .bind(3, run.domainKey)
+            .bind(4, run.service)
+            .bind(5, run.limit)
+            .bind(6, static_cast<std::int64_t>(run.rows.size()))
+            .bind(7, headers)
+            .run();
+        const std::int64_t runId = db_->lastInsertId();
+        Statement addRow(*db_, "INSERT INTO check_rows(run_id, row_no, cells) VALUES (?1, ?2, ?3)");
+        std::int64_t rowNo = 0;
+        std::string joined;
+        for (const std::vector<std::string>& cells : run.rows) {
+            JoinCells(cells, joined);
+            addRow.bind(1, runId).bind(2, rowNo++).bind(3, joined).run();
+        }
+        tx.commit();
+    });
+}
+
+Result<std::int64_t> History::BeginCrossCheck(std::time_t time, const std::string& domain,
+                                              const std::string& domainKey) {
+    Result<std::int64_t> result;
+    result.fault = Guarded([&] {
+        Statement add(*db_, "INSERT INTO cross_runs(started, domain, domain_key) VALUES (?1, ?2, ?3)");
+        add.bind(1, static_cast<std::int64_t>(time)).bind(2, domain).bind(3, domainKey).run();
+        result.value = db_->lastInsertId();
+    });
+    return result;
+}
+
+Fault History::AddCrossRows(std::int64_t runId, std::int64_t firstRowNo, const std::vector<PageRow>& rows) {
+    return Guarded([&] {
+        Transaction tx(*db_);
+        Statement& add = st_->addCrossRow;
+        std::int64_t rowNo = firstRowNo;
+        for (const PageRow& row : rows) {
+            add.bind(1, runId).bind(2, rowNo++).bind(3, st_->urlId(*db_, row.url)).bind(4, row.status);
+            if (row.httpStatus != 0)
+                add.bind(5, row.httpStatus);
+            add.bind(6, st_->optionalUrlId(*db_, row.finalUrl));
+            if (row.redirects != 0)
+                add.bind(7, row.redirects);
+            add.bind(8, row.linkCount).bind(9, row.followCount);
+            add.bindOrNull(10, row.rel).bindOrNull(11, row.anchor);
+            add.bind(12, st_->optionalUrlId(*db_, row.target));
+            add.bindOrNull(13, row.robots).bindOrNull(14, row.reason);
+            add.run();
+        }
+        tx.commit();
+    });
+}
+
+Fault History::FinishCrossCheck(std::int64_t runId) {
+    return Guarded([&] {
+        Statement finish(*db_, "UPDATE cross_runs SET finished = 1, "
+                               "row_count = (SELECT count(*) FROM cross_rows WHERE run_id = ?1) WHERE id = ?1");
+        finish.bind(1, runId).run();
+    });
+}
+
+Result<ComparisonBase> History::LoadBase(const std::string& domainKey, std::int64_t runId) {
+    Result<ComparisonBase> result;
+    ComparisonBase& base = result.value;
+    result.fault = Guarded([&] {
+        // One read transaction: a window finishing a run meanwhile does not change the picture.
+        db_->exec("BEGIN");
+        struct EndRead {
+            Database& db;
+            ~EndRead() { sqlite3_exec(db.handle(), "COMMIT", nullptr, nullptr, nullptr); }
+        } endRead{*db_};
+
+        Statement last(*db_, "SELECT id, started, row_count FROM cross_runs WHERE domain_key = ?1 AND "
+                             "finished = 1 AND id < ?2 ORDER BY id DESC LIMIT 1");
+        last.bind(1, domainKey).bind(2, runId);
+        if (!last.step())
+            return;
+        base.exists = true;
+        const std::int64_t previousId = last.integer(0);
+        base.previousTime = static_cast<std::time_t>(last.integer(1));
+        base.previous.reserve(static_cast<std::size_t>(last.integer(2)));
+
+        // Rows are matched by the id of their Link-URL, which is cheaper to look up than its text.
+        Statement rows(*db_, std::string("SELECT ") + kRowColumns + " FROM cross_rows r" + kRowJoins +
+                                 "WHERE r.run_id = ?1 ORDER BY r.row_no");
+        rows.bind(1, previousId);
+        UrlTexts texts(*db_);
+        std::unordered_map<std::int64_t, std::ptrdiff_t> previousById;
+        previousById.reserve(base.previous.capacity());
+        while (rows.step())
+            if (previousById.emplace(rows.integer(12), static_cast<std::ptrdiff_t>(base.previous.size())).second)
+                base.previous.push_back(ReadRow(rows, texts));
+
+        // Only Link-URLs whose page the last run could not fetch, or that it lacked, need the
+        // runs before it.
+        Statement earlier(*db_, std::string("SELECT ru.started, ") + kRowColumns +
+                                    " FROM cross_rows r JOIN cross_runs ru ON ru.id = r.run_id" + kRowJoins +
+                                    "WHERE r.url_id = ?1 AND ru.domain_key = ?2 AND ru.finished = 1 AND "
+                                    "ru.id < ?3 ORDER BY ru.id DESC, r.row_no");
+        Statement current(*db_, "SELECT url_id FROM cross_rows WHERE run_id = ?1 ORDER BY row_no");
+        current.bind(1, runId);
+        std::unordered_set<std::int64_t> lookedUp;
+        while (current.step()) {
+            const std::int64_t urlId = current.integer(0);
+            const auto it = previousById.find(urlId);
+            const std::ptrdiff_t at = it != previousById.end() ? it->second : -1;
+            base.previousRow.push_back(at);
+            if ((at >= 0 && base.previous[static_cast<std::size_t>(at)].status != kStatusError) ||
+                !lookedUp.insert(urlId).second)
+                continue;
+            earlier.bind(1, urlId).bind(2, domainKey).bind(3, previousId);
+            while (earlier.step()) {
+                const std::string url = earlier.text(1);
+                base.known.insert(url);
+                if (earlier.text(2) == kStatusError)
+                    continue;
+                base.lastSeen.emplace(url, EarlierRow{ReadRow(earlier, texts, 1),
+                                                      static_cast<std::time_t>(earlier.integer(0))});
+                break;
+            }
+            earlier.reset();
+        }
+    });
+    if (result.fault)
+        result.value = {};
+    return result;
+}
+
+Result<std::vector<StoredRun>> History::CrossCheckRuns(const std::string& domainKey) {
+    Result<std::vector<StoredRun>> result;
+    result.fault = Guarded([&] {
+        Statement st(*db_, "SELECT id, started, domain, finished, row_count FROM cross_runs "
+                           "WHERE domain_key = ?1 ORDER BY id");
+        st.bind(1, domainKey);
+        while (st.step())
+            result.value.push_back({st.integer(0), static_cast<std::time_t>(st.integer(1)), st.text(2),
+                                    st.integer(3) != 0, st.integer(4)});
+    });
+    return result;
+}
+
+} // namespace storage

@@ -1,0 +1,141 @@
+#pragma once
+// The history of every Check and Prüfe in one SQLite file, halmfang.db in the program folder, so
+// that a Prüfe can say what changed since the last one. Its faults never cost a command: every
+// call returns the fault as a value with a German reason, and the command goes on without history.
+// The file never holds the XOVI key or the SEOkicks code.
+
+#include <cstdint>
+#include <ctime>
+#include <memory>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+namespace storage {
+
+namespace sqlite {
+class Database;
+}
+
+inline constexpr const char* kHistoryFileName = "halmfang.db";
+inline constexpr int kHistorySchemaVersion = 2;
+
+// A failure of the history with its German reason; empty when there was none.
+struct Fault {
+    std::string reason;
+    explicit operator bool() const { return !reason.empty(); }
+};
+
+template <typename T> struct Result {
+    T value{};
+    Fault fault;
+};
+
+// One row of a Prüfe as stored.
+struct PageRow {
+    std::string url;    // the Link-URL
+    std::string status; // gefunden / nicht gefunden / Fehler
+    std::int64_t httpStatus = 0; // 0: none known
+    std::string finalUrl;
+    std::int64_t redirects = 0;
+    std::optional<std::int64_t> linkCount;   // unset where the page's links were not read
+    std::optional<std::int64_t> followCount; // likewise
+    std::string rel;    // of the first link to the domain: "follow" or its tokens
+    std::string anchor; // of the first link
+    std::string target; // of the first link
+    std::string robots;
+    std::string reason; // why the fetch failed
+
+    bool operator==(const PageRow&) const = default;
+};
+
+struct CheckRun {
+    std::time_t time = 0;
+    std::string domain;
+    std::string domainKey; // lower-case IDNA form
+    std::string service;   // "SEOkicks" or "XOVI"
+    std::string limit;     // the max-results text the request carried
+    std::vector<std::string> headers;
+    std::vector<std::vector<std::string>> rows; // the records as the table shows them; column 1 is the Link-URL
+};
+
+// A row of an earlier Prüfe with the start of its run.
+struct EarlierRow {
+    PageRow row;
+    std::time_t runTime = 0;
+};
+
+// What the earlier finished Prüfe runs of a domain say about the Link-URLs of a new one.
+struct ComparisonBase {
+    bool exists = false;       // there is an earlier finished Prüfe of the domain
+    std::time_t previousTime = 0;
+    // The rows of the last earlier finished Prüfe in table order; a Link-URL listed twice at its
+    // first row only.
+    std::vector<PageRow> previous;
+    // For each row of the new Prüfe: the position of its Link-URL's row in `previous`, -1 when
+    // it has none. Empty: to be found by Link-URL.
+    std::vector<std::ptrdiff_t> previousRow;
+    // For the Link-URLs that `previous` lacks or could not fetch (the others were last seen
+    // there): their row in the last finished Prüfe before it that could fetch the page.
+    std::unordered_map<std::string, EarlierRow> lastSeen;
+    // Those of them that some earlier finished Prüfe of the domain had.
+    std::unordered_set<std::string> known;
+};
+
+struct StoredRun {
+    std::int64_t id = 0;
+    std::time_t time = 0;
+    std::string domain;
+    bool finished = false;
+    std::int64_t rows = 0;
+};
+
+class History {
+public:
+    struct Opened {
+        std::unique_ptr<History> history; // null when the file could not be opened
+        Fault fault;
+        // Set when a damaged file was moved aside and a fresh one started: says so and where.
+        std::string notice;
+    };
+
+    // Opens or creates <folder>halmfang.db (mode 0600, WAL, foreign keys, 5 s busy time-out) and
+    // brings its schema up to date. A file that is no database or a damaged one is renamed to
+    // halmfang.db.defekt-<YYYYMMDD-HHMMSS> (local time `now`) and a fresh one is made.
+    static Opened Open(const std::string& programFolder, std::time_t now = std::time(nullptr),
+                       int busyTimeoutMs = 5000);
+    ~History();
+    History(const History&) = delete;
+    History& operator=(const History&) = delete;
+
+    int schemaVersion() const;
+
+    // One transaction for the run and all its rows.
+    Fault StoreCheck(const CheckRun& run);
+
+    // A Prüfe starts unfinished and is never a comparison base until FinishCrossCheck.
+    Result<std::int64_t> BeginCrossCheck(std::time_t time, const std::string& domain, const std::string& domainKey);
+    // Appends rows numbered from `firstRowNo` in one transaction.
+    Fault AddCrossRows(std::int64_t runId, std::int64_t firstRowNo, const std::vector<PageRow>& rows);
+    Fault FinishCrossCheck(std::int64_t runId);
+
+    // The base for the stored rows of Prüfe `runId` of `domainKey`, from the finished runs before it.
+    Result<ComparisonBase> LoadBase(const std::string& domainKey, std::int64_t runId);
+
+    // The Prüfe runs of a domain, oldest first.
+    Result<std::vector<StoredRun>> CrossCheckRuns(const std::string& domainKey);
+
+private:
+    explicit History(std::unique_ptr<sqlite::Database> db);
+    struct Statements;
+
+    std::unique_ptr<sqlite::Database> db_;
+    std::unique_ptr<Statements> st_;
+};
+
+// The file's path in the program folder.
+std::string HistoryPath(const std::string& programFolder);
+
+} // namespace storage
