@@ -1,4 +1,5 @@
 #include "storage/Changes.h"
+#include "storage/Reports.h"
 
 #include <array>
 #include <unordered_map>
@@ -82,39 +83,6 @@ constexpr std::array<SummaryPart, 10> kSummaryOrder = {{
     {kChangeTarget, "Linkziel geändert", "Linkziele geändert"},
     {kChangeAnchor, "Ankertext geändert", "Ankertexte geändert"},
 }};
-
-// The details file's quoting (RFC 4180: only a comma, a double quote, CR or LF quote a cell), and
-// a leading apostrophe before what a spreadsheet would take for a formula. Kept in step with the
-// details file's own writer in Reports.cpp; one shared helper belongs there.
-void AppendCsvCell(std::string& out, std::string_view cell) {
-    std::string safe;
-    if (!cell.empty() && std::string_view("=+-@\t\r").find(cell.front()) != std::string_view::npos) {
-        safe = "'" + std::string(cell);
-        cell = safe;
-    }
-    if (cell.find_first_of(",\"\r\n") == std::string_view::npos) {
-        out += cell;
-        return;
-    }
-    out += '"';
-    for (const char c : cell) {
-        if (c == '"')
-            out += '"';
-        out += c;
-    }
-    out += '"';
-}
-
-void AppendCsvLine(std::string& out, std::initializer_list<std::string_view> cells) {
-    bool first = true;
-    for (const std::string_view cell : cells) {
-        if (!first)
-            out += ',';
-        first = false;
-        AppendCsvCell(out, cell);
-    }
-    out += "\r\n";
-}
 
 void AppendHtml(std::string& out, std::string_view text) {
     for (const char c : text) {
@@ -266,10 +234,10 @@ std::string NoteLine(const Comparison& c, std::size_t row) {
 
 std::string ChangesCsv(const Comparison& c) {
     std::string out;
-    AppendCsvLine(out, {kChangesHeader[0], kChangesHeader[1], kChangesHeader[2], kChangesHeader[3],
+    AppendDetailsCsvLine(out, {kChangesHeader[0], kChangesHeader[1], kChangesHeader[2], kChangesHeader[3],
                         kChangesHeader[4]});
     for (const ChangeEntry& e : c.entries)
-        AppendCsvLine(out, {e.url, e.word, e.before, e.now, DateText(e.beforeTime)});
+        AppendDetailsCsvLine(out, {e.url, e.word, e.before, e.now, DateText(e.beforeTime)});
     return out;
 }
 

@@ -190,6 +190,17 @@ void WriteDetailsCsv(const std::string& path, const std::vector<std::vector<std:
     WriteFileAtomic(path, out);
 }
 
+void AppendDetailsCsvLine(std::string& out, std::initializer_list<std::string_view> cells) {
+    bool first = true;
+    for (const std::string_view cell : cells) {
+        if (!first)
+            out += ',';
+        first = false;
+        AppendCsvCell(out, cell, CsvQuoting::Rfc4180);
+    }
+    out += "\r\n";
+}
+
 void BuildHtml(const table::BacklinkTable& table, toolkit::LineBuffer& memo11) {
     memo11.clear();
     memo11.append("  <table>");

@@ -6,6 +6,7 @@
 #include <array>
 #include <ctime>
 #include <functional>
+#include <initializer_list>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -55,5 +56,8 @@ inline constexpr std::array<std::string_view, 12> kDetailsHeader = {
     "Nr.",      "Link-URL",    "Status",     "Links",  "rel",  "Ankertext",
     "Ziel-URL", "HTTP-Status", "Endadresse", "Robots", "Grund", "Änderung"};
 void WriteDetailsCsv(const std::string& path, const std::vector<std::vector<std::string>>& lines);
+// One line of such a file (spreadsheet-safe cells, RFC 4180 quoting, CR LF), for the files that
+// follow the details file's rules.
+void AppendDetailsCsvLine(std::string& out, std::initializer_list<std::string_view> cells);
 
 } // namespace storage
