@@ -152,9 +152,9 @@ std::string EncodeVerdict(const LinkVerdict& v) {
     std::string out;
     out += static_cast<char>(v.scan);
     const RobotsDirectives& robots = v.robots;
-    out += static_cast<char>((robots.metaNoindex ? kMetaNoindex : 0) | (robots.metaNofollow ? kMetaNofollow : 0) |
-                             (robots.headerNoindex ? kHeaderNoindex : 0) |
-                             (robots.headerNofollow ? kHeaderNofollow : 0));
+    out += static_cast<char>(
+        (robots.metaNoindex ? kMetaNoindex : 0) | (robots.metaNofollow ? kMetaNofollow : 0) |
+        (robots.headerNoindex ? kHeaderNoindex : 0) | (robots.headerNofollow ? kHeaderNofollow : 0));
     PutU64(out, v.linkCount);
     PutU64(out, v.followCount);
     PutU64(out, v.examined);
