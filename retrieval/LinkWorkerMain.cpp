@@ -82,8 +82,8 @@ bool InstallFilter() {
         return count == 0 ? seccomp_rule_add(filter, SCMP_ACT_ALLOW, call, 0) == 0
                           : seccomp_rule_add(filter, SCMP_ACT_ALLOW, call, 1, arg) == 0;
     };
-    bool ok = allow(SCMP_SYS(read), 1, SCMP_A0(SCMP_CMP_EQ, kWorkerFd)) &&
-              allow(SCMP_SYS(write), 1, SCMP_A0(SCMP_CMP_EQ, kWorkerFd)) &&
+    bool ok = allow(SCMP_SYS(read), 1, SCMP_A0(SCMP_CMP_EQ, kWorkerFd, 0)) &&
+              allow(SCMP_SYS(write), 1, SCMP_A0(SCMP_CMP_EQ, kWorkerFd, 0)) &&
               allow(SCMP_SYS(mmap), 1, SCMP_A2(SCMP_CMP_MASKED_EQ, PROT_EXEC, 0)) &&
               allow(SCMP_SYS(mprotect), 1, SCMP_A2(SCMP_CMP_MASKED_EQ, PROT_EXEC, 0)) &&
               allow(SCMP_SYS(munmap)) && allow(SCMP_SYS(mremap)) && allow(SCMP_SYS(brk)) &&
