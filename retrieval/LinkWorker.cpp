@@ -111,7 +111,7 @@ WorkerLinkChecker::~WorkerLinkChecker() {
     finish();
 }
 
-bool WorkerLinkChecker::start() {
+bool WorkerLinkChecker::start(const std::atomic<bool>* stop) {
     int sockets[2];
     if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sockets) != 0)
         return false;
@@ -154,7 +154,7 @@ bool WorkerLinkChecker::start() {
     // Ready once it says how it is confined.
     std::string body;
     bool valid = false;
-    const Io io = ReceiveFrame(fd_, 64, body, Clock::now() + limits_.startUp, nullptr, valid);
+    const Io io = ReceiveFrame(fd_, 64, body, Clock::now() + limits_.startUp, stop, valid);
     std::optional<wire::Frame> frame;
     if (io == Io::Done && valid)
         frame = wire::ReadFrame(body);
@@ -201,8 +201,10 @@ LinkScan WorkerLinkChecker::reap() {
     pid_ = fd_ = -1;
     if (WIFEXITED(status) && WEXITSTATUS(status) == kWorkerExitOutOfMemory)
         return LinkScan::WorkerOutOfMemory;
-    if (WIFSIGNALED(status) && (WTERMSIG(status) == SIGXCPU || WTERMSIG(status) == SIGKILL))
-        return LinkScan::WorkerTimedOut; // the processor-time limit ends it with SIGXCPU, then SIGKILL
+    if (WIFSIGNALED(status) && WTERMSIG(status) == SIGXCPU)
+        return LinkScan::WorkerTimedOut; // its processor-time limit
+    if (WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL)
+        return LinkScan::WorkerOutOfMemory; // not killed here: the kernel's out-of-memory killer
     return LinkScan::WorkerCrashed;
 }
 
@@ -210,12 +212,11 @@ LinkVerdict WorkerLinkChecker::check(std::string_view page, std::string_view fin
                                      const HeaderList& headers, std::string_view domain,
                                      const std::atomic<bool>* stop) {
     const std::lock_guard lock(mutex_);
-    if (pid_ < 0 && !start())
-        return Abandoned(LinkScan::WorkerUnavailable);
+    if (pid_ < 0 && !start(stop))
+        return Abandoned(stop != nullptr && *stop ? LinkScan::Stopped : LinkScan::WorkerUnavailable);
     const auto deadline = Clock::now() + limits_.wallClock;
-    const std::string request = wire::MakeFrame(
-        wire::Kind::Page,
-        wire::EncodePage({std::string(page), std::string(finalUrl), headers, std::string(domain)}));
+    const std::string request =
+        wire::MakeFrame(wire::Kind::Page, wire::EncodePage(page, finalUrl, headers, domain));
     Io io = Send(fd_, request, deadline, stop);
     std::string body;
     bool valid = true;
@@ -251,7 +252,7 @@ LinkVerdict WorkerLinkChecker::check(std::string_view page, std::string_view fin
 
 SandboxState WorkerLinkChecker::sandbox() {
     const std::lock_guard lock(mutex_);
-    if (pid_ < 0 && !start())
+    if (pid_ < 0 && !start(nullptr))
         return SandboxState::Unavailable;
     return seccomp_ ? SandboxState::Seccomp : SandboxState::ResourceLimits;
 }

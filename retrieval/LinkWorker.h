@@ -65,7 +65,7 @@ public:
     int started() const { return started_; }
 
 private:
-    bool start();
+    bool start(const std::atomic<bool>* stop);
     void finish(); // asks the worker to end (closes its socket) and waits for it
     LinkScan kill();
     LinkScan reap(); // after the worker's end: why it ended

@@ -102,14 +102,15 @@ std::optional<Frame> ReadFrame(std::string_view body) {
     return Frame{static_cast<Kind>(kind), body.substr(2)};
 }
 
-std::string EncodePage(const PageRequest& request) {
+std::string EncodePage(std::string_view page, std::string_view finalUrl, const HeaderList& headers,
+                       std::string_view domain) {
     std::string out;
-    out.reserve(request.page.size() + request.finalUrl.size() + request.domain.size() + 64);
-    PutText(out, request.page);
-    PutText(out, request.finalUrl);
-    PutText(out, request.domain);
-    PutU32(out, static_cast<std::uint32_t>(request.headers.size()));
-    for (const auto& [name, value] : request.headers) {
+    out.reserve(page.size() + finalUrl.size() + domain.size() + 64);
+    PutText(out, page);
+    PutText(out, finalUrl);
+    PutText(out, domain);
+    PutU32(out, static_cast<std::uint32_t>(headers.size()));
+    for (const auto& [name, value] : headers) {
         PutText(out, name);
         PutText(out, value);
     }

@@ -52,7 +52,8 @@ std::optional<std::uint32_t> FrameLength(std::string_view header, std::uint32_t 
 // The body after the header: version and kind checked.
 std::optional<Frame> ReadFrame(std::string_view body);
 
-std::string EncodePage(const PageRequest& request);
+std::string EncodePage(std::string_view page, std::string_view finalUrl, const HeaderList& headers,
+                       std::string_view domain);
 std::optional<PageRequest> DecodePage(std::string_view payload);
 
 std::string EncodeHello(const Hello& hello);
