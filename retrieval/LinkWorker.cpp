@@ -115,6 +115,16 @@ bool WorkerLinkChecker::start(const std::atomic<bool>* stop) {
     int sockets[2];
     if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sockets) != 0)
         return false;
+    // Started with standard descriptors closed, the socket could sit where the worker's stdio goes.
+    if (sockets[1] <= kWorkerFd) {
+        const int high = fcntl(sockets[1], F_DUPFD_CLOEXEC, kWorkerFd + 1);
+        close(sockets[1]);
+        sockets[1] = high;
+        if (high < 0) {
+            close(sockets[0]);
+            return false;
+        }
+    }
     posix_spawn_file_actions_t files;
     posix_spawnattr_t attributes;
     posix_spawn_file_actions_init(&files);
