@@ -42,6 +42,13 @@ void MisbehaveOnRequest(std::string& page) {
             static_cast<volatile char*>(blocks.back().get())[0] = 1;
         }
     }
+    if (page.starts_with("<!--lie-->")) { // more links kept than there are
+        retrieval::LinkVerdict v;
+        v.links.resize(3);
+        const std::string frame = wire::MakeFrame(wire::Kind::Verdict, wire::EncodeVerdict(v));
+        if (write(retrieval::kWorkerFd, frame.data(), frame.size()) < 0)
+            return;
+    }
     if (page.starts_with("<!--passwd-->")) {
         const int fd = open("/etc/passwd", O_RDONLY | O_CLOEXEC);
         if (fd >= 0) { // what was read would show as the anchor of a link
@@ -111,8 +118,8 @@ TEST(VerdictCodec, AnswersOutsideTheLimitsOrBadlyFramedAreRefused) {
     EXPECT_FALSE(wire::FrameLength(std::string("\x01\x00\x00\x00", 4), wire::kMaxAnswerBytes));
 }
 
-// Each fault ends as its note says, the next page is checked by a new worker, and the file the
-// worker reached for was never read.
+// Each fault ends as its note says (an answer that cannot be true counts as a crash), the next page
+// is checked by a new worker, and the file the worker reached for was never read.
 TEST(LinkWorker, AFaultyPageCostsOnlyItsOwnLinks) {
     retrieval::WorkerLinkChecker probe("/proc/self/exe");
     const bool seccomp = probe.sandbox() == retrieval::SandboxState::Seccomp;
@@ -130,6 +137,7 @@ TEST(LinkWorker, AFaultyPageCostsOnlyItsOwnLinks) {
          // The address sanitizer reports running out of memory as an error of its own.
          kSanitized ? "Links nicht geprüft: Prüfung der Seite abgebrochen (Absturz)"
                     : "Links nicht geprüft: Prüfung der Seite abgebrochen (Speicherlimit)"},
+        {"<!--lie-->" + link, "Links nicht geprüft: Prüfung der Seite abgebrochen (Absturz)"},
         {"<!--passwd-->" + link, seccomp ? "Links nicht geprüft: Prüfung der Seite abgebrochen (Absturz)"
                                          : "Link vorhanden (follow) – Ankertext „Shop“"},
         {link, "Link vorhanden (follow) – Ankertext „Shop“"},
