@@ -1,6 +1,7 @@
 #include "app/CommandLine.h"
 
 #include "app/contract/Window.h"
+#include "retrieval/LinkWorker.h"
 
 #include <QCommandLineParser>
 #include <QFileInfo>
@@ -88,7 +89,7 @@ CommandLineOutcome ReadCommandLine(const QStringList& given, bool toolkitStarted
         outcome.out = Usage(program);
     } else if (parser.isSet(version)) {
         outcome.openWindow = false;
-        outcome.out = std::string(toolkit::kTitleText) + "\n";
+        outcome.out = std::string(toolkit::kTitleText) + "\n" + retrieval::SandboxLine() + "\n";
     } else if (!clean || !parser.positionalArguments().isEmpty()) {
         outcome.openWindow = false;
         outcome.exitCode = 2;

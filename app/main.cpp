@@ -1,5 +1,6 @@
 #include "app/CommandLine.h"
 #include "app/Unit1.h"
+#include "retrieval/LinkWorker.h"
 
 #include <QApplication>
 #include <cstdio>
@@ -16,6 +17,8 @@ bool Answered(const app::CommandLineOutcome& outcome) {
 } // namespace
 
 int main(int argc, char** argv) {
+    if (const auto worker = retrieval::RunLinkWorkerIfAsked(argc, argv)) // the link check's sandbox
+        return *worker;
     // --help, --version and an unknown option are answered before the toolkit starts, so they need
     // no display.
     QStringList raw;

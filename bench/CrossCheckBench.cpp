@@ -3,11 +3,14 @@
 // and the reports. Prints the time beyond the mandated waits and the memory at 10 rows and at the
 // end. Then pages at the 16 MiB cap: two rows through the window, and the link check alone on an
 // ordinary and on hostile pages (time, outcome, parser memory, peak memory growth).
+// Last, the worker process that checks the pages: its round trip beyond the parse for a 64 KiB page,
+// and a crash-and-replace cycle. This program is its own worker (a page can ask it to crash).
 // Runs offscreen; prints figures only. Usage: bench_crosscheck [rows, 50] [page KiB, 64]
 #include "app/QtToolkit.h"
 #include "app/Unit1.h"
 #include "bench/BenchSupport.h"
 #include "retrieval/LinkFinder.h"
+#include "retrieval/LinkWorker.h"
 #include "retrieval/PageFetch.h"
 #include "table/BacklinkTable.h"
 #include "tests/support/LoopbackServer.h"
@@ -15,6 +18,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QTemporaryDir>
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -121,8 +125,8 @@ void HostilePages() {
                 static_cast<long long>(retrieval::LinkLimits().maxParseTime.count()));
     std::printf("%-18s %9s %9s  %-11s %7s %9s %11s %12s\n", "page", "time", "cpu", "outcome", "links",
                 "examined", "parser MiB", "peak growth");
-    const char* outcomes[] = {"complete", "cap reached", "too large", "too slow",
-                              "stopped",  "no domain",   "on domain", "failed"};
+    const char* outcomes[] = {"complete",  "cap reached", "too large", "too slow",    "stopped",    "no domain",
+                              "on domain", "failed",      "crashed",   "timed out", "out of memory", "no worker"};
     for (const auto& page : pages) {
         const std::string text = page.make();
         malloc_trim(0); // what earlier pages freed must not hide this one's growth
@@ -184,9 +188,70 @@ int CapSizedRows(const std::string& folderPath) {
     return 0;
 }
 
+double Median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+void CrashOnRequest(std::string& page) {
+    if (page.starts_with("<!--crash-->")) {
+        volatile int* volatile nowhere = nullptr;
+        *nowhere = 1;
+    }
+}
+
+// The worker's cost: the same 64 KiB page checked in this process and through the worker, and a
+// page that crashes the worker followed by one that a new worker checks.
+int WorkerFigures() {
+    const std::string page = MakePage(1, 64 * 1024);
+    const char* url = "https://blog.example/artikel/1.html";
+    constexpr int kRounds = 200;
+    const auto time = [](const std::function<void()>& run) {
+        const auto start = Clock::now();
+        run();
+        return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+    };
+    retrieval::WorkerLinkChecker worker("/proc/self/exe");
+    if (worker.sandbox() == retrieval::SandboxState::Unavailable) {
+        std::fprintf(stderr, "no worker starts\n");
+        return 1;
+    }
+    std::vector<double> inProcess;
+    std::vector<double> roundTrip;
+    for (int i = 0; i < kRounds; ++i) {
+        inProcess.push_back(time([&] { retrieval::FindLinks(page, url, {}, bench::kDomain); }));
+        roundTrip.push_back(time([&] { worker.check(page, url, {}, bench::kDomain, nullptr); }));
+    }
+    std::vector<double> crash;
+    std::vector<double> replaced;
+    for (int i = 0; i < 20; ++i) {
+        retrieval::LinkScan scan{};
+        crash.push_back(time([&] { scan = worker.check("<!--crash-->", url, {}, bench::kDomain, nullptr).scan; }));
+        replaced.push_back(time([&] { worker.check(page, url, {}, bench::kDomain, nullptr); }));
+        if (scan != retrieval::LinkScan::WorkerCrashed) {
+            std::fprintf(stderr, "the worker did not crash\n");
+            return 1;
+        }
+    }
+    const double overhead = Median(roundTrip) - Median(inProcess);
+    const double cycle = Median(crash) + Median(replaced) - Median(roundTrip);
+    std::printf("\nworker process (%s), medians of %d pages of 64 KiB\n",
+                worker.sandbox() == retrieval::SandboxState::Seccomp ? "seccomp" : "resource limits only", kRounds);
+    std::printf("check in this process %9.2f ms\n", Median(inProcess));
+    std::printf("check in the worker   %9.2f ms\n", Median(roundTrip));
+    std::printf("round trip overhead   %9.2f ms  (target <= 2) %s\n", overhead, overhead <= 2 ? "ok" : "OVER");
+    std::printf("crash noticed, reaped %9.2f ms\n", Median(crash));
+    std::printf("next page, new worker %9.2f ms\n", Median(replaced));
+    std::printf("crash-and-replace     %9.2f ms  (beyond a normal round trip; target <= 50) %s\n", cycle,
+                cycle <= 50 ? "ok" : "OVER");
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
+    if (const auto worker = retrieval::RunLinkWorkerIfAsked(argc, argv, CrashOnRequest))
+        return *worker;
     const bench::OffscreenEnvironment offscreen;
     QApplication application(argc, argv);
     const int rows = argc > 1 ? std::atoi(argv[1]) : 50;
@@ -282,5 +347,5 @@ int main(int argc, char** argv) {
     if (rc != 0)
         return rc;
     HostilePages();
-    return 0;
+    return WorkerFigures();
 }

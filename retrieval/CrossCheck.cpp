@@ -4,6 +4,7 @@
 #include "retrieval/HttpFetch.h"
 #include "retrieval/LinkFinder.h"
 #include "retrieval/LinkReport.h"
+#include "retrieval/LinkWorker.h"
 #include "retrieval/PageText.h"
 #include "retrieval/RunHistory.h"
 #include "storage/Reports.h"
@@ -13,6 +14,7 @@
 #include <chrono>
 #include <exception>
 #include <future>
+#include <memory>
 #include <new>
 #include <optional>
 #include <utility>
@@ -27,15 +29,17 @@ constexpr std::int32_t kLinkUrlColumn = 1;
 constexpr std::int32_t kFirstRecordRow = 2;
 constexpr std::int32_t kWaitAfterFetch = 1000;
 
-// Reads the links of one page on a thread of its own, during the wait that follows the fetch
-// anyway. Going out of scope early (the window closes) stops the parse and waits for the thread.
+// Reads the links of one page (in the worker process) from a thread of its own, during the wait
+// that follows the fetch anyway. Going out of scope early (the window closes) stops the check and
+// waits for the thread.
 class LinkCheck {
 public:
-    LinkCheck(std::string text, std::string finalUrl, HeaderList headers, std::string domain)
+    LinkCheck(LinkChecker& checker, std::string text, std::string finalUrl, HeaderList headers,
+              std::string domain)
         : result_(std::async(std::launch::async | std::launch::deferred,
-                             [this, text = std::move(text), finalUrl = std::move(finalUrl),
+                             [this, &checker, text = std::move(text), finalUrl = std::move(finalUrl),
                               headers = std::move(headers), domain = std::move(domain)] {
-                                 return FindLinks(text, finalUrl, headers, domain, LinkLimits(), &stop_);
+                                 return checker.check(text, finalUrl, headers, domain, &stop_);
                              })) {}
     ~LinkCheck() {
         stop_ = true;
@@ -66,7 +70,7 @@ private:
 
 // Fetches and tests one page: the status word goes into `check`, and the page on to the link
 // check. Throws what the fetch or test raised.
-void CheckPage(toolkit::Window& w, const PageFetcher& fetch, PageCheck& check,
+void CheckPage(toolkit::Window& w, const PageFetcher& fetch, LinkChecker& checker, PageCheck& check,
                std::optional<LinkCheck>& links) {
     w.memo3.clear();
     FetchedPage page = fetch(check.url);
@@ -78,7 +82,7 @@ void CheckPage(toolkit::Window& w, const PageFetcher& fetch, PageCheck& check,
     check.finalUrl = page.finalUrl.empty() ? check.url : std::move(page.finalUrl);
     check.httpStatus = page.status;
     check.redirects = page.redirects;
-    links.emplace(std::move(text), check.finalUrl, std::move(page.headers), std::move(domain));
+    links.emplace(checker, std::move(text), check.finalUrl, std::move(page.headers), std::move(domain));
 }
 
 } // namespace
@@ -101,6 +105,7 @@ void RunCrossCheck(toolkit::Window& w, const PageFetcher& fetch) {
     std::vector<std::int32_t> checkedRows;
     std::vector<std::size_t> detailRows; // the checked row of each details line
     std::vector<std::vector<std::string>> details;
+    const std::unique_ptr<LinkChecker> checker = MakeLinkChecker(); // one worker for the whole run
     const auto n = static_cast<std::int32_t>(urls.size());
     for (std::int32_t r = kFirstRecordRow; r < n; ++r) {
         PageCheck check;
@@ -108,7 +113,7 @@ void RunCrossCheck(toolkit::Window& w, const PageFetcher& fetch) {
         check.url = urls[static_cast<std::size_t>(r)];
         std::optional<LinkCheck> links;
         try {
-            CheckPage(w, fetch, check, links);
+            CheckPage(w, fetch, *checker, check, links);
         } catch (const toolkit::Cancelled&) {
             throw;
         } catch (const FetchError& e) {

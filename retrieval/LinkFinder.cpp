@@ -504,7 +504,10 @@ LinkVerdict FindLinks(std::string_view page, std::string_view finalUrl, const He
     options.deallocator = &Deallocate;
     options.userdata = &budget;
     options.max_errors = 0; // the errors are of no use here and would only take memory
-    const GumboOutput* output = ParseWithin(budget, options, page);
+    // gumbo reads one byte past the end of its input where a character reference ends the page
+    // ("&amp" without ";"): it gets a copy that ends in a NUL.
+    const std::string terminated(page);
+    const GumboOutput* output = ParseWithin(budget, options, terminated);
     verdict.parserPeakBytes = budget.peak;
     if (output == nullptr) {
         verdict.scan = budget.outcome;

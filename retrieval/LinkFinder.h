@@ -48,6 +48,11 @@ enum class LinkScan {
     NoDomain,   // the domain text names no host: nothing looked for
     OnDomain,   // the page itself lies on the domain (a linking page now leads there): no link counted
     Failed,     // the check itself failed (out of memory, no thread): nothing found
+    // The worker process that checks pages (LinkWorker.h) gave up on the page: nothing found.
+    WorkerCrashed,     // it died
+    WorkerTimedOut,    // it did not answer in time, or used up its processor time
+    WorkerOutOfMemory, // it ran out of address space
+    WorkerUnavailable, // it could not be started
 };
 
 struct LinkLimits {
@@ -73,7 +78,8 @@ struct LinkVerdict {
 // `headers` those of its answer. The domain may also be typed as an address
 // ("https://shop.example/"), and a leading "www." of it is optional; hosts compare
 // case-insensitively in either IDNA form. `stop`, when
-// given, is polled during the parse. Nothing the page holds makes this throw.
+// given, is polled during the parse. Nothing the page holds makes this throw, and nothing past
+// the view is read.
 LinkVerdict FindLinks(std::string_view page, std::string_view finalUrl, const HeaderList& headers,
                       std::string_view domain, const LinkLimits& limits = {},
                       const std::atomic<bool>* stop = nullptr);

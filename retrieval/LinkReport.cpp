@@ -133,6 +133,14 @@ std::string NotExamined(LinkScan scan) {
         return "Links nicht geprüft: Seite zu aufwendig aufgebaut";
     case LinkScan::NoDomain:
         return "Links nicht geprüft: kein Domainname im Domainfeld";
+    case LinkScan::WorkerCrashed:
+        return "Links nicht geprüft: Prüfung der Seite abgebrochen (Absturz)";
+    case LinkScan::WorkerTimedOut:
+        return "Links nicht geprüft: Prüfung der Seite abgebrochen (Zeitlimit)";
+    case LinkScan::WorkerOutOfMemory:
+        return "Links nicht geprüft: Prüfung der Seite abgebrochen (Speicherlimit)";
+    case LinkScan::WorkerUnavailable:
+        return "Links nicht geprüft: Prüfprozess startet nicht";
     default:
         return "Links nicht geprüft";
     }

@@ -3,7 +3,8 @@
 # installs it for real, starts the installed program under Xvfb as an unprivileged user with a
 # fresh home, presses "Speichern" and ends it with Datei > Beenden; then removes the package.
 # Checks: config.txt in the user's data folder (0600, folder 0700), nothing under /usr changed
-# while the program ran, --version, and no file of the package left after removal.
+# while the program ran, --version (and that the link check's sandboxed worker starts), and no file
+# of the package left after removal.
 # Needs root and dpkg; skips (status 77) without them or when the package is installed already.
 #
 # Usage: installed_package.sh <build-dir> <source-dir>
@@ -75,7 +76,14 @@ as_user() {
 touch "$scratch/marker"
 sleep 1 # a later change gets a later time stamp than the marker
 version=$(as_user "$package" --version) || fail "--version failed"
-[[ $version == "Quandrel Halmfang 0.1b" ]] || fail "--version printed '$version'"
+[[ ${version%%$'\n'*} == "Quandrel Halmfang 0.1b" ]] || fail "--version printed '$version'"
+# The second line comes from a worker of the installed program, started as the link check starts it.
+sandbox=${version#*$'\n'}
+case $sandbox in
+  "Sandbox: aktiv"*) ;;
+  "Sandbox: eingeschränkt"*) echo "note: this kernel refuses seccomp; the worker runs with resource limits only" ;;
+  *) fail "the installed link-check worker does not start: '$sandbox'" ;;
+esac
 
 # --- the real window: open "Einstellungen", press "Speichern", Datei > Beenden
 as_user "$package" >"$scratch/program.log" 2>&1 &

@@ -1,7 +1,11 @@
 #include "retrieval/LinkFinder.h"
 #include "retrieval/LinkReport.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
+#include <string_view>
+#include <sys/mman.h>
+#include <unistd.h>
 #include <string>
 #include <utility>
 #include <vector>
@@ -218,6 +222,20 @@ TEST(LinkFinder, LimitsHoldOnHostilePages) {
     EXPECT_EQ(v.scan, LinkScan::Stopped);
 
     EXPECT_EQ(FindLinks(link, kPageUrl, {}, " ").scan, LinkScan::NoDomain);
+
+    // A page that ends in a character reference without ";", right before memory that cannot be
+    // read: nothing past the view is touched.
+    const long pageSize = sysconf(_SC_PAGESIZE);
+    void* pages = mmap(nullptr, 2 * static_cast<std::size_t>(pageSize), PROT_READ | PROT_WRITE,
+                       MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    ASSERT_NE(pages, MAP_FAILED);
+    char* guard = static_cast<char*>(pages) + pageSize;
+    ASSERT_EQ(mprotect(guard, static_cast<std::size_t>(pageSize), PROT_NONE), 0);
+    const std::string edge = "<a href=http://halmtest.example/>x</a><a title=&amp";
+    std::copy(edge.begin(), edge.end(), guard - edge.size());
+    v = FindLinks(std::string_view(guard - edge.size(), edge.size()), kPageUrl, {}, kDomain);
+    EXPECT_EQ(v.linkCount, 1u);
+    munmap(pages, 2 * static_cast<std::size_t>(pageSize));
 }
 
 // Only what a browser shows: blocks, table cells and line breaks stand apart, inline elements join.
