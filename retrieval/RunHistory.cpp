@@ -24,6 +24,19 @@ constexpr auto kBatchTime = std::chrono::seconds(1);
 // Columns of a details line (LinkReport.h).
 enum DetailColumn { kRel = 4, kAnchor = 5, kTarget = 6, kRobots = 9, kReason = 10 };
 
+constexpr std::int32_t kNumberColumn = 0;
+
+// Losses and new rows are marked; the first Prüfe of a domain, where every row is new, marks none.
+table::CellMark RowMarker(const storage::Comparison& comparison, std::size_t row) {
+    if (!comparison.hasBase || row >= comparison.words.size())
+        return table::CellMark::None;
+    const std::string_view word = comparison.words[row];
+    if (word == storage::kChangeLinkRemoved || word == storage::kChangeNowNofollow ||
+        word == storage::kChangeUnreachable)
+        return table::CellMark::RowLoss;
+    return word == storage::kChangeNew ? table::CellMark::RowNew : table::CellMark::None;
+}
+
 } // namespace
 
 std::string DomainKey(std::string_view text) {
@@ -194,9 +207,12 @@ void MarkChanges(table::BacklinkTable& table, std::int32_t statusCol, const std:
         details[i].emplace_back(comparison && detailRows[i] < comparison->words.size()
                                     ? comparison->words[detailRows[i]]
                                     : std::string_view());
-    if (!comparison)
-        return;
     for (std::size_t i = 0; i < rows.size(); ++i) {
+        // A marker of an earlier Prüfe says nothing about this one.
+        table.SetCellMark(kNumberColumn, rows[i],
+                          comparison ? RowMarker(*comparison, i) : table::CellMark::None);
+        if (!comparison)
+            continue;
         const std::string line = storage::NoteLine(*comparison, i);
         if (line.empty())
             continue;

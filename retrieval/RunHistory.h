@@ -80,8 +80,9 @@ private:
 };
 
 // The Prüfe's rows (table rows `rows`, in run order) learn their change: one more line in the
-// status cell's note, and the change word as the last column of each of their details lines
-// (`detailRows`: the run row of each line). Without a comparison that column stays empty.
+// status cell's note, a loss or new-row mark on their number cell, and the change word as the
+// last column of each of their details lines (`detailRows`: the run row of each line). Without a
+// comparison that column stays empty and the number cells lose their marks.
 void MarkChanges(table::BacklinkTable& table, std::int32_t statusCol, const std::vector<std::int32_t>& rows,
                  const std::optional<storage::Comparison>& comparison, std::vector<std::vector<std::string>>& details,
                  const std::vector<std::size_t>& detailRows);
