@@ -87,6 +87,29 @@ void MarkChanges(table::BacklinkTable& table, std::int32_t statusCol, const std:
                  const std::optional<storage::Comparison>& comparison, std::vector<std::vector<std::string>>& details,
                  const std::vector<std::size_t>& detailRows);
 
+// What Datei > Verlauf… shows of a domain: its stored Prüfe runs, oldest first, and the series of
+// the plot; `fault` is a German reason why the history could not be read.
+struct HistoryOverview {
+    std::vector<storage::RunSummary> runs;
+    std::string fault;
+    std::string notice; // a damaged file was moved aside
+};
+HistoryOverview ReadHistoryOverview(const std::string& programFolder, std::string_view domainText);
+
+// The plot's points: follow links and linking pages of each finished Prüfe, oldest first.
+struct PlotPoint {
+    std::time_t time = 0;
+    std::int64_t follow = 0;
+    std::int64_t linking = 0;
+    bool operator==(const PlotPoint&) const = default;
+};
+std::vector<PlotPoint> PlotSeries(const std::vector<storage::RunSummary>& runs);
+
+// Two stored Prüfe runs compared as the changes report compares a Prüfe with the one before it:
+// the earlier of the two is the base, whichever order they come in.
+storage::Result<storage::Comparison> CompareStoredRuns(const std::string& programFolder, std::string_view domainText,
+                                                       std::int64_t runA, std::int64_t runB);
+
 // <basePath>_aenderungen.csv and .html.
 void WriteChangesReports(const std::string& basePath, const storage::Comparison& comparison,
                          std::string_view domain);
