@@ -5,6 +5,7 @@
 
 #include <QComboBox>
 #include <QDir>
+#include <QImage>
 #include <QLabel>
 #include <QTableWidget>
 
@@ -80,6 +81,25 @@ TEST_F(HistoryWindowTest, ListsTheStoredRunsAndComparesAndSavesTwoOfThem) {
     EXPECT_EQ(window->Verlaufskurve->series(),
               (std::vector<retrieval::PlotPoint>{{first, 3, 2}, {second, 2, 2}}));
     EXPECT_EQ(window->VergleichMit->count(), 2);
+    // Both lines are drawn, and stand out from the plot's background in a light and a dark scheme.
+    for (const bool dark : {false, true}) {
+        SCOPED_TRACE(dark ? "dark" : "light");
+        QPalette palette = window->palette();
+        palette.setColor(QPalette::Base, dark ? QColor(0x1E, 0x1E, 0x1E) : QColor(Qt::white));
+        palette.setColor(QPalette::Text, dark ? QColor(0xE0, 0xE0, 0xE0) : QColor(Qt::black));
+        window->Verlaufskurve->setPalette(palette);
+        const QImage plot = window->Verlaufskurve->grab().toImage();
+        std::set<QRgb> colours;
+        for (int y = 0; y < plot.height(); ++y)
+            for (int x = 0; x < plot.width(); ++x)
+                colours.insert(plot.pixel(x, y));
+        for (const QColor& line :
+             {window->Verlaufskurve->followColour(), window->Verlaufskurve->linkingColour()}) {
+            EXPECT_EQ(colours.count(line.rgb()), 1u) << line.name().toStdString();
+            EXPECT_GE(Contrast(line, palette.color(QPalette::Base)), 3.0) << line.name().toStdString();
+        }
+        EXPECT_EQ(colours.count(palette.color(QPalette::Text).rgb()), 1u) << "axes and dates";
+    }
 
     // The last two finished runs are compared at once, as the changes report would.
     const Strings expected[] = {

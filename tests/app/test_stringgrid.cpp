@@ -55,20 +55,6 @@ void ExpectInStep(const app::StringGrid& grid, const table::BacklinkTable& table
         EXPECT_EQ(grid.horizontalHeader()->sectionSize(col - 1), table.ColWidth(col)) << col;
 }
 
-// Contrast ratio of two colours by their relative luminance, as WCAG defines it.
-double Contrast(const QColor& a, const QColor& b) {
-    const auto luminance = [](const QColor& c) {
-        const auto linear = [](int v) {
-            const double s = v / 255.0;
-            return s <= 0.03928 ? s / 12.92 : std::pow((s + 0.055) / 1.055, 2.4);
-        };
-        return 0.2126 * linear(c.red()) + 0.7152 * linear(c.green()) + 0.0722 * linear(c.blue());
-    };
-    const double la = luminance(a);
-    const double lb = luminance(b);
-    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
-}
-
 } // namespace
 
 TEST_F(StringGrid, StartsWithFiveByFiveEmptyCellsOfWidth64) {
