@@ -231,7 +231,8 @@ HistoryOverview ReadHistoryOverview(const std::string& programFolder, std::strin
             overview.fault = opened.fault.reason;
             return overview;
         }
-        storage::Result<std::vector<storage::RunSummary>> runs = opened.history->RunSummaries(DomainKey(domainText));
+        storage::Result<std::vector<storage::RunSummary>> runs =
+            opened.history->RunSummaries(DomainKey(domainText));
         overview.fault = runs.fault.reason;
         overview.runs = std::move(runs.value);
     } catch (const std::exception& e) {
@@ -248,8 +249,9 @@ std::vector<PlotPoint> PlotSeries(const std::vector<storage::RunSummary>& runs) 
     return points;
 }
 
-storage::Result<storage::Comparison> CompareStoredRuns(const std::string& programFolder, std::string_view domainText,
-                                                       std::int64_t runA, std::int64_t runB) {
+storage::Result<storage::Comparison> CompareStoredRuns(const std::string& programFolder,
+                                                       std::string_view domainText, std::int64_t runA,
+                                                       std::int64_t runB) {
     storage::Result<storage::Comparison> result;
     try {
         storage::History::Opened opened = storage::History::Open(programFolder);

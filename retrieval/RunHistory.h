@@ -107,8 +107,9 @@ std::vector<PlotPoint> PlotSeries(const std::vector<storage::RunSummary>& runs);
 
 // Two stored Prüfe runs compared as the changes report compares a Prüfe with the one before it:
 // the earlier of the two is the base, whichever order they come in.
-storage::Result<storage::Comparison> CompareStoredRuns(const std::string& programFolder, std::string_view domainText,
-                                                       std::int64_t runA, std::int64_t runB);
+storage::Result<storage::Comparison> CompareStoredRuns(const std::string& programFolder,
+                                                       std::string_view domainText, std::int64_t runA,
+                                                       std::int64_t runB);
 
 // <basePath>_aenderungen.csv and .html.
 void WriteChangesReports(const std::string& basePath, const storage::Comparison& comparison,

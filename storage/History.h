@@ -140,7 +140,8 @@ public:
 
     // The base for the stored rows of Prüfe `runId` of `domainKey`, from the finished runs before it.
     // With `baseRunId`, that earlier run stands as the previous one (a comparison of two chosen runs).
-    Result<ComparisonBase> LoadBase(const std::string& domainKey, std::int64_t runId, std::int64_t baseRunId = 0);
+    Result<ComparisonBase> LoadBase(const std::string& domainKey, std::int64_t runId,
+                                    std::int64_t baseRunId = 0);
 
     // The Prüfe runs of a domain, oldest first.
     Result<std::vector<StoredRun>> CrossCheckRuns(const std::string& domainKey);
