@@ -9,10 +9,12 @@
 #include <QClipboard>
 #include <QColor>
 #include <QHeaderView>
+#include <QIcon>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QPainter>
 #include <QPalette>
+#include <QPixmap>
 #include <QPolygon>
 #include <QStyleOptionHeader>
 #include <QStyledItemDelegate>
@@ -49,9 +51,26 @@ MarkColours ColoursOf(table::CellMark mark, bool dark) {
     case table::CellMark::Failed:
         return {dark ? QColor(0x6B, 0x1F, 0x1F) : QColor(0xF8, 0xC8, 0xC8), text};
     case table::CellMark::None:
+    case table::CellMark::RowLoss: // number cells only, which the row header paints
+    case table::CellMark::RowNew:
         break;
     }
     return {};
+}
+
+// A row's loss or new-row marker: a bar at the left of its number, red for a loss, blue for a new
+// row, each at least 3 : 1 against the header in its scheme and unlike the cells' tints.
+QIcon RowMarkerIcon(table::CellMark mark, bool dark) {
+    QColor colour;
+    if (mark == table::CellMark::RowLoss)
+        colour = dark ? QColor(0xFF, 0x8A, 0x80) : QColor(0xB7, 0x1C, 0x1C);
+    else if (mark == table::CellMark::RowNew)
+        colour = dark ? QColor(0x82, 0xB1, 0xFF) : QColor(0x15, 0x65, 0xC0);
+    else
+        return {};
+    QPixmap bar(4, 16);
+    bar.fill(colour);
+    return QIcon(bar);
 }
 
 // The cells' own background tells the scheme.
@@ -149,7 +168,16 @@ QVariant BacklinkModel::data(const QModelIndex& index, int role) const {
 }
 
 QVariant BacklinkModel::headerData(int section, Qt::Orientation orientation, int role) const {
-    if (role != Qt::DisplayRole || section < 0)
+    if (section < 0)
+        return {};
+    if (orientation == Qt::Vertical && (role == kMarkRole || role == Qt::DecorationRole)) {
+        const table::CellMark mark = table_.GetCellMark(0, section + 1);
+        if (role == kMarkRole)
+            return static_cast<int>(mark);
+        const QIcon marker = RowMarkerIcon(mark, dark_);
+        return marker.isNull() ? QVariant() : QVariant(marker);
+    }
+    if (role != Qt::DisplayRole)
         return {};
     if (orientation == Qt::Horizontal)
         return toQString(table_.GetCell(section + 1, 0));
@@ -195,6 +223,8 @@ void BacklinkModel::setDarkScheme(bool dark) {
     dark_ = dark;
     if (rows_ > 0 && cols_ > 0)
         emit dataChanged(index(0, 0), index(rows_ - 1, cols_ - 1), {Qt::BackgroundRole, Qt::ForegroundRole});
+    if (rows_ > 0)
+        emit headerDataChanged(Qt::Vertical, 0, rows_ - 1);
 }
 
 void BacklinkModel::tableReset() {

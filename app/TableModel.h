@@ -16,7 +16,8 @@ namespace app {
 class BacklinkModel final : public QAbstractTableModel, public table::TableObserver {
     Q_OBJECT
 public:
-    // The cell's table::CellMark as an int, for the grid's painting.
+    // The cell's table::CellMark as an int, for the grid's painting; for the vertical header, the
+    // mark of the row's number cell, which the header shows as an icon (Qt::DecorationRole).
     static constexpr int kMarkRole = Qt::UserRole + 1;
 
     explicit BacklinkModel(table::BacklinkTable& table, QObject* parent = nullptr);

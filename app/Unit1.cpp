@@ -1,6 +1,7 @@
 #include "app/Unit1.h"
 
 #include "app/CategoryPanel.h"
+#include "app/HistoryWindow.h"
 #include "app/SingleLine.h"
 #include "app/TableModel.h"
 #include "retrieval/CrossCheck.h"
@@ -197,6 +198,8 @@ void TForm1::buildMenu() {
 
     Datei1 = bar->addMenu(QStringLiteral("Datei"));
     Datei1->setObjectName(QStringLiteral("Datei1"));
+    Verlauf1 = Datei1->addAction(QStringLiteral("Verlauf…"));
+    Verlauf1->setObjectName(QStringLiteral("Verlauf1"));
     Beenden1 = Datei1->addAction(QStringLiteral("Beenden"));
     Beenden1->setObjectName(QStringLiteral("Beenden1"));
 
@@ -216,6 +219,7 @@ void TForm1::buildMenu() {
     zurcksetzen1->setObjectName(QStringLiteral("zurcksetzen1"));
     ools1->menuAction()->setVisible(false);
 
+    connect(Verlauf1, &QAction::triggered, this, &TForm1::Verlauf1Click);
     connect(Beenden1, &QAction::triggered, this, &TForm1::Beenden1Click);
     connect(BLgefunden1, &QAction::triggered, this, &TForm1::BLgefunden1Click);
     connect(BLnichtgefunden1, &QAction::triggered, this, &TForm1::BLnichtgefunden1Click);
@@ -345,6 +349,15 @@ void TForm1::Button3Click() {
         };
         retrieval::RunCrossCheck(*window_,
                                  retrieval::MakeCurlPageFetcher(pageFetch, std::move(keepGoing), &events_));
+    });
+}
+
+// A window of its own per click, for the domain in the field; it goes when closed.
+void TForm1::Verlauf1Click() {
+    guarded([this] {
+        auto* history = new HistoryWindow(shared_.programFolder, Domainname->currentText(), this);
+        history->setAttribute(Qt::WA_DeleteOnClose);
+        history->show();
     });
 }
 

@@ -61,6 +61,7 @@ public:
     void Button1Click();
     void Button2Click();
     void Button3Click();
+    void Verlauf1Click();
     void Beenden1Click();
     void BLgefunden1Click();
     void BLnichtgefunden1Click();
@@ -87,6 +88,7 @@ public:
     QLabel* LabelVerlauf; // the summary line of the last Prüfe, under the grid
 
     QMenu* Datei1;
+    QAction* Verlauf1;
     QAction* Beenden1;
     QMenu* ools1;
     QMenu* abelle1;

@@ -133,7 +133,7 @@ void RunCheck(toolkit::Window& window, const CheckSetup& setup) {
             RunXovi(window, setup);
     } catch (const FetchError& e) {
         noteSecrets();
-        throw FetchError(MaskValues(e.what(), secrets), MaskValues(e.reason(), secrets));
+        throw FetchError(MaskValues(e.what(), secrets), MaskValues(e.reason(), secrets), e.httpStatus());
     } catch (const toolkit::Error& e) {
         noteSecrets();
         throw toolkit::Error(MaskValues(e.what(), secrets));

@@ -112,12 +112,14 @@ void RunCrossCheck(toolkit::Window& w, const PageFetcher& fetch) {
         check.number = table.GetCell(kNumberColumn, r);
         check.url = urls[static_cast<std::size_t>(r)];
         std::optional<LinkCheck> links;
+        long failedStatus = 0;
         try {
             CheckPage(w, fetch, *checker, check, links);
         } catch (const toolkit::Cancelled&) {
             throw;
         } catch (const FetchError& e) {
             check.reason = e.reason();
+            failedStatus = e.httpStatus();
         } catch (const std::exception& e) {
             check.reason = e.what();
         } catch (...) {
@@ -145,7 +147,12 @@ void RunCrossCheck(toolkit::Window& w, const PageFetcher& fetch) {
             detailRows.push_back(checkedRows.size());
         }
         checkedRows.push_back(r);
-        history.add(HistoryRow(check));
+        storage::PageRow stored = HistoryRow(check);
+        // The history tells a blocked page (403, 429, ...) from one that is gone by its status; the
+        // details file names it in the reason alone, as it always has.
+        if (!links)
+            stored.httpStatus = failedStatus;
+        history.add(std::move(stored));
         w.fields.setCaption(w.shared.titleText + " checke: " + check.url);
     }
 

@@ -383,7 +383,8 @@ FetchError Failure(const std::string& url, const FetchOutcome& o, const FetchOpt
     }
     if (brief.empty())
         brief = reason;
-    return FetchError(MaskSecrets("Abruf von " + url + " fehlgeschlagen: " + reason + "."), std::move(brief));
+    return FetchError(MaskSecrets("Abruf von " + url + " fehlgeschlagen: " + reason + "."), std::move(brief),
+                      o.curlCode == CURLE_HTTP_RETURNED_ERROR ? o.httpStatus : 0);
 }
 
 std::string FailureMessage(const std::string& url, const FetchOutcome& o, const FetchOptions& options) {

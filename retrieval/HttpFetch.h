@@ -34,13 +34,16 @@ protected:
 
 class FetchError : public toolkit::Error {
 public:
-    FetchError(const std::string& message, std::string reason)
-        : toolkit::Error(message), reason_(std::move(reason)) {}
+    FetchError(const std::string& message, std::string reason, long httpStatus = 0)
+        : toolkit::Error(message), reason_(std::move(reason)), httpStatus_(httpStatus) {}
     // A few words without the URL, e.g. "HTTP-Status 404", "Zeitüberschreitung", "Antwort zu groß".
     const std::string& reason() const noexcept { return reason_; }
+    // The final status of 400 or above that failed the fetch; 0 for any other failure.
+    long httpStatus() const noexcept { return httpStatus_; }
 
 private:
     std::string reason_;
+    long httpStatus_ = 0;
 };
 
 // Header lines of one answer as sent: name and value, without the line end.

@@ -5,6 +5,7 @@
 #include "storage/Files.h"
 #include "table/BacklinkTable.h"
 
+#include <algorithm>
 #include <idn2.h>
 #include <utility>
 
@@ -23,6 +24,19 @@ constexpr auto kBatchTime = std::chrono::seconds(1);
 
 // Columns of a details line (LinkReport.h).
 enum DetailColumn { kRel = 4, kAnchor = 5, kTarget = 6, kRobots = 9, kReason = 10 };
+
+constexpr std::int32_t kNumberColumn = 0;
+
+// Losses and new rows are marked; the first Prüfe of a domain, where every row is new, marks none.
+table::CellMark RowMarker(const storage::Comparison& comparison, std::size_t row) {
+    if (!comparison.hasBase || row >= comparison.words.size())
+        return table::CellMark::None;
+    const std::string_view word = comparison.words[row];
+    if (word == storage::kChangeLinkRemoved || word == storage::kChangeNowNofollow ||
+        word == storage::kChangeUnreachable)
+        return table::CellMark::RowLoss;
+    return word == storage::kChangeNew ? table::CellMark::RowNew : table::CellMark::None;
+}
 
 } // namespace
 
@@ -194,15 +208,76 @@ void MarkChanges(table::BacklinkTable& table, std::int32_t statusCol, const std:
         details[i].emplace_back(comparison && detailRows[i] < comparison->words.size()
                                     ? comparison->words[detailRows[i]]
                                     : std::string_view());
-    if (!comparison)
-        return;
     for (std::size_t i = 0; i < rows.size(); ++i) {
+        // A marker of an earlier Prüfe says nothing about this one.
+        table.SetCellMark(kNumberColumn, rows[i],
+                          comparison ? RowMarker(*comparison, i) : table::CellMark::None);
+        if (!comparison)
+            continue;
         const std::string line = storage::NoteLine(*comparison, i);
         if (line.empty())
             continue;
         const std::string& note = table.GetCellNote(statusCol, rows[i]);
         table.SetCellNote(statusCol, rows[i], note.empty() ? line : note + "\n" + line);
     }
+}
+
+HistoryOverview ReadHistoryOverview(const std::string& programFolder, std::string_view domainText) {
+    HistoryOverview overview;
+    try {
+        storage::History::Opened opened = storage::History::Open(programFolder);
+        overview.notice = opened.notice;
+        if (!opened.history) {
+            overview.fault = opened.fault.reason;
+            return overview;
+        }
+        storage::Result<std::vector<storage::RunSummary>> runs =
+            opened.history->RunSummaries(DomainKey(domainText));
+        overview.fault = runs.fault.reason;
+        overview.runs = std::move(runs.value);
+    } catch (const std::exception& e) {
+        overview.fault = Unexpected(e).reason;
+    }
+    return overview;
+}
+
+std::vector<PlotPoint> PlotSeries(const std::vector<storage::RunSummary>& runs) {
+    std::vector<PlotPoint> points;
+    for (const storage::RunSummary& run : runs)
+        if (run.finished) // an unfinished run would show a drop that never was
+            points.push_back({run.time, run.follow, run.linking});
+    return points;
+}
+
+storage::Result<storage::Comparison> CompareStoredRuns(const std::string& programFolder,
+                                                       std::string_view domainText, std::int64_t runA,
+                                                       std::int64_t runB) {
+    storage::Result<storage::Comparison> result;
+    try {
+        storage::History::Opened opened = storage::History::Open(programFolder);
+        if (!opened.history) {
+            result.fault = opened.fault;
+            return result;
+        }
+        const std::int64_t earlier = std::min(runA, runB);
+        const std::int64_t later = std::max(runA, runB);
+        const storage::Result<std::vector<storage::PageRow>> rows = opened.history->CrossRows(later);
+        if (rows.fault) {
+            result.fault = rows.fault;
+            return result;
+        }
+        const storage::Result<storage::ComparisonBase> base =
+            earlier == later ? storage::Result<storage::ComparisonBase>{}
+                             : opened.history->LoadBase(DomainKey(domainText), later, earlier);
+        if (base.fault) {
+            result.fault = base.fault;
+            return result;
+        }
+        result.value = storage::Compare(rows.value, base.value);
+    } catch (const std::exception& e) {
+        result.fault = Unexpected(e);
+    }
+    return result;
 }
 
 void WriteChangesReports(const std::string& basePath, const storage::Comparison& comparison,

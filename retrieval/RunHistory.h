@@ -80,11 +80,36 @@ private:
 };
 
 // The Prüfe's rows (table rows `rows`, in run order) learn their change: one more line in the
-// status cell's note, and the change word as the last column of each of their details lines
-// (`detailRows`: the run row of each line). Without a comparison that column stays empty.
+// status cell's note, a loss or new-row mark on their number cell, and the change word as the
+// last column of each of their details lines (`detailRows`: the run row of each line). Without a
+// comparison that column stays empty and the number cells lose their marks.
 void MarkChanges(table::BacklinkTable& table, std::int32_t statusCol, const std::vector<std::int32_t>& rows,
                  const std::optional<storage::Comparison>& comparison, std::vector<std::vector<std::string>>& details,
                  const std::vector<std::size_t>& detailRows);
+
+// What Datei > Verlauf… shows of a domain: its stored Prüfe runs, oldest first, and the series of
+// the plot; `fault` is a German reason why the history could not be read.
+struct HistoryOverview {
+    std::vector<storage::RunSummary> runs;
+    std::string fault;
+    std::string notice; // a damaged file was moved aside
+};
+HistoryOverview ReadHistoryOverview(const std::string& programFolder, std::string_view domainText);
+
+// The plot's points: follow links and linking pages of each finished Prüfe, oldest first.
+struct PlotPoint {
+    std::time_t time = 0;
+    std::int64_t follow = 0;
+    std::int64_t linking = 0;
+    bool operator==(const PlotPoint&) const = default;
+};
+std::vector<PlotPoint> PlotSeries(const std::vector<storage::RunSummary>& runs);
+
+// Two stored Prüfe runs compared as the changes report compares a Prüfe with the one before it:
+// the earlier of the two is the base, whichever order they come in.
+storage::Result<storage::Comparison> CompareStoredRuns(const std::string& programFolder,
+                                                       std::string_view domainText, std::int64_t runA,
+                                                       std::int64_t runB);
 
 // <basePath>_aenderungen.csv and .html.
 void WriteChangesReports(const std::string& basePath, const storage::Comparison& comparison,

@@ -383,7 +383,8 @@ Fault History::FinishCrossCheck(std::int64_t runId) {
     });
 }
 
-Result<ComparisonBase> History::LoadBase(const std::string& domainKey, std::int64_t runId) {
+Result<ComparisonBase> History::LoadBase(const std::string& domainKey, std::int64_t runId,
+                                         std::int64_t baseRunId) {
     Result<ComparisonBase> result;
     ComparisonBase& base = result.value;
     result.fault = Guarded([&] {
@@ -395,8 +396,8 @@ Result<ComparisonBase> History::LoadBase(const std::string& domainKey, std::int6
         } endRead{*db_};
 
         Statement last(*db_, "SELECT id, started, row_count FROM cross_runs WHERE domain_key = ?1 AND "
-                             "finished = 1 AND id < ?2 ORDER BY id DESC LIMIT 1");
-        last.bind(1, domainKey).bind(2, runId);
+                             "finished = 1 AND id < ?2 AND (?3 = 0 OR id = ?3) ORDER BY id DESC LIMIT 1");
+        last.bind(1, domainKey).bind(2, runId).bind(3, baseRunId);
         if (!last.step())
             return;
         base.exists = true;
@@ -460,6 +461,53 @@ Result<std::vector<StoredRun>> History::CrossCheckRuns(const std::string& domain
             result.value.push_back({st.integer(0), static_cast<std::time_t>(st.integer(1)), st.text(2),
                                     st.integer(3) != 0, st.integer(4)});
     });
+    return result;
+}
+
+Result<std::vector<RunSummary>> History::RunSummaries(const std::string& domainKey) {
+    Result<std::vector<RunSummary>> result;
+    result.fault = Guarded([&] {
+        Statement st(*db_,
+                     "SELECT r.id, r.started, r.finished, "
+                     "(SELECT c.service FROM check_runs c WHERE c.domain_key = r.domain_key AND "
+                     "c.started <= r.started ORDER BY c.id DESC LIMIT 1), "
+                     "count(x.row_no), total(x.status = 'gefunden'), total(x.status = 'nicht gefunden'), "
+                     "total(x.status = 'Fehler'), total(x.link_count > 0), total(x.follow_count), "
+                     "total(x.link_count - x.follow_count) "
+                     "FROM cross_runs r LEFT JOIN cross_rows x ON x.run_id = r.id "
+                     "WHERE r.domain_key = ?1 GROUP BY r.id ORDER BY r.id");
+        st.bind(1, domainKey);
+        while (st.step()) {
+            RunSummary run;
+            run.id = st.integer(0);
+            run.time = static_cast<std::time_t>(st.integer(1));
+            run.finished = st.integer(2) != 0;
+            run.service = st.text(3);
+            run.pages = st.integer(4);
+            run.found = st.integer(5);
+            run.notFound = st.integer(6);
+            run.failed = st.integer(7);
+            run.linking = st.integer(8);
+            run.follow = st.integer(9);
+            run.nofollow = st.integer(10);
+            result.value.push_back(std::move(run));
+        }
+    });
+    return result;
+}
+
+Result<std::vector<PageRow>> History::CrossRows(std::int64_t runId) {
+    Result<std::vector<PageRow>> result;
+    result.fault = Guarded([&] {
+        Statement rows(*db_, std::string("SELECT ") + kRowColumns + " FROM cross_rows r" + kRowJoins +
+                                 "WHERE r.run_id = ?1 ORDER BY r.row_no");
+        rows.bind(1, runId);
+        UrlTexts texts(*db_);
+        while (rows.step())
+            result.value.push_back(ReadRow(rows, texts));
+    });
+    if (result.fault)
+        result.value.clear();
     return result;
 }
 

@@ -92,6 +92,23 @@ struct StoredRun {
     std::int64_t rows = 0;
 };
 
+// One Prüfe as the run list and the plot show it.
+struct RunSummary {
+    std::int64_t id = 0;
+    std::time_t time = 0;
+    bool finished = false;
+    std::string service; // of the last Check of the domain before the Prüfe; empty when none
+    std::int64_t pages = 0;
+    std::int64_t found = 0;
+    std::int64_t notFound = 0;
+    std::int64_t failed = 0;
+    std::int64_t linking = 0;  // pages with at least one link to the domain
+    std::int64_t follow = 0;   // links followed
+    std::int64_t nofollow = 0; // links not followed
+
+    bool operator==(const RunSummary&) const = default;
+};
+
 class History {
 public:
     struct Opened {
@@ -122,10 +139,16 @@ public:
     Fault FinishCrossCheck(std::int64_t runId);
 
     // The base for the stored rows of Prüfe `runId` of `domainKey`, from the finished runs before it.
-    Result<ComparisonBase> LoadBase(const std::string& domainKey, std::int64_t runId);
+    // With `baseRunId`, that earlier run stands as the previous one (a comparison of two chosen runs).
+    Result<ComparisonBase> LoadBase(const std::string& domainKey, std::int64_t runId,
+                                    std::int64_t baseRunId = 0);
 
     // The Prüfe runs of a domain, oldest first.
     Result<std::vector<StoredRun>> CrossCheckRuns(const std::string& domainKey);
+    // The same with their counts, for the run list.
+    Result<std::vector<RunSummary>> RunSummaries(const std::string& domainKey);
+    // The rows of a Prüfe in table order.
+    Result<std::vector<PageRow>> CrossRows(std::int64_t runId);
 
 private:
     explicit History(std::unique_ptr<sqlite::Database> db);

@@ -36,6 +36,9 @@ enum class CellMark : std::uint8_t {
     FoundWeak, // found, but no link that counts: all nofollow/sponsored/ugc, noindex, text only
     NotFound,
     Failed,
+    // Marks of a row's number cell (column 0): what the last Prüfe found changed on its page.
+    RowLoss, // link removed, turned nofollow, or the page no longer reachable
+    RowNew,  // a Link-URL no earlier Prüfe of the domain had
 };
 
 class BacklinkTable {

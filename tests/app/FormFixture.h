@@ -6,11 +6,14 @@
 #include "table/BacklinkTable.h"
 
 #include <QAction>
+#include <QColor>
 #include <QDirIterator>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextDocument>
+#include <algorithm>
+#include <cmath>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <iterator>
@@ -42,6 +45,20 @@ inline QString Rendered(const QString& text, Qt::TextFormat format = Qt::AutoTex
     QTextDocument document;
     document.setHtml(text);
     return document.toPlainText();
+}
+
+// Contrast ratio of two colours by their relative luminance, as WCAG defines it.
+inline double Contrast(const QColor& a, const QColor& b) {
+    const auto luminance = [](const QColor& c) {
+        const auto linear = [](int v) {
+            const double s = v / 255.0;
+            return s <= 0.03928 ? s / 12.92 : std::pow((s + 0.055) / 1.055, 2.4);
+        };
+        return 0.2126 * linear(c.red()) + 0.7152 * linear(c.green()) + 0.0722 * linear(c.blue());
+    };
+    const double la = luminance(a);
+    const double lb = luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
 }
 
 using Rows = std::vector<std::vector<std::string>>;

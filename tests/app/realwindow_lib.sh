@@ -2,14 +2,14 @@
 # Shared by the real-window tests; sourced, not run.
 
 # Chooses Datei > Beenden in the window $window of the program $pid, up to three times. The menu
-# has no accelerators, so the menu title is clicked and the first item taken with Down Return.
+# has no accelerators, so the menu title is clicked and its last item taken with Up Return.
 # Sets status to the program's exit status (left empty if it never ended) and clears pid.
 quit_by_menu() {
   local attempt
   for attempt in 1 2 3; do
     xdotool mousemove --window "$window" 14 9 click 1
     sleep 0.5
-    xdotool key Down Return
+    xdotool key Up Return
     for _ in $(seq 1 50); do
       kill -0 "$pid" 2>/dev/null || break
       sleep 0.1

@@ -348,6 +348,13 @@ TEST_F(CrossCheckWindow, SecondPruefeReportsTheLinkThatDisappeared) {
                   when[1].str() + "\r\n");
     EXPECT_TRUE(Contains(readFile(backlinkReport("_aenderungen.html")), "<p>" + summary + "</p>"));
     EXPECT_EQ(tips(form, 4)[2], "Kein Link auf die Domain\nSeit " + when[1].str() + ": Link entfernt");
+    const QAbstractItemModel* model = form.StringGrid1->model();
+    std::vector<table::CellMark> rowMarks;
+    for (int row = 0; row < model->rowCount(); ++row)
+        rowMarks.push_back(static_cast<table::CellMark>(
+            model->headerData(row, Qt::Vertical, app::BacklinkModel::kMarkRole).toInt()));
+    EXPECT_EQ(rowMarks, (std::vector<table::CellMark>{table::CellMark::None, table::CellMark::None,
+                                                       table::CellMark::RowLoss}));
     ASSERT_EQ(boxes_.size(), 1u);
     EXPECT_EQ(boxes_[0].text, "Report gespeichert");
 }

@@ -22,6 +22,7 @@
 #include <algorithm>
 #include <cmath>
 #include <functional>
+#include <set>
 
 using app::TForm1;
 using StringGrid = FormFixture;
@@ -52,20 +53,6 @@ void ExpectInStep(const app::StringGrid& grid, const table::BacklinkTable& table
     EXPECT_EQ(grid.verticalHeader()->width(), table.ColWidth(0));
     for (int col = 1; col < table.ColCount(); ++col)
         EXPECT_EQ(grid.horizontalHeader()->sectionSize(col - 1), table.ColWidth(col)) << col;
-}
-
-// Contrast ratio of two colours by their relative luminance, as WCAG defines it.
-double Contrast(const QColor& a, const QColor& b) {
-    const auto luminance = [](const QColor& c) {
-        const auto linear = [](int v) {
-            const double s = v / 255.0;
-            return s <= 0.03928 ? s / 12.92 : std::pow((s + 0.055) / 1.055, 2.4);
-        };
-        return 0.2126 * linear(c.red()) + 0.7152 * linear(c.green()) + 0.0722 * linear(c.blue());
-    };
-    const double la = luminance(a);
-    const double lb = luminance(b);
-    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
 }
 
 } // namespace
@@ -329,7 +316,8 @@ TEST_F(StringGrid, ShowsOutsideTextAsWrittenOnEverySurface) {
 }
 
 // A status tint keeps its text and the corner marker readable in a light and a dark colour
-// scheme, switched while the window is open: measured on the pixels the grid paints.
+// scheme, switched while the window is open, and so do the loss and new-row markers of the number
+// column against the header: measured on the pixels the grid paints.
 TEST_F(StringGrid, MarkedCellsStayReadableInLightAndDarkSchemes) {
     TForm1& form = makeForm();
     form.show();
@@ -343,6 +331,11 @@ TEST_F(StringGrid, MarkedCellsStayReadableInLightAndDarkSchemes) {
         t.SetCellMark(1, t.RowCount() - 1, mark);
     }
     const int firstRow = t.RowCount() - 1 - 4; // of the view
+    const CellMark rowMarks[] = {CellMark::RowLoss, CellMark::RowNew, CellMark::None};
+    for (const CellMark mark : rowMarks) {
+        t.AppendRecord({""});
+        t.SetCellMark(0, t.RowCount() - 1, mark);
+    }
     t.FitColumnWidths(40);
     app::StringGrid* grid = form.StringGrid1;
     grid->setCurrentIndex({});
@@ -364,6 +357,7 @@ TEST_F(StringGrid, MarkedCellsStayReadableInLightAndDarkSchemes) {
     for (const auto& s : schemes) {
         form.setPalette(s.palette);
         QApplication::processEvents();
+        std::set<QRgb> tints;
         for (int row = 0; row < 4; ++row) {
             SCOPED_TRACE(std::string(s.name) + " scheme, mark " + std::to_string(static_cast<int>(marks[row])));
             const QModelIndex cell = grid->model()->index(firstRow + row, 0);
@@ -378,6 +372,35 @@ TEST_F(StringGrid, MarkedCellsStayReadableInLightAndDarkSchemes) {
             if (marks[row] == CellMark::FoundWeak) {
                 EXPECT_GE(Contrast(image.pixelColor(image.width() - 2, 1), background), 4.5) << "corner";
             }
+            tints.insert(background.rgb());
         }
+        // The marker: the strongest colour left of the number against the header beside it.
+        std::vector<QColor> markers;
+        for (int i = 0; i < 3; ++i) {
+            SCOPED_TRACE(std::string(s.name) + " scheme, row marker " + std::to_string(i));
+            QHeaderView* header = grid->verticalHeader();
+            const int row = firstRow + 4 + i;
+            const QImage image = header->viewport()
+                                     ->grab(QRect(0, header->sectionViewportPosition(row), header->width(),
+                                                  header->sectionSize(row)))
+                                     .toImage();
+            const int middle = image.height() / 2;
+            const QColor background = image.pixelColor(image.width() - 4, middle);
+            QColor marker = background;
+            for (int x = 0; x < 10; ++x)
+                if (Contrast(image.pixelColor(x, middle), background) > Contrast(marker, background))
+                    marker = image.pixelColor(x, middle);
+            if (rowMarks[i] == CellMark::None) {
+                for (int x = 0; x < 10; ++x)
+                    for (const QColor& seen : markers)
+                        EXPECT_NE(image.pixelColor(x, middle), seen) << "no marker without a mark";
+                continue;
+            }
+            EXPECT_GE(Contrast(marker, background), 3.0);
+            EXPECT_EQ(tints.count(marker.rgb()), 0u) << "unlike the status tints";
+            markers.push_back(marker);
+        }
+        ASSERT_EQ(markers.size(), 2u);
+        EXPECT_NE(markers[0], markers[1]) << "loss and new rows apart";
     }
 }

@@ -140,7 +140,7 @@ TEST(History, LastSeenSkipsFailedFetchesAndUnfinishedRuns) {
     auto h = OpenOk(folder.path());
     ASSERT_TRUE(h);
     const std::string url = "http://a.example/";
-    FinishedRun(*h, 1000, {Row(url, "gefunden", 1, 1)});
+    const std::int64_t first = FinishedRun(*h, 1000, {Row(url, "gefunden", 1, 1)});
     FinishedRun(*h, 2000, {Row(url, "Fehler", std::nullopt, 0)});
     const auto unfinished = h->BeginCrossCheck(3000, "müller.example", kKey);
     ASSERT_FALSE(h->AddCrossRows(unfinished.value, 0, {Row(url, "gefunden", 0, 0)}));
@@ -157,6 +157,36 @@ TEST(History, LastSeenSkipsFailedFetchesAndUnfinishedRuns) {
     EXPECT_EQ(base.value.lastSeen.at(url).runTime, 1000);
     EXPECT_EQ(base.value.lastSeen.at(url).row.linkCount, 1);
     EXPECT_FALSE(h->LoadBase(kKey, 1).value.exists); // nothing before the first run
+    // A chosen earlier run stands as the previous one; an unfinished one never does.
+    const auto chosen = h->LoadBase(kKey, now.value, first);
+    EXPECT_EQ(chosen.value.previousTime, 1000);
+    ASSERT_EQ(chosen.value.previous.size(), 1u);
+    EXPECT_EQ(chosen.value.previous[0].linkCount, 1);
+    EXPECT_FALSE(h->LoadBase(kKey, now.value, unfinished.value).value.exists);
+}
+
+// The run list: each Prüfe of the domain with its counts and the service of the last Check of the
+// domain that came before it.
+TEST(History, RunListCountsEachPruefeAndNamesTheServiceOfTheCheckBeforeIt) {
+    TempFolder folder;
+    auto h = OpenOk(folder.path());
+    ASSERT_TRUE(h);
+    const auto check = [&](std::time_t time, const char* service, const std::string& key) {
+        ASSERT_FALSE(h->StoreCheck({time, "müller.example", key, service, "100", {"Nr."}, {}}));
+    };
+    check(900, "XOVI", kKey);
+    check(950, "SEOkicks", "other.example");
+    const std::int64_t first = FinishedRun(*h, 1000, {Row("http://a.example/", "gefunden", 3, 1),
+                                                      Row("http://b.example/", "nicht gefunden", 0, 0),
+                                                      Row("http://c.example/", "Fehler", std::nullopt, 0)});
+    check(1500, "SEOkicks", kKey);
+    const auto open = h->BeginCrossCheck(2000, "müller.example", kKey);
+    ASSERT_FALSE(open.fault);
+    const auto runs = h->RunSummaries(kKey);
+    ASSERT_FALSE(runs.fault);
+    const std::vector<storage::RunSummary> expected = {
+        {first, 1000, true, "XOVI", 3, 1, 1, 1, 1, 1, 2}, {open.value, 2000, false, "SEOkicks", 0, 0, 0, 0, 0, 0, 0}};
+    EXPECT_EQ(runs.value, expected);
 }
 
 // Two windows on one folder both finish and both runs are stored; a lock held longer than the

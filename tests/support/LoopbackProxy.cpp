@@ -2,6 +2,8 @@
 // never connects anywhere. It plays the SEOkicks service and the linking pages its answer lists.
 //
 // Usage: loopback_proxy <port-file> <log-file> [lifetime-seconds]
+// SIGUSR1 moves it to a week later: the service lists one page less and one more, and some pages
+// have changed (history/ in the data folder).
 // The chosen port goes to stdout and to <port-file> (written whole, then renamed into place).
 // Every request line goes to <log-file> as it arrives. The proxy ends on SIGTERM or SIGINT, and
 // by itself after the lifetime (300 s unless given), so a crashed test leaves nothing behind.
@@ -34,9 +36,14 @@ constexpr const char* kServicePath = "/SEOkicksService/V1/inlinkData";
 constexpr std::chrono::seconds kSlowPageDelay{3};
 
 std::atomic<bool> g_stop{false};
+std::atomic<bool> g_later{false};
 
 void OnSignal(int) {
     g_stop = true;
+}
+
+void OnLater(int) {
+    g_later = true;
 }
 
 struct Answer {
@@ -88,6 +95,24 @@ std::map<std::string, Answer> LinkingPages() {
     return pages;
 }
 
+// A week later: a link removed, one turned nofollow, one page answering 403, one 404, one new page.
+std::map<std::string, Answer> LaterPages() {
+    std::map<std::string, Answer> pages;
+    pages["http://gefunden.example/artikel.html"] =
+        Page("<html><body><p>Alles f\xc3\xbcr den Garten bei m\xc3\xbcller.example.</p></body></html>\n");
+    pages["http://puny.example/links.html"] = Page(
+        "<html><body><a rel=\"nofollow\" href=\"http://xn--mller-kva.example/\">Gartenbau</a></body></html>\n");
+    Answer forbidden = Page("<html><body>Zugriff verweigert</body></html>\n");
+    forbidden.status = 403;
+    pages["http://latin1.example/verzeichnis.html"] = forbidden;
+    Answer gone = Page("<html><body>Nicht gefunden</body></html>\n");
+    gone.status = 404;
+    pages["http://anders.example/seite.html"] = gone;
+    pages["http://neu.example/seite.html"] =
+        Page("<html><body><a href=\"http://m\xc3\xbcller.example/\">M\xc3\xbcller</a></body></html>\n");
+    return pages;
+}
+
 // The query must carry the keys the program sends, in order; only appid, query and results vary.
 bool IsServiceQuery(const std::string& query) {
     std::istringstream in(query);
@@ -107,7 +132,9 @@ bool IsServiceQuery(const std::string& query) {
 class Proxy {
 public:
     explicit Proxy(const std::string& logPath)
-        : serviceAnswer_(ReadDataFile("seokicks_answer.xml")), pages_(LinkingPages()) {
+        : serviceAnswer_(ReadDataFile("seokicks_answer.xml")),
+          laterServiceAnswer_(ReadDataFile("history/seokicks_answer_2.xml")), pages_(LinkingPages()),
+          laterPages_(LaterPages()) {
         logFd_ = ::open(logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0644);
         if (logFd_ < 0) {
             std::perror("loopback_proxy: log file");
@@ -122,6 +149,11 @@ public:
         bad.body = "loopback_proxy: only GET with an absolute http URI\n";
         if (method != "GET" || target.rfind("http://", 0) != 0)
             return bad;
+        if (g_later) {
+            const auto later = laterPages_.find(target);
+            if (later != laterPages_.end())
+                return later->second;
+        }
         const auto page = pages_.find(target);
         if (page != pages_.end())
             return page->second;
@@ -134,7 +166,7 @@ public:
             IsServiceQuery(rest.substr(q + 1))) {
             Answer a;
             a.contentType = "text/xml; charset=utf-8";
-            a.body = serviceAnswer_;
+            a.body = g_later ? laterServiceAnswer_ : serviceAnswer_;
             return a;
         }
         Answer unknown;
@@ -180,7 +212,10 @@ public:
             for (auto until = std::chrono::steady_clock::now() + a.delay;
                  !g_stop && std::chrono::steady_clock::now() < until;)
                 std::this_thread::sleep_for(std::chrono::milliseconds(20));
-            const std::string reason = a.status == 200 ? "OK" : a.status == 404 ? "Not Found" : "Bad Request";
+            const std::string reason = a.status == 200   ? "OK"
+                                       : a.status == 404 ? "Not Found"
+                                       : a.status == 403 ? "Forbidden"
+                                                         : "Bad Request";
             const std::string out = "HTTP/1.1 " + std::to_string(a.status) + " " + reason +
                                     "\r\nContent-Type: " + a.contentType +
                                     "\r\nContent-Length: " + std::to_string(a.body.size()) +
@@ -198,7 +233,9 @@ public:
 
 private:
     std::string serviceAnswer_;
+    std::string laterServiceAnswer_;
     std::map<std::string, Answer> pages_;
+    std::map<std::string, Answer> laterPages_;
     int logFd_ = -1;
     std::mutex logMutex_;
 };
@@ -215,6 +252,7 @@ int main(int argc, char** argv) {
     std::signal(SIGTERM, OnSignal);
     std::signal(SIGINT, OnSignal);
     std::signal(SIGPIPE, SIG_IGN);
+    std::signal(SIGUSR1, OnLater);
 
     static Proxy& proxy = *new Proxy(argv[2]);
 

@@ -1,5 +1,6 @@
 // Saves a picture of one X window as PNG, for test artefacts.
 // Usage: window_shot <window-id> <file.png>   (needs DISPLAY; uses the xcb platform)
+// A name ending in .ppm gives a binary PPM instead, which a script reads pixel by pixel.
 
 #include <QGuiApplication>
 #include <QPixmap>
@@ -17,7 +18,8 @@ int main(int argc, char** argv) {
     const WId window = std::strtoull(argv[1], nullptr, 0);
     QScreen* screen = QGuiApplication::primaryScreen();
     const QPixmap picture = screen != nullptr ? screen->grabWindow(window) : QPixmap();
-    if (picture.isNull() || !picture.save(QString::fromLocal8Bit(argv[2]), "PNG")) {
+    const QString file = QString::fromLocal8Bit(argv[2]);
+    if (picture.isNull() || !picture.save(file, file.endsWith(QLatin1String(".ppm")) ? "PPM" : "PNG")) {
         std::fprintf(stderr, "window_shot: no picture of window %s\n", argv[1]);
         return 1;
     }
