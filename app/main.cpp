@@ -1,5 +1,6 @@
 #include "app/CommandLine.h"
 #include "app/Unit1.h"
+#include "cli/Main.h"
 
 #include <QApplication>
 #include <cstdio>
@@ -16,6 +17,9 @@ bool Answered(const app::CommandLineOutcome& outcome) {
 } // namespace
 
 int main(int argc, char** argv) {
+    // The console commands run without a window toolkit, so they need no display.
+    if (cli::IsCommand(argc, argv))
+        return cli::Main(argc, argv);
     // --help, --version and an unknown option are answered before the toolkit starts, so they need
     // no display.
     QStringList raw;

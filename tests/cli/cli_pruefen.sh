@@ -1,0 +1,96 @@
+#!/usr/bin/env bash
+# `pruefen` without a display, against the loopback proxy that plays SEOkicks and the linking
+# pages (XOVI, over https, it refuses: the failing service). One table of runs, each with its
+# exit status and what stdout and stderr must hold; then a run stopped by SIGTERM mid-Prüfe.
+#
+# Usage: cli_pruefen.sh <program> <loopback_proxy>
+set -euo pipefail
+(($# == 2)) || { echo "usage: $0 <program> <loopback_proxy>"; exit 2; }
+program=$1 proxy=$2
+
+work=$(mktemp -d /tmp/qh-cli-XXXXXX) # the program folder
+proxy_pid="" run_pid=""
+cleanup() {
+  [[ -n $run_pid ]] && kill "$run_pid" 2>/dev/null || true
+  [[ -n $proxy_pid ]] && kill "$proxy_pid" 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+"$proxy" "$work/port" "$work/requests.log" 170 >/dev/null 2>"$work/proxy.err" &
+proxy_pid=$!
+for _ in $(seq 1 100); do [[ -s $work/port ]] && break; sleep 0.05; done
+port=$(cat "$work/port")
+
+# The program beside its files, as when unpacked; no display, every scheme through the proxy.
+ln "$program" "$work/quandrel-halmfang" 2>/dev/null || cp "$program" "$work/quandrel-halmfang"
+printf 'geheimer-xovi-schluessel\r\ngeheimer-seokicks-code\r\n' >"$work/config.txt"
+program_env=(env -u DISPLAY -u WAYLAND_DISPLAY -u no_proxy -u NO_PROXY -u HTTP_PROXY -u HTTPS_PROXY -u ALL_PROXY \
+    http_proxy="http://127.0.0.1:$port" https_proxy="http://127.0.0.1:$port" all_proxy="http://127.0.0.1:$port" \
+    LC_ALL=C.UTF-8 "$work/quandrel-halmfang")
+run() { "${program_env[@]}" "$@"; }
+remove_link() {
+  exec 3<>"/dev/tcp/127.0.0.1/$port"
+  printf 'GET http://loopback.steuerung/link-entfernen HTTP/1.1\r\nHost: loopback.steuerung\r\n\r\n' >&3
+  cat <&3 >/dev/null
+  exec 3<&-
+}
+
+failures=0
+# name | before | arguments | status | stdout pattern | stderr pattern
+cases=(
+  "ohne Domain||pruefen|2||braucht eine Domain"
+  "falsche Option||pruefen müller.example --schnell|2||Unbekannte Option: --schnell"
+  "falscher Dienst||pruefen müller.example --dienst abc|2||Unbekannter Dienst"
+  "Hilfe||pruefen --help|0|Rückgabewerte|"
+  "erste Prüfe||pruefen müller.example|0|^Erste Prüfung dieser Domain|checke: http://gefunden.example"
+  "nur Check||pruefen müller.example --ohne-pruefe --max 5|0|^6 Backlinks von SEOkicks geholt$|Report gespeichert"
+  "weiter nicht erreichbar||pruefen müller.example|3|: 1 Seite nicht erreichbar$|"
+  "Link entfernt|remove_link|pruefen müller.example --json|3|\"Link entfernt\":1.*_aenderungen.html|"
+  "Dienst fällt aus||pruefen müller.example --dienst xovi|1||api.xovi.net"
+)
+for entry in "${cases[@]}"; do
+  IFS='|' read -r name before arguments want out_pattern err_pattern <<<"$entry"
+  [[ -n $before ]] && $before
+  set +e
+  # shellcheck disable=SC2086  # the arguments are words
+  run $arguments >"$work/out" 2>"$work/err"
+  status=$?
+  set -e
+  cp "$work/out" "$work/out-$name"
+  problem=""
+  ((status == want)) || problem="exit status $status, expected $want"
+  [[ -z $out_pattern ]] || grep -Eq -- "$out_pattern" "$work/out" || problem+=" stdout lacks /$out_pattern/"
+  [[ -z $err_pattern ]] || grep -Eq -- "$err_pattern" "$work/err" || problem+=" stderr lacks /$err_pattern/"
+  if grep -q geheim "$work/out" "$work/err"; then problem+=" a secret shows"; fi
+  if [[ -n $problem ]]; then
+    echo "FAIL $name: $problem"; echo "--- stdout"; cat "$work/out"; echo "--- stderr"; cat "$work/err"
+    failures=$((failures + 1))
+  else
+    echo "ok   $name"
+  fi
+done
+
+# The JSON object of the run with the loss names each report it wrote; they exist.
+grep -o '"berichte":\[[^]]*\]' "$work/out-Link entfernt" | grep -o '"/[^"]*"' | tr -d '"' | while read -r path; do
+  [[ -f $path ]] || { echo "FAIL: reported file missing: $path"; exit 1; }
+done || { echo "FAIL: the JSON object names no reports"; failures=$((failures + 1)); }
+
+# SIGTERM while the Prüfe waits for the slow page: stopped as a closed window stops it.
+"${program_env[@]}" pruefen müller.example >"$work/out" 2>"$work/err" &
+run_pid=$!
+for _ in $(seq 1 200); do grep -q 'checke: http://anders.example' "$work/err" && break; sleep 0.05; done
+kill -TERM "$run_pid"
+set +e
+wait "$run_pid"
+status=$?
+set -e
+run_pid=""
+if ((status == 143)) && grep -q 'Abgebrochen' "$work/err"; then
+  echo "ok   SIGTERM"
+else
+  echo "FAIL SIGTERM: exit status $status"; cat "$work/err"; failures=$((failures + 1))
+fi
+
+((failures == 0)) || { echo "$failures failed"; exit 1; }
+echo "all passed"
