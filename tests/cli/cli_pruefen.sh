@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # `pruefen` without a display, against the loopback proxy that plays SEOkicks and the linking
-# pages (XOVI, over https, it refuses: the failing service). One table of runs, each with its
-# exit status and what stdout and stderr must hold; then a run stopped by SIGTERM mid-Prüfe.
+# pages (XOVI, over https, it refuses: the failing service), and `ueberwachen` with its watch list.
+# One table of runs, each with its exit status and what stdout and stderr must hold; then a run
+# stopped by SIGTERM mid-Prüfe. The session bus is one that does not exist.
 #
 # Usage: cli_pruefen.sh <program> <loopback_proxy>
 set -euo pipefail
@@ -26,7 +27,7 @@ port=$(cat "$work/port")
 ln "$program" "$work/quandrel-halmfang" 2>/dev/null || cp "$program" "$work/quandrel-halmfang"
 printf 'geheimer-xovi-schluessel\r\ngeheimer-seokicks-code\r\n' >"$work/config.txt"
 program_env=(env -u DISPLAY -u WAYLAND_DISPLAY -u no_proxy -u NO_PROXY -u HTTP_PROXY -u HTTPS_PROXY -u ALL_PROXY \
-    http_proxy="http://127.0.0.1:$port" https_proxy="http://127.0.0.1:$port" all_proxy="http://127.0.0.1:$port" \
+    DBUS_SESSION_BUS_ADDRESS="unix:path=$work/kein-bus" http_proxy="http://127.0.0.1:$port" https_proxy="http://127.0.0.1:$port" all_proxy="http://127.0.0.1:$port" \
     LC_ALL=C.UTF-8 "$work/quandrel-halmfang")
 run() { "${program_env[@]}" "$@"; }
 remove_link() {
@@ -35,6 +36,14 @@ remove_link() {
   cat <&3 >/dev/null
   exec 3<&-
 }
+
+# Another process at work in the program folder (as the window during a command), for 2 s.
+hold_lock() {
+  flock "$work/halmfang.lock" sleep 2 &
+  holder=$!
+  sleep 0.3
+}
+release_lock() { wait "$holder"; }
 
 failures=0
 # name | before | arguments | status | stdout pattern | stderr pattern
@@ -48,6 +57,15 @@ cases=(
   "weiter nicht erreichbar||pruefen müller.example|3|: 1 Seite nicht erreichbar$|"
   "Link entfernt|remove_link|pruefen müller.example --json|3|\"Link entfernt\":1.*_aenderungen.html|"
   "Dienst fällt aus||pruefen müller.example --dienst xovi|1||api.xovi.net"
+  "aufnehmen||ueberwachen --hinzufuegen müller.example --intervall täglich|0|täglich geprüft|"
+  "falsches Intervall||ueberwachen --hinzufuegen a.example --intervall stündlich|2||Unbekanntes Intervall"
+  "zwei Aktionen||ueberwachen --liste --faellige|2||Nur eine von"
+  "Liste||ueberwachen --liste|0|^müller.example.seokicks.100.täglich.nie.fällig$|"
+  "Ordner belegt|hold_lock|ueberwachen --faellige --warten 1|1||müller.example übersprungen"
+  "fällige prüfen|release_lock|ueberwachen --faellige|3|^müller.example: Seit der Prüfung|"
+  "nichts mehr fällig||ueberwachen --liste|0|täglich.[0-9]{2}\.[0-9]{2}\.[0-9]{4} [0-9:]{5}$|"
+  "entfernen||ueberwachen --entfernen MÜLLER.example|0||"
+  "nicht in der Liste||ueberwachen --entfernen müller.example|1||steht nicht in der"
 )
 for entry in "${cases[@]}"; do
   IFS='|' read -r name before arguments want out_pattern err_pattern <<<"$entry"
