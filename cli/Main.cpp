@@ -213,6 +213,10 @@ int Fail(const std::string& message) {
     return kExitFailed;
 }
 
+// After a scheduled run nobody waits for the process: it stays for a while so that "Bericht
+// öffnen" in its notifications can still open the report.
+constexpr std::chrono::minutes kActionWait{10};
+
 int RunWatch(const WatchOptions& o, RunContext& context) {
     const std::time_t now = std::time(nullptr);
     if (context.installed) {
@@ -265,6 +269,9 @@ int RunWatch(const WatchOptions& o, RunContext& context) {
     if (list.fault)
         return Fail(list.fault.reason);
     int status = kExitDone;
+    std::optional<Notifier> notifier;
+    if (o.notify)
+        notifier.emplace(true);
     for (const storage::WatchEntry& e : list.value) {
         if (!storage::IsDue(e, now))
             continue;
@@ -285,9 +292,11 @@ int RunWatch(const WatchOptions& o, RunContext& context) {
             std::fprintf(stderr, "%s: %s\n", e.domain.c_str(), fault.reason.c_str());
         if (outcome.exitCode == kExitLoss && status == kExitDone)
             status = kExitLoss;
-        if (o.notify)
-            NotifyLoss(request, outcome);
+        if (notifier)
+            notifier->notifyLoss(request, outcome);
     }
+    if (notifier)
+        notifier->waitForActions(kActionWait, context.events, context.stop);
     return status;
 }
 
@@ -373,8 +382,9 @@ int Main(int argc, char** argv) {
     else if (!outcome.summary.empty() && outcome.exitCode != kExitFailed)
         std::printf("%s\n", outcome.summary.c_str());
     std::fflush(stdout);
+    // On the command line the user is there: the notification offers no action to wait for.
     if (pruefen.notify)
-        NotifyLoss(pruefen.request, outcome);
+        Notifier(false).notifyLoss(pruefen.request, outcome);
     return outcome.exitCode;
 }
 
