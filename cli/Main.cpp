@@ -197,12 +197,20 @@ std::string LastRunText(std::time_t time) {
 
 // One run under the folder lock; a lock not had within the wait skips it with exit status 1.
 RunOutcome LockedRun(const RunRequest& request, RunContext& context, std::chrono::seconds wait) {
-    const auto lock = storage::FolderLock::Acquire(context.programFolder, wait);
+    const auto lock = storage::FolderLock::Acquire(context.programFolder, wait, [&context] {
+        context.events.wait(std::chrono::milliseconds(0)); // takes a signal in
+        return context.stop.load() == 0;
+    });
+    if (!lock && context.stop.load() != 0) {
+        RunOutcome stopped;
+        stopped.exitCode = 128 + context.stop.load();
+        return stopped;
+    }
     if (!lock) {
         RunOutcome skipped;
         skipped.exitCode = kExitFailed;
-        skipped.error = request.domain + " übersprungen: Ein anderer Lauf, etwa ein Befehl im Programmfenster, "
-                                         "arbeitet noch im Programmordner " + context.programFolder + ".";
+        skipped.error = "Übersprungen: Ein anderer Lauf, etwa ein Befehl im Programmfenster, arbeitet noch im "
+                        "Programmordner " + context.programFolder + ".";
         return skipped;
     }
     return RunDomain(request, context);

@@ -58,8 +58,10 @@ void Notifier::notifyLoss(const RunRequest& request, const RunOutcome& outcome) 
         return;
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected()) {
-        std::fprintf(stderr, "Keine Benachrichtigung: Es gibt keinen Sitzungsbus (%s).\n",
-                     bus.lastError().message().toLocal8Bit().constData());
+        if (!told_)
+            std::fprintf(stderr, "Keine Benachrichtigung: Es gibt keinen Sitzungsbus (%s).\n",
+                         bus.lastError().message().toLocal8Bit().constData());
+        told_ = true;
         return;
     }
     if (listen_ && open_.empty()) {

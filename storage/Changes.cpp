@@ -242,9 +242,10 @@ std::string SummaryLine(const Comparison& c) {
     if (!c.hasBase)
         return "Erste Prüfung dieser Domain: Sie ist die Grundlage für den Vergleich bei der nächsten Prüfung.";
     std::string parts;
-    for (const auto& [word, n] : ChangeCounts(c)) {
+    for (const auto& count : ChangeCounts(c)) {
+        const std::int64_t n = count.second;
         const SummaryPart& part = *std::find_if(kSummaryOrder.begin(), kSummaryOrder.end(),
-                                                [&word](const SummaryPart& p) { return p.word == word; });
+                                                [&count](const SummaryPart& p) { return p.word == count.first; });
         parts += (parts.empty() ? "" : ", ") + Count(static_cast<std::size_t>(n)) + " " + (n == 1 ? part.one : part.many);
     }
     return "Seit der Prüfung vom " + RunTimeText(c.baseTime) + ": " + (parts.empty() ? "keine Änderungen" : parts);

@@ -70,7 +70,8 @@ bool IsDue(const WatchEntry& entry, std::time_t now) {
     return sys_days(LocalDay(now)) >= next;
 }
 
-std::unique_ptr<FolderLock> FolderLock::Acquire(const std::string& programFolder, std::chrono::milliseconds wait) {
+std::unique_ptr<FolderLock> FolderLock::Acquire(const std::string& programFolder, std::chrono::milliseconds wait,
+                                                const std::function<bool()>& keepWaiting) {
     const std::string path = ProgramPath(programFolder, "\\halmfang.lock");
     const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (fd < 0)
@@ -79,7 +80,7 @@ std::unique_ptr<FolderLock> FolderLock::Acquire(const std::string& programFolder
     for (;;) {
         if (::flock(fd, LOCK_EX | LOCK_NB) == 0)
             return std::unique_ptr<FolderLock>(new FolderLock(fd));
-        if (std::chrono::steady_clock::now() >= until)
+        if (std::chrono::steady_clock::now() >= until || (keepWaiting && !keepWaiting()))
             break;
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }

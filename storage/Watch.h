@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <ctime>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -33,8 +34,10 @@ bool IsDue(const WatchEntry& entry, std::time_t now);
 // with the process, so one that crashed never leaves the folder locked.
 class FolderLock {
 public:
-    // Null when another process holds it still after `wait`.
-    static std::unique_ptr<FolderLock> Acquire(const std::string& programFolder, std::chrono::milliseconds wait);
+    // Null when another process holds it still after `wait`, or once `keepWaiting` (asked between
+    // tries) says no.
+    static std::unique_ptr<FolderLock> Acquire(const std::string& programFolder, std::chrono::milliseconds wait,
+                                               const std::function<bool()>& keepWaiting = {});
     ~FolderLock();
     FolderLock(const FolderLock&) = delete;
     FolderLock& operator=(const FolderLock&) = delete;

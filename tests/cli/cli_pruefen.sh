@@ -79,7 +79,7 @@ cases=(
   "falsches Intervall||ueberwachen --hinzufuegen a.example --intervall stündlich|2||Unbekanntes Intervall"
   "zwei Aktionen||ueberwachen --liste --faellige|2||Nur eine von"
   "Liste||ueberwachen --liste|0|^müller.example.seokicks.100.täglich.nie.fällig$|"
-  "Ordner belegt|hold_lock|ueberwachen --faellige --warten 1|1||müller.example übersprungen"
+  "Ordner belegt|hold_lock|ueberwachen --faellige --warten 1|1||^müller.example: Übersprungen: Ein anderer Lauf"
   "fällige prüfen|release_lock; use_private_bus|ueberwachen --faellige|3|^müller.example: Seit der Prüfung|"
   "nichts mehr fällig||ueberwachen --liste|0|täglich.[0-9]{2}\.[0-9]{2}\.[0-9]{4} [0-9:]{5}$|"
   "entfernen||ueberwachen --entfernen MÜLLER.example|0||"
