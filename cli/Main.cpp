@@ -197,6 +197,14 @@ std::string LastRunText(std::time_t time) {
 
 // One run under the folder lock; a lock not had within the wait skips it with exit status 1.
 RunOutcome LockedRun(const RunRequest& request, RunContext& context, std::chrono::seconds wait) {
+    if (context.installed) {
+        try {
+            storage::MakePrivateFolder(context.programFolder); // the lock is on the folder
+        } catch (const std::exception&) {
+            // The run says why it cannot use the folder.
+            return RunDomain(request, context);
+        }
+    }
     const auto lock = storage::FolderLock::Acquire(context.programFolder, wait, [&context] {
         context.events.wait(std::chrono::milliseconds(0)); // takes a signal in
         return context.stop.load() == 0;

@@ -1,7 +1,5 @@
 #include "storage/Watch.h"
 
-#include "storage/Files.h"
-
 #include <fcntl.h>
 #include <sys/file.h>
 #include <thread>
@@ -72,8 +70,10 @@ bool IsDue(const WatchEntry& entry, std::time_t now) {
 
 std::unique_ptr<FolderLock> FolderLock::Acquire(const std::string& programFolder, std::chrono::milliseconds wait,
                                                 const std::function<bool()>& keepWaiting) {
-    const std::string path = ProgramPath(programFolder, "\\halmfang.lock");
-    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    // The folder itself is locked: no file of its own in it, and apart from SQLite's locks on
+    // halmfang.db, which a descriptor of ours on that file could release.
+    const std::string path = programFolder.empty() ? std::string(".") : programFolder;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0)
         return nullptr;
     const auto until = std::chrono::steady_clock::now() + wait;

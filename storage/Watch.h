@@ -30,7 +30,7 @@ std::string_view IntervalName(Interval interval);
 // never run, or with an unknown interval, is due.
 bool IsDue(const WatchEntry& entry, std::time_t now);
 
-// An exclusive lock on <folder>halmfang.lock, held for the lifetime of the object. The lock goes
+// An exclusive lock (flock) on the program folder, held for the lifetime of the object. The lock goes
 // with the process, so one that crashed never leaves the folder locked.
 class FolderLock {
 public:

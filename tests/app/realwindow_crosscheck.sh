@@ -197,7 +197,7 @@ compare() { # expected-file actual-file
   fi
 }
 
-expected_files=(quandrel-halmfang domains.txt tmp_seokicks.txt halmfang.db halmfang.lock
+expected_files=(quandrel-halmfang domains.txt tmp_seokicks.txt halmfang.db
   "reporting/seokicks/${stamp}_${date_stamp}.csv" "reporting/seokicks/${stamp}_${date_stamp}.html")
 compare "$expected/domains.txt" "$work/domains.txt"
 compare "$expected/tmp_seokicks.txt" "$work/tmp_seokicks.txt"

@@ -57,7 +57,7 @@ remove_link() {
 
 # Another process at work in the program folder (as the window during a command), for 2 s.
 hold_lock() {
-  flock "$work/halmfang.lock" sleep 2 &
+  flock "$work" sleep 2 &
   holder=$!
   sleep 0.3
 }
