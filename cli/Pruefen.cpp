@@ -148,6 +148,7 @@ std::string OutcomeJson(const RunRequest& request, const RunOutcome& outcome) {
     o.insert(QStringLiteral("nicht_gefunden"), static_cast<qint64>(outcome.notFound));
     o.insert(QStringLiteral("seitenfehler"), static_cast<qint64>(outcome.failedPages));
     o.insert(QStringLiteral("verglichen"), outcome.compared);
+    o.insert(QStringLiteral("verlaufsfehler"), outcome.historyFailed);
     o.insert(QStringLiteral("verloren"), static_cast<qint64>(outcome.lost));
     o.insert(QStringLiteral("aenderungen"), changes);
     o.insert(QStringLiteral("zusammenfassung"), Q(outcome.summary));
