@@ -234,10 +234,6 @@ std::int64_t LossCount(const std::vector<std::pair<std::string, std::int64_t>>& 
     return lost;
 }
 
-bool HasLoss(const std::vector<std::pair<std::string, std::int64_t>>& counts) {
-    return LossCount(counts) > 0;
-}
-
 std::string SummaryLine(const Comparison& c) {
     if (!c.hasBase)
         return "Erste Prüfung dieser Domain: Sie ist die Grundlage für den Vergleich bei der nächsten Prüfung.";

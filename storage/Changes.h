@@ -60,8 +60,7 @@ std::string RunTimeText(std::time_t time);
 std::string SummaryLine(const Comparison& comparison);
 // The numbers behind the summary line, in its order, words without a row left out.
 std::vector<std::pair<std::string, std::int64_t>> ChangeCounts(const Comparison& comparison);
-// Whether such counts hold a loss: a link removed or turned nofollow, or a page no longer reached.
-bool HasLoss(const std::vector<std::pair<std::string, std::int64_t>>& counts);
+// The losses among such counts: links removed or turned nofollow, and pages no longer reached.
 std::int64_t LossCount(const std::vector<std::pair<std::string, std::int64_t>>& counts);
 
 // "Seit 01.12.2026 14:03: Link entfernt" for the status cell's note; empty without a base.
