@@ -1,6 +1,7 @@
 #include "app/CommandLine.h"
 
 #include "app/contract/Window.h"
+#include "cli/Main.h"
 #include "retrieval/LinkWorker.h"
 
 #include <QCommandLineParser>
@@ -15,16 +16,16 @@ namespace {
 
 std::string Usage(const QString& program) {
     const std::string name = program.toStdString();
-    return "Aufruf: " + name +
-           " [Option]\n"
+    return "Aufruf: " + name + " [Option]\n" + cli::CommandsUsage(name) +
            "\n"
            "Listet die Backlinks einer Domain aus zwei Backlink-Diensten auf, speichert sie als\n"
            "CSV- und HTML-Bericht und prüft, ob die verlinkenden Seiten die Domain noch nennen.\n"
-           "Ohne Option öffnet sich das Programmfenster.\n"
+           "Ohne Option und Befehl öffnet sich das Programmfenster.\n"
            "\n"
            "Optionen:\n"
            "  -h, --help       diese Hilfe anzeigen\n"
-           "  -v, --version    die Version anzeigen\n";
+           "  -v, --version    die Version anzeigen\n"
+           "\n" + cli::CommandsHelp();
 }
 
 // The toolkit's own options, as Qt reads them with one or two dashes; it takes them out of the

@@ -263,7 +263,8 @@ void TForm1::FormCreate() {
     guarded([this] { storage::LoadHistory(*window_); });
 }
 
-TForm1::CommandScope::CommandScope(TForm1& form) : form_(form) {
+TForm1::CommandScope::CommandScope(TForm1& form)
+    : form_(form), folderLock_(storage::FolderLock::Acquire(form.shared_.programFolder, std::chrono::milliseconds(0))) {
     form_.busy_ = true;
     form_.setCommandsEnabled(false);
 }

@@ -12,6 +12,7 @@
 #include "retrieval/CheckCommand.h"
 #include "retrieval/HttpFetch.h"
 #include "retrieval/PageFetch.h"
+#include "storage/Watch.h"
 
 #include <QMainWindow>
 #include <memory>
@@ -137,6 +138,9 @@ private:
 
     private:
         TForm1& form_;
+        // Keeps a scheduled run off the program folder meanwhile; null when one is at work there
+        // already (the history's own locking then keeps the file sound).
+        std::unique_ptr<storage::FolderLock> folderLock_;
     };
 
     void buildControls();

@@ -1,5 +1,6 @@
 #include "app/CommandLine.h"
 #include "app/Unit1.h"
+#include "cli/Main.h"
 #include "retrieval/LinkWorker.h"
 
 #include <QApplication>
@@ -19,6 +20,9 @@ bool Answered(const app::CommandLineOutcome& outcome) {
 int main(int argc, char** argv) {
     if (const auto worker = retrieval::RunLinkWorkerIfAsked(argc, argv)) // the link check's sandbox
         return *worker;
+    // The console commands run without a window toolkit, so they need no display.
+    if (cli::IsCommand(argc, argv))
+        return cli::Main(argc, argv);
     // --help, --version and an unknown option are answered before the toolkit starts, so they need
     // no display.
     QStringList raw;

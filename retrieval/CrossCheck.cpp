@@ -164,8 +164,10 @@ void RunCrossCheck(toolkit::Window& w, const PageFetcher& fetch) {
         if (changes)
             WriteChangesReports(basePath, *changes, w.fields.domainText());
     });
-    if (changes)
+    if (changes) {
         w.fields.setStatusLine(storage::SummaryLine(*changes));
+        w.fields.setChangeCounts(storage::ChangeCounts(*changes));
+    }
     history.tell(w.box);
 }
 

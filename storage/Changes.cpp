@@ -1,6 +1,8 @@
 #include "storage/Changes.h"
+
 #include "storage/Reports.h"
 
+#include <algorithm>
 #include <array>
 #include <unordered_map>
 
@@ -211,17 +213,36 @@ std::string RunTimeText(std::time_t time) {
     return text;
 }
 
+std::vector<std::pair<std::string, std::int64_t>> ChangeCounts(const Comparison& c) {
+    std::vector<std::pair<std::string, std::int64_t>> out;
+    if (!c.hasBase)
+        return out;
+    std::unordered_map<std::string_view, std::int64_t> counts;
+    for (const ChangeEntry& entry : c.entries)
+        ++counts[entry.word];
+    for (const SummaryPart& part : kSummaryOrder)
+        if (const std::int64_t n = counts[part.word]; n > 0)
+            out.emplace_back(part.word, n);
+    return out;
+}
+
+std::int64_t LossCount(const std::vector<std::pair<std::string, std::int64_t>>& counts) {
+    std::int64_t lost = 0;
+    for (const auto& [word, n] : counts)
+        if (word == kChangeLinkRemoved || word == kChangeNowNofollow || word == kChangeUnreachable)
+            lost += n;
+    return lost;
+}
+
 std::string SummaryLine(const Comparison& c) {
     if (!c.hasBase)
         return "Erste Prüfung dieser Domain: Sie ist die Grundlage für den Vergleich bei der nächsten Prüfung.";
-    std::unordered_map<std::string_view, std::size_t> counts;
-    for (const ChangeEntry& entry : c.entries)
-        ++counts[entry.word];
     std::string parts;
-    for (const SummaryPart& part : kSummaryOrder) {
-        const std::size_t n = counts[part.word];
-        if (n > 0)
-            parts += (parts.empty() ? "" : ", ") + Count(n) + " " + (n == 1 ? part.one : part.many);
+    for (const auto& count : ChangeCounts(c)) {
+        const std::int64_t n = count.second;
+        const SummaryPart& part = *std::find_if(kSummaryOrder.begin(), kSummaryOrder.end(),
+                                                [&count](const SummaryPart& p) { return p.word == count.first; });
+        parts += (parts.empty() ? "" : ", ") + Count(static_cast<std::size_t>(n)) + " " + (n == 1 ? part.one : part.many);
     }
     return "Seit der Prüfung vom " + RunTimeText(c.baseTime) + ": " + (parts.empty() ? "keine Änderungen" : parts);
 }

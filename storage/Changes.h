@@ -8,6 +8,7 @@
 #include <ctime>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace storage {
@@ -57,6 +58,10 @@ std::string RunTimeText(std::time_t time);
 // (follow, wieder da, neu), then the edits (Linkziel, Ankertext); words without a row are left
 // out. Without a base it says that this Prüfe is the base for the next one.
 std::string SummaryLine(const Comparison& comparison);
+// The numbers behind the summary line, in its order, words without a row left out.
+std::vector<std::pair<std::string, std::int64_t>> ChangeCounts(const Comparison& comparison);
+// The losses among such counts: links removed or turned nofollow, and pages no longer reached.
+std::int64_t LossCount(const std::vector<std::pair<std::string, std::int64_t>>& counts);
 
 // "Seit 01.12.2026 14:03: Link entfernt" for the status cell's note; empty without a base.
 std::string NoteLine(const Comparison& comparison, std::size_t row);

@@ -74,7 +74,18 @@ UPDATE cross_runs SET row_count = (SELECT count(*) FROM cross_rows WHERE run_id 
 CREATE INDEX cross_runs_domain ON cross_runs(domain_key, finished, id);
 )sql";
 
-constexpr const char* kMigrations[] = {kSchemaV1, kMigrateV1ToV2}; // step i leads to version i + 1
+// Version 3: the watch list of the scheduled runs.
+constexpr const char* kMigrateV2ToV3 = R"sql(
+CREATE TABLE watch_list(
+  domain_key TEXT PRIMARY KEY,
+  domain TEXT NOT NULL,
+  service TEXT NOT NULL,
+  result_limit TEXT NOT NULL,
+  run_interval TEXT NOT NULL,
+  last_run INTEGER);
+)sql";
+
+constexpr const char* kMigrations[] = {kSchemaV1, kMigrateV1ToV2, kMigrateV2ToV3}; // step i leads to version i + 1
 static_assert(std::size(kMigrations) == kHistorySchemaVersion);
 
 constexpr char kCellSeparator = '\x1F'; // the unit separator: no table cell holds it
@@ -496,6 +507,26 @@ Result<std::vector<RunSummary>> History::RunSummaries(const std::string& domainK
     return result;
 }
 
+Fault History::SaveWatch(const WatchEntry& e) {
+    return Guarded([&] {
+        Statement st(*db_, "INSERT INTO watch_list(domain_key, domain, service, result_limit, run_interval) "
+                           "VALUES (?1, ?2, ?3, ?4, ?5) ON CONFLICT(domain_key) DO UPDATE SET "
+                           "domain = excluded.domain, service = excluded.service, "
+                           "result_limit = excluded.result_limit, run_interval = excluded.run_interval");
+        st.bind(1, e.domainKey).bind(2, e.domain).bind(3, e.service).bind(4, e.limit).bind(5, e.interval).run();
+    });
+}
+
+Result<bool> History::RemoveWatch(const std::string& domainKey) {
+    Result<bool> result;
+    result.fault = Guarded([&] {
+        Statement st(*db_, "DELETE FROM watch_list WHERE domain_key = ?1");
+        st.bind(1, domainKey).run();
+        result.value = db_->changes() > 0;
+    });
+    return result;
+}
+
 Result<std::vector<PageRow>> History::CrossRows(std::int64_t runId) {
     Result<std::vector<PageRow>> result;
     result.fault = Guarded([&] {
@@ -509,6 +540,25 @@ Result<std::vector<PageRow>> History::CrossRows(std::int64_t runId) {
     if (result.fault)
         result.value.clear();
     return result;
+}
+
+Result<std::vector<WatchEntry>> History::WatchList() {
+    Result<std::vector<WatchEntry>> result;
+    result.fault = Guarded([&] {
+        Statement st(*db_, "SELECT domain, domain_key, service, result_limit, run_interval, last_run "
+                           "FROM watch_list ORDER BY rowid");
+        while (st.step())
+            result.value.push_back({st.text(0), st.text(1), st.text(2), st.text(3), st.text(4),
+                                    static_cast<std::time_t>(st.optionalInteger(5).value_or(0))});
+    });
+    return result;
+}
+
+Fault History::SetWatchLastRun(const std::string& domainKey, std::time_t time) {
+    return Guarded([&] {
+        Statement st(*db_, "UPDATE watch_list SET last_run = ?2 WHERE domain_key = ?1");
+        st.bind(1, domainKey).bind(2, static_cast<std::int64_t>(time)).run();
+    });
 }
 
 } // namespace storage

@@ -20,7 +20,7 @@ class Database;
 }
 
 inline constexpr const char* kHistoryFileName = "halmfang.db";
-inline constexpr int kHistorySchemaVersion = 2;
+inline constexpr int kHistorySchemaVersion = 3;
 
 // A failure of the history with its German reason; empty when there was none.
 struct Fault {
@@ -109,6 +109,18 @@ struct RunSummary {
     bool operator==(const RunSummary&) const = default;
 };
 
+// One domain of the watch list, which the scheduled run checks when it is due.
+struct WatchEntry {
+    std::string domain;    // as typed
+    std::string domainKey; // lower-case IDNA form; one entry per key
+    std::string service;   // "seokicks" or "xovi"
+    std::string limit;     // the max-results text
+    std::string interval;  // "täglich", "wöchentlich" or "monatlich"
+    std::time_t lastRun = 0; // 0: never run
+
+    bool operator==(const WatchEntry&) const = default;
+};
+
 class History {
 public:
     struct Opened {
@@ -149,6 +161,14 @@ public:
     Result<std::vector<RunSummary>> RunSummaries(const std::string& domainKey);
     // The rows of a Prüfe in table order.
     Result<std::vector<PageRow>> CrossRows(std::int64_t runId);
+
+    // Adds the entry, or replaces the one of its domain key (keeping that one's last run).
+    Fault SaveWatch(const WatchEntry& entry);
+    // Whether there was an entry of the key to remove.
+    Result<bool> RemoveWatch(const std::string& domainKey);
+    // The list, in the order the domains were added.
+    Result<std::vector<WatchEntry>> WatchList();
+    Fault SetWatchLastRun(const std::string& domainKey, std::time_t time);
 
 private:
     explicit History(std::unique_ptr<sqlite::Database> db);

@@ -70,6 +70,10 @@ std::int64_t Database::lastInsertId() const {
     return sqlite3_last_insert_rowid(db_);
 }
 
+std::int64_t Database::changes() const {
+    return sqlite3_changes64(db_);
+}
+
 std::string Database::reason(int code) const {
     return GermanReason(code, db_ != nullptr ? sqlite3_system_errno(db_) : 0,
                         db_ != nullptr ? sqlite3_errmsg(db_) : sqlite3_errstr(code));

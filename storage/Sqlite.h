@@ -37,6 +37,8 @@ public:
     void exec(const char* sql);
     sqlite3* handle() const { return db_; }
     std::int64_t lastInsertId() const;
+    // Rows changed by the last INSERT, UPDATE or DELETE.
+    std::int64_t changes() const;
     // A German reason for the connection's last failure with result code `code`.
     std::string reason(int code) const;
     [[noreturn]] void fail(int code) const;

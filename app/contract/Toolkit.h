@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace toolkit {
@@ -67,6 +68,10 @@ public:
     virtual void setCaption(const std::string& text) = 0;
     // The plain-text status line under the grid; empty hides it. Windows without one ignore it.
     virtual void setStatusLine(const std::string& /*text*/) {}
+    // What the Prüfe found changed, as (change word, number of rows) in the summary line's order;
+    // empty when there was nothing to compare with. For callers that act on losses; the window
+    // has the summary line and ignores it.
+    virtual void setChangeCounts(const std::vector<std::pair<std::string, std::int64_t>>& /*counts*/) {}
 };
 
 } // namespace toolkit

@@ -89,7 +89,7 @@ TEST(History, FreshFileIsPrivateAndAStoredVersionOneFileIsMigratedWithItsRuns) {
     fs::copy_file(DataFile("halmfang_v1.db"), old / "halmfang.db");
     auto h = OpenOk(old.path());
     ASSERT_TRUE(h);
-    EXPECT_EQ(h->schemaVersion(), 2);
+    EXPECT_EQ(h->schemaVersion(), storage::kHistorySchemaVersion);
     // Version 2's row count, filled in for the runs that version 1 stored.
     const auto runs = h->CrossCheckRuns(kKey);
     ASSERT_FALSE(runs.fault);
@@ -131,6 +131,39 @@ TEST(History, FreshFileIsPrivateAndAStoredVersionOneFileIsMigratedWithItsRuns) {
     // The forum page, which that run could not fetch, and the new page are in no run before it.
     EXPECT_TRUE(base.value.known.empty());
     EXPECT_TRUE(base.value.lastSeen.empty());
+}
+
+// A version-2 file keeps its runs and gains the watch list: entries added, replaced (keeping their
+// last run), listed in the order added, removed.
+TEST(History, AStoredVersionTwoFileGainsTheWatchList) {
+    TempFolder old;
+    fs::copy_file(DataFile("halmfang_v2.db"), old / "halmfang.db");
+    auto h = OpenOk(old.path());
+    ASSERT_TRUE(h);
+    EXPECT_EQ(h->schemaVersion(), 3);
+    const auto runs = h->CrossCheckRuns(kKey);
+    ASSERT_FALSE(runs.fault);
+    EXPECT_EQ(runs.value.size(), 2u);
+
+    using storage::WatchEntry;
+    WatchEntry a{"müller.example", kKey, "seokicks", "100", "wöchentlich", 0};
+    WatchEntry b{"beispiel.example", "beispiel.example", "xovi", "50", "täglich", 0};
+    ASSERT_FALSE(h->SaveWatch(a));
+    ASSERT_FALSE(h->SaveWatch(b));
+    ASSERT_FALSE(h->SetWatchLastRun(kKey, 1796140000));
+    a.service = "xovi";
+    a.interval = "monatlich";
+    ASSERT_FALSE(h->SaveWatch(a));
+    a.lastRun = 1796140000;
+    auto list = h->WatchList();
+    ASSERT_FALSE(list.fault);
+    EXPECT_EQ(list.value, (std::vector<WatchEntry>{a, b}));
+
+    EXPECT_TRUE(h->RemoveWatch(kKey).value);
+    EXPECT_FALSE(h->RemoveWatch(kKey).value);
+    h.reset();
+    h = OpenOk(old.path());
+    EXPECT_EQ(h->WatchList().value, (std::vector<WatchEntry>{b}));
 }
 
 // "Last seen" reaches back past runs that could not fetch the page; unfinished runs and other

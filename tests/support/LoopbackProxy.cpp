@@ -5,7 +5,9 @@
 // SIGUSR1 moves it to a week later: the service lists one page less and one more, and some pages
 // have changed (history/ in the data folder).
 // The chosen port goes to stdout and to <port-file> (written whole, then renamed into place).
-// Every request line goes to <log-file> as it arrives. The proxy ends on SIGTERM or SIGINT, and
+// Every request line goes to <log-file> as it arrives. A request for http://loopback.steuerung/
+// link-entfernen takes the link off the page of gefunden.example from then on, for tests of what
+// a later Prüfe finds lost. The proxy ends on SIGTERM or SIGINT, and
 // by itself after the lifetime (300 s unless given), so a crashed test leaves nothing behind.
 
 #include <arpa/inet.h>
@@ -34,6 +36,8 @@ namespace {
 constexpr const char* kServiceHost = "www.seokicks.de";
 constexpr const char* kServicePath = "/SEOkicksService/V1/inlinkData";
 constexpr std::chrono::seconds kSlowPageDelay{3};
+constexpr const char* kFoundPage = "http://gefunden.example/artikel.html";
+constexpr const char* kRemoveLinkControl = "http://loopback.steuerung/link-entfernen";
 
 std::atomic<bool> g_stop{false};
 std::atomic<bool> g_later{false};
@@ -72,7 +76,7 @@ Answer Page(std::string body) {
 // The linking pages, by absolute URI. "müller.example" is the domain the test types.
 std::map<std::string, Answer> LinkingPages() {
     std::map<std::string, Answer> pages;
-    pages["http://gefunden.example/artikel.html"] =
+    pages[kFoundPage] =
         Page("<html><body><p>Alles f\xc3\xbcr den Garten bei <a href=\"http://m\xc3\xbcller.example/\">"
              "m\xc3\xbcller.example</a>.</p></body></html>\n");
     // Only another case of the domain: a case-blind test would wrongly find it.
@@ -154,6 +158,12 @@ public:
             if (later != laterPages_.end())
                 return later->second;
         }
+        if (target == kRemoveLinkControl) {
+            linkRemoved_ = true;
+            return Page("ok\n");
+        }
+        if (linkRemoved_ && target == kFoundPage)
+            return Page("<html><body><p>Alles f\xc3\xbcr den Garten.</p></body></html>\n");
         const auto page = pages_.find(target);
         if (page != pages_.end())
             return page->second;
@@ -238,6 +248,7 @@ private:
     std::map<std::string, Answer> laterPages_;
     int logFd_ = -1;
     std::mutex logMutex_;
+    mutable std::atomic<bool> linkRemoved_{false};
 };
 
 } // namespace
