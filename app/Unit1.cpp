@@ -21,6 +21,7 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSpinBox>
 #include <algorithm>
 #include <cstdlib>
 #include <limits>
@@ -106,6 +107,9 @@ TForm1::TForm1(std::string programFolder, QWidget* parent)
 
     resize(kClientWidth, kClientHeight + menuBar()->sizeHint().height());
     FormCreate();
+    // Saved as it changes, apart from "Speichern", which writes config.txt alone.
+    connect(GleichzeitigeAbrufe, &QSpinBox::valueChanged, this,
+            [this](int value) { guarded([&] { storage::SaveParallelFetches(shared_.programFolder, value); }); });
 }
 
 // The model stops observing the table before the table goes.
@@ -173,6 +177,9 @@ void TForm1::buildControls() {
     Label1 = label(settings, "Label1", QStringLiteral("SEO-KICKS-Code"), 9, 62, 99, &bold);
     seokicks = edit(settings, "seokicks", QStringLiteral("SEO-KICKS-Code"), 8, 81, 121);
     Button2 = button(settings, "Button2", QStringLiteral("Speichern"), 96, 108);
+    LabelAbrufe = label(settings, "LabelAbrufe", QStringLiteral("Gleichzeitige Abrufe"), 9, 139, 120);
+    GleichzeitigeAbrufe = place<QSpinBox>(settings, "GleichzeitigeAbrufe", 8, 154, 60, 21);
+    GleichzeitigeAbrufe->setRange(storage::kMinParallelFetches, storage::kMaxParallelFetches);
     CategoryPanel2->setCollapsed(true);
 
     for (QLineEdit* field : {Domainname->lineEdit(), maxerg, xovi_api, seokicks})
@@ -181,8 +188,9 @@ void TForm1::buildControls() {
     for (QLineEdit* field : {Domainname->lineEdit(), xovi_api, seokicks})
         field->setMaxLength(std::numeric_limits<int>::max());
 
-    QWidget* const order[] = {XOVI,    maxerg,   Button1, Domainname, RadioButton1,
-                              Button3, xovi_api, Button2, seokicks,   StringGrid1};
+    // The added setting comes last, so that the designed order stays as it was.
+    QWidget* const order[] = {XOVI,    maxerg,   Button1, Domainname, RadioButton1, Button3,
+                              xovi_api, Button2, seokicks, StringGrid1, GleichzeitigeAbrufe};
     for (std::size_t i = 0; i + 1 < std::size(order); ++i)
         setTabOrder(order[i], order[i + 1]);
 
@@ -257,6 +265,7 @@ void TForm1::FormCreate() {
     // which a later "Check" would otherwise replace. The window opens all the same.
     guarded([this] { storage::LoadSettings(*window_); });
     guarded([this] { storage::LoadHistory(*window_); });
+    GleichzeitigeAbrufe->setValue(storage::LoadParallelFetches(shared_.programFolder));
 }
 
 TForm1::CommandScope::CommandScope(TForm1& form) : form_(form) {
@@ -343,8 +352,10 @@ void TForm1::Button3Click() {
                 throw toolkit::Cancelled();
             return true;
         };
-        retrieval::RunCrossCheck(*window_,
-                                 retrieval::MakeCurlPageFetcher(pageFetch, std::move(keepGoing), &events_));
+        retrieval::CurlPageFetches sideBySide(pageFetch, keepGoing,
+                                              [] { return std::make_unique<QtEventSource>(); });
+        retrieval::RunCrossCheck(*window_, {retrieval::MakeCurlPageFetcher(pageFetch, keepGoing, &events_),
+                                            &sideBySide, GleichzeitigeAbrufe->value()});
     });
 }
 

@@ -26,6 +26,7 @@ class QLineEdit;
 class QMenu;
 class QPushButton;
 class QRadioButton;
+class QSpinBox;
 class QWidget;
 
 namespace table {
@@ -83,6 +84,8 @@ public:
     QLabel* Label1;
     QLineEdit* seokicks;
     QPushButton* Button2;
+    QLabel* LabelAbrufe;
+    QSpinBox* GleichzeitigeAbrufe; // pages a "Prüfe" fetches at once, 1 to 16, kept in abrufe.txt
     StringGrid* StringGrid1;
     QLabel* LabelVerlauf; // the summary line of the last Prüfe, under the grid
 

@@ -13,7 +13,10 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QRadioButton>
+#include <QSpinBox>
 #include <QTimer>
+#include <mutex>
+#include <thread>
 #include <regex>
 
 using namespace std::chrono_literals;
@@ -427,6 +430,67 @@ TEST_F(CrossCheckWindow, ClosingDuringTheWaitOrASlowPageEndsTheCommandWithoutARe
         EXPECT_EQ(files(), std::set<std::string>{});
         EXPECT_EQ(form.windowTitle().toStdString(), kTitle);
     }
+}
+
+// Four at a time over four host names, all served on loopback through the page server as the
+// environment's proxy: never more than four requests at once, one per host, and a second between
+// the end of one and the start of the next to the same host.
+TEST_F(CrossCheckWindow, FourAtATimeKeepsEachHostAtASecond) {
+    using Clock = std::chrono::steady_clock;
+    std::mutex mutex;
+    std::map<std::string, std::vector<std::pair<Clock::time_point, Clock::time_point>>> seen; // by host
+    int inFlight = 0;
+    int mostInFlight = 0;
+    Strings urls;
+    for (int page = 0; page < 8; ++page) {
+        const std::string path = "/p" + std::to_string(page);
+        urls.push_back("http://h" + std::to_string(page % 4) + ".example" + path);
+        pages_.handle(path, [&](const Request& r) {
+            const auto start = Clock::now();
+            {
+                std::lock_guard lock(mutex);
+                mostInFlight = std::max(mostInFlight, ++inFlight);
+            }
+            std::this_thread::sleep_for(200ms);
+            std::lock_guard lock(mutex);
+            --inFlight;
+            seen[r.headers.at("host")].emplace_back(start, Clock::now());
+            return Page("m\xC3\xBCller.example");
+        });
+    }
+    const char* before = std::getenv("http_proxy");
+    const std::string saved = before != nullptr ? before : "";
+    ::setenv("http_proxy", pages_.baseUrl().c_str(), 1);
+    TForm1& form = makeWindow();
+    form.GleichzeitigeAbrufe->setValue(4);
+    EXPECT_EQ(readFile("abrufe.txt"), "4\r\n");
+    Rows records;
+    for (const std::string& url : urls)
+        records.push_back({url, ""});
+    FillTable(form.table(), records);
+    clickPruefe(form);
+    if (before != nullptr)
+        ::setenv("http_proxy", saved.c_str(), 1);
+    else
+        ::unsetenv("http_proxy");
+
+    EXPECT_EQ(form.table().ColumnText(3), (Strings{"Status", "", "gefunden", "gefunden", "gefunden", "gefunden",
+                                                   "gefunden", "gefunden", "gefunden", "gefunden"}));
+    EXPECT_EQ(mostInFlight, 4);
+    ASSERT_EQ(seen.size(), 4u);
+    for (const auto& [host, requests] : seen) {
+        ASSERT_EQ(requests.size(), 2u) << host;
+        EXPECT_GE(requests[1].first - requests[0].second, 1000ms) << host;
+    }
+    // The details file lists the rows in table order, whatever order they finished in.
+    const std::string details = readFile(backlinkReport("_details.csv"));
+    std::size_t at = 0;
+    for (const std::string& url : urls) {
+        at = details.find("," + url + ",", at);
+        EXPECT_NE(at, std::string::npos) << url;
+    }
+    ASSERT_EQ(boxes_.size(), 1u);
+    EXPECT_EQ(boxes_[0].text, "Report gespeichert");
 }
 
 TEST_F(CrossCheckWindow, StatusFiltersKeepNumbersAndReasonsAndResetUndoesTheLastOne) {
