@@ -21,6 +21,8 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QShortcut>
+#include <QStatusBar>
 #include <QSpinBox>
 #include <algorithm>
 #include <cstdlib>
@@ -105,7 +107,7 @@ TForm1::TForm1(std::string programFolder, QWidget* parent)
     window_ = std::make_unique<toolkit::Window>(
         toolkit::Window{shared_, *fields_, *box_, waiter_, *table_, Memo1, Memo3, Memo11});
 
-    resize(kClientWidth, kClientHeight + menuBar()->sizeHint().height());
+    resize(kClientWidth, kClientHeight + menuBar()->sizeHint().height() + statusBar()->sizeHint().height());
     FormCreate();
     // Saved as it changes, apart from "Speichern", which writes config.txt alone.
     connect(GleichzeitigeAbrufe, &QSpinBox::valueChanged, this,
@@ -146,6 +148,17 @@ void TForm1::buildControls() {
     LabelVerlauf->setContentsMargins(4, 2, 4, 2);
     LabelVerlauf->hide();
     gridColumn->addWidget(LabelVerlauf);
+
+    Abbrechen = new QPushButton(QStringLiteral("Abbrechen"), this);
+    Abbrechen->setObjectName(QStringLiteral("Abbrechen"));
+    Abbrechen->setAutoDefault(false);
+    Abbrechen->setEnabled(false);
+    statusBar()->setObjectName(QStringLiteral("StatusBar1"));
+    statusBar()->addPermanentWidget(Abbrechen);
+    connect(Abbrechen, &QPushButton::clicked, this, &TForm1::AbbrechenClick);
+    auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    escape->setContext(Qt::WindowShortcut);
+    connect(escape, &QShortcut::activated, this, &TForm1::AbbrechenClick);
 
     CategoryPanel1 = CategoryPanelGroup1->addPanel(QStringLiteral("Checks"));
     CategoryPanel1->setObjectName(QStringLiteral("CategoryPanel1"));
@@ -276,6 +289,9 @@ TForm1::CommandScope::CommandScope(TForm1& form) : form_(form) {
 TForm1::CommandScope::~CommandScope() {
     form_.busy_ = false;
     form_.setCommandsEnabled(true);
+    if (form_.stopping_ && !form_.closing_)
+        form_.waiter_.reset();
+    form_.stopping_ = false;
     if (form_.closing_)
         form_.finishClose();
 }
@@ -285,6 +301,14 @@ void TForm1::setCommandsEnabled(bool enabled) {
         w->setEnabled(enabled);
     for (QAction* a : {BLgefunden1, BLnichtgefunden1, BLSpendertotFehler1, zurcksetzen1})
         a->setEnabled(enabled);
+    Abbrechen->setEnabled(!enabled);
+}
+
+void TForm1::AbbrechenClick() {
+    if (!busy_ || closing_ || stopping_)
+        return;
+    stopping_ = true;
+    waiter_.abort();
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
@@ -314,7 +338,7 @@ void TForm1::finishClose() {
 }
 
 retrieval::KeepGoing TForm1::fetchHook() {
-    return [this] { return !closing_; };
+    return [this] { return !closing_ && !stopping_; };
 }
 
 retrieval::CheckSetup TForm1::checkSetup() {
@@ -346,7 +370,8 @@ void TForm1::Button3Click() {
         return;
     CommandScope scope(*this);
     guarded([this] {
-        // A page whose fetch the closing window cut short did not fail: its row stays unmarked.
+        // A page whose fetch the closing window or "Abbrechen" cut short did not fail: its row stays
+        // unmarked.
         retrieval::KeepGoing keepGoing = [hook = fetchHook()] {
             if (!hook())
                 throw toolkit::Cancelled();
@@ -355,7 +380,8 @@ void TForm1::Button3Click() {
         retrieval::CurlPageFetches sideBySide(pageFetch, keepGoing,
                                               [] { return std::make_unique<QtEventSource>(); });
         retrieval::RunCrossCheck(*window_, {retrieval::MakeCurlPageFetcher(pageFetch, keepGoing, &events_),
-                                            &sideBySide, GleichzeitigeAbrufe->value()});
+                                            &sideBySide, GleichzeitigeAbrufe->value(),
+                                            [this] { return stopping_ && !closing_; }});
     });
 }
 

@@ -67,6 +67,8 @@ public:
     void BLnichtgefunden1Click();
     void BLSpendertotFehler1Click();
     void zurcksetzen1Click();
+    // "Abbrechen" and Esc: stops the running Check or Prüfe (see retrieval::CrossCheckSetup).
+    void AbbrechenClick();
 
     QWidget* Panel2;
     CategoryPanelGroup* CategoryPanelGroup1;
@@ -88,6 +90,7 @@ public:
     QSpinBox* GleichzeitigeAbrufe; // pages a "Prüfe" fetches at once, 1 to 16, kept in abrufe.txt
     StringGrid* StringGrid1;
     QLabel* LabelVerlauf; // the summary line of the last Prüfe, under the grid
+    QPushButton* Abbrechen; // in the status bar; enabled only while a command runs
 
     QMenu* Datei1;
     QAction* Beenden1;
@@ -165,7 +168,8 @@ private:
     BacklinkModel* model_ = nullptr;
     filter::TableFilter filter_;
     bool busy_ = false;
-    bool closing_ = false; // asked to close while a command runs
+    bool closing_ = false;  // asked to close while a command runs
+    bool stopping_ = false; // "Abbrechen" while a command runs
     bool quitAfterClose_ = false;
 };
 
@@ -173,13 +177,13 @@ template <typename Body> void TForm1::guarded(Body&& body) noexcept {
     try {
         body();
     } catch (const toolkit::Cancelled&) {
-        // The window is closing; the command ends without a word.
+        // The window is closing or the user stopped the command; it ends without a word.
     } catch (const std::exception& error) {
         // A fetch aborted for the closing window fails too; that is no news to the user.
-        if (!closing_)
+        if (!closing_ && !stopping_)
             showError(error.what());
     } catch (...) {
-        if (!closing_)
+        if (!closing_ && !stopping_)
             showError("Unbekannter Fehler");
     }
 }

@@ -126,8 +126,8 @@ FetchedPage FetchPolitely(const PageFetcher& fetch, const std::string& url, tool
 // One "Prüfe" from the status column to the reports.
 class CrossCheckRun {
 public:
-    explicit CrossCheckRun(toolkit::Window& w)
-        : w_(w), table_(w.table), urls_(table_.ColumnText(kLinkUrlColumn)), statusCol_(AddStatusColumn()),
+    CrossCheckRun(toolkit::Window& w, std::function<bool()> stopped)
+        : w_(w), stopped_(std::move(stopped)), table_(w.table), urls_(table_.ColumnText(kLinkUrlColumn)), statusCol_(AddStatusColumn()),
           history_(ClearedStatusLine(w), w.fields.domainText()) {}
 
     void runInOrder(const PageFetcher& fetch) {
@@ -142,9 +142,15 @@ public:
                 row.check.reason = ReasonOf(std::current_exception());
             }
             markFetched(r, row);
-            w_.waiter.pacedWait(kWaitAfterFetch);
-            if (row.links)
-                w_.waiter.waitUntil([&row] { return row.links->ready(); });
+            try {
+                w_.waiter.pacedWait(kWaitAfterFetch);
+                if (row.links)
+                    w_.waiter.waitUntil([&row] { return row.links->ready(); });
+            } catch (const toolkit::Cancelled&) {
+                if (stopping())
+                    complete(r, row); // its page is in: it counts
+                throw;
+            }
             complete(r, row);
         }
     }
@@ -154,61 +160,76 @@ public:
         FetchScheduler plan({urls_.begin() + static_cast<std::ptrdiff_t>(first), urls_.end()}, parallel);
         const auto rowOf = [first](std::size_t job) { return static_cast<std::int32_t>(first + job); };
         std::map<std::size_t, Row> open; // started and not yet done, by job
-        while (!plan.done()) {
-            auto now = Clock::now();
-            while (const std::optional<std::size_t> job = plan.next(now)) {
-                Row& row = open[*job];
-                begin(rowOf(*job), row);
-                fetches.start(*job, row.check.url);
+        try {
+            while (!plan.done()) {
+                auto now = Clock::now();
+                while (const std::optional<std::size_t> job = plan.next(now)) {
+                    Row& row = open[*job];
+                    begin(rowOf(*job), row);
+                    fetches.start(*job, row.check.url);
+                }
+                for (PageFetches::Ended& ended : fetches.takeEnded()) {
+                    now = Clock::now();
+                    plan.ended(ended.id, now);
+                    if (ended.error && plan.retryLater(ended.id, now, TurnedAway(ended.error))) {
+                        open.erase(ended.id);
+                        continue;
+                    }
+                    Row& row = open.at(ended.id);
+                    try {
+                        if (ended.error)
+                            std::rethrow_exception(ended.error);
+                        TestPage(w_, std::move(ended.page), row.check, row.links);
+                    } catch (...) {
+                        row.check.reason = ReasonOf(std::current_exception());
+                    }
+                    markFetched(rowOf(ended.id), row);
+                    row.waitEnds = now + std::chrono::milliseconds(kWaitAfterFetch);
+                }
+                // Each row is done once its second of waiting is over and its links are read.
+                std::optional<Clock::time_point> wake = plan.full() ? std::nullopt : plan.nextStart();
+                for (auto it = open.begin(); it != open.end();) {
+                    Row& row = it->second;
+                    const bool waited = row.waitEnds && Clock::now() >= *row.waitEnds;
+                    if (waited && (!row.links || row.links->ready())) {
+                        complete(rowOf(it->first), row);
+                        plan.release(it->first);
+                        it = open.erase(it);
+                        wake = Clock::now(); // a place is free
+                        continue;
+                    }
+                    if (row.waitEnds) {
+                        const auto due = waited ? Clock::now() + std::chrono::milliseconds(5) : *row.waitEnds;
+                        wake = wake ? std::min(*wake, due) : due;
+                    }
+                    ++it;
+                }
+                const auto step = std::clamp(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                                 wake ? *wake - Clock::now() : std::chrono::milliseconds(1000)),
+                                             std::chrono::milliseconds(0), std::chrono::milliseconds(1000));
+                if (fetches.running() > 0)
+                    fetches.wait(step);
+                else if (step.count() > 0)
+                    w_.waiter.pacedWait(static_cast<std::int32_t>(step.count()));
             }
-            for (PageFetches::Ended& ended : fetches.takeEnded()) {
-                now = Clock::now();
-                plan.ended(ended.id, now);
-                if (ended.error && plan.retryLater(ended.id, now, TurnedAway(ended.error))) {
-                    open.erase(ended.id);
-                    continue;
-                }
-                Row& row = open.at(ended.id);
-                try {
-                    if (ended.error)
-                        std::rethrow_exception(ended.error);
-                    TestPage(w_, std::move(ended.page), row.check, row.links);
-                } catch (...) {
-                    row.check.reason = ReasonOf(std::current_exception());
-                }
-                markFetched(rowOf(ended.id), row);
-                row.waitEnds = now + std::chrono::milliseconds(kWaitAfterFetch);
+        } catch (const toolkit::Cancelled&) {
+            // Stopped: the pages in flight go, those already in count.
+            if (stopping()) {
+                fetches.stopAll();
+                for (auto& [job, row] : open)
+                    if (row.waitEnds)
+                        complete(rowOf(job), row);
             }
-            // Each row is done once its second of waiting is over and its links are read.
-            std::optional<Clock::time_point> wake = plan.full() ? std::nullopt : plan.nextStart();
-            for (auto it = open.begin(); it != open.end();) {
-                Row& row = it->second;
-                const bool waited = row.waitEnds && Clock::now() >= *row.waitEnds;
-                if (waited && (!row.links || row.links->ready())) {
-                    complete(rowOf(it->first), row);
-                    plan.release(it->first);
-                    it = open.erase(it);
-                    wake = Clock::now(); // a place is free
-                    continue;
-                }
-                if (row.waitEnds) {
-                    const auto due = waited ? Clock::now() + std::chrono::milliseconds(5) : *row.waitEnds;
-                    wake = wake ? std::min(*wake, due) : due;
-                }
-                ++it;
-            }
-            const auto step = std::clamp(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                             wake ? *wake - Clock::now() : std::chrono::milliseconds(1000)),
-                                         std::chrono::milliseconds(0), std::chrono::milliseconds(1000));
-            if (fetches.running() > 0)
-                fetches.wait(step);
-            else if (step.count() > 0)
-                w_.waiter.pacedWait(static_cast<std::int32_t>(step.count()));
+            throw;
         }
     }
 
+    bool stopping() const { return stopped_ && stopped_(); }
+
     void finish() {
-        w_.fields.setCaption(w_.shared.titleText + " Gegenprüfung fertig gestellt ... ");
+        const bool stopped = stopping();
+        w_.fields.setCaption(w_.shared.titleText +
+                             (stopped ? " Gegenprüfung abgebrochen ..." : " Gegenprüfung fertig gestellt ... "));
         // Rows that finished side by side go into the reports in table order.
         std::stable_sort(done_.begin(), done_.end(), [](const Done& a, const Done& b) { return a.row < b.row; });
         std::vector<std::int32_t> checkedRows;
@@ -221,7 +242,11 @@ public:
             }
             checkedRows.push_back(done.row);
         }
-        const std::optional<storage::Comparison> changes = history_.finish();
+        std::optional<storage::Comparison> changes;
+        if (stopped)
+            history_.stop();
+        else
+            changes = history_.finish();
         MarkChanges(table_, statusCol_, checkedRows, changes, details, detailRows);
         storage::WriteReports(w_, "\\reporting\\backlinks\\", [&](const std::string& basePath) {
             storage::WriteDetailsCsv(basePath + "_details.csv", details);
@@ -290,6 +315,7 @@ private:
     }
 
     toolkit::Window& w_;
+    std::function<bool()> stopped_;
     table::BacklinkTable& table_;
     const std::vector<std::string> urls_;
     const std::int32_t statusCol_;
@@ -304,11 +330,16 @@ void RunCrossCheck(toolkit::Window& w, const PageFetcher& fetch) {
 }
 
 void RunCrossCheck(toolkit::Window& w, const CrossCheckSetup& setup) {
-    CrossCheckRun run(w);
-    if (setup.parallelFetches > 1 && setup.parallel != nullptr)
-        run.runSideBySide(*setup.parallel, setup.parallelFetches);
-    else
-        run.runInOrder(setup.fetch);
+    CrossCheckRun run(w, setup.stopped);
+    try {
+        if (setup.parallelFetches > 1 && setup.parallel != nullptr)
+            run.runSideBySide(*setup.parallel, setup.parallelFetches);
+        else
+            run.runInOrder(setup.fetch);
+    } catch (const toolkit::Cancelled&) {
+        if (!run.stopping())
+            throw;
+    }
     run.finish();
 }
 

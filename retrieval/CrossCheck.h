@@ -50,12 +50,19 @@ public:
     // Lets the running fetches progress, handling window events, until one has ended or `atMost`
     // has passed. Throws what the keep-going hook throws (toolkit::Cancelled).
     virtual void wait(std::chrono::milliseconds atMost) = 0;
+    // Ends every running fetch at once; none of them is handed back.
+    virtual void stopAll() = 0;
 };
 
 struct CrossCheckSetup {
     PageFetcher fetch;               // one page at a time
     PageFetches* parallel = nullptr; // several at once; needed when parallelFetches > 1
     int parallelFetches = 1;
+    // True once the user stopped the command. Its waits and fetches then end with
+    // toolkit::Cancelled, and the run ends as a finished one does, with what it checked: pages in
+    // flight are dropped, the caption says "abgebrochen", the history keeps the run unfinished.
+    // Without it (or while it is false) Cancelled ends the command at once, as a closing window does.
+    std::function<bool()> stopped{};
 };
 
 // Runs the whole command on the window thread. A failure of a row only makes its cell "Fehler",

@@ -44,6 +44,7 @@ public:
     std::size_t running() const override { return running_.size(); }
     // A keep-going hook that returns false aborts every running fetch.
     void wait(std::chrono::milliseconds atMost) override;
+    void stopAll() override { running_.clear(); }
 
 private:
     struct Running {

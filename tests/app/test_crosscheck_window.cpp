@@ -3,6 +3,7 @@
 // the tests keep to a few pages each.
 #include "FormFixture.h"
 #include "app/TableModel.h"
+#include "storage/History.h"
 #include "storage/Reports.h"
 #include "tests/support/LoopbackServer.h"
 
@@ -491,6 +492,62 @@ TEST_F(CrossCheckWindow, FourAtATimeKeepsEachHostAtASecond) {
     }
     ASSERT_EQ(boxes_.size(), 1u);
     EXPECT_EQ(boxes_[0].text, "Report gespeichert");
+}
+
+// "Abbrechen" after three pages, while the fourth hangs: its transfer is cut at once, the three
+// pages are in the reports and the history, the run stays unfinished; Esc does the same.
+TEST_F(CrossCheckWindow, StoppedAfterThreePagesReportsWhatWasChecked) {
+    for (const char* path : {"/1", "/2", "/3", "/5"})
+        pages_.handle(path, [](const Request&) { return Page("<a href=\"http://m\xC3\xBCller.example/\">M</a>"); });
+    pages_.handle("/4", [](const Request&) {
+        Response r;
+        r.neverAnswer = true;
+        return r;
+    });
+    for (const bool byEscape : {false, true}) {
+        SCOPED_TRACE(byEscape ? "Esc" : "Abbrechen");
+        boxes_.clear();
+        TForm1& form = makeWindow();
+        form.pageFetch = retrieval::PageFetchOptions(); // the full 60 s
+        FillTable(form.table(), {{pageUrl("/1"), ""}, {pageUrl("/2"), ""}, {pageUrl("/3"), ""},
+                                 {pageUrl("/4"), ""}, {pageUrl("/5"), ""}});
+        EXPECT_FALSE(form.Abbrechen->isEnabled());
+        int captions = 0;
+        QObject::connect(&form, &QWidget::windowTitleChanged, [&] {
+            if (++captions == 3) // the third page is done and the fourth on its way
+                QTimer::singleShot(300, &form, [&] {
+                    EXPECT_TRUE(form.Abbrechen->isEnabled());
+                    if (byEscape)
+                        QTest::keyClick(&form, Qt::Key_Escape);
+                    else
+                        QTest::mouseClick(form.Abbrechen, Qt::LeftButton);
+                });
+        });
+        QElapsedTimer clock;
+        clock.start();
+        clickPruefe(form);
+
+        EXPECT_LT(clock.elapsed(), 10'000);
+        EXPECT_EQ(form.windowTitle().toStdString(), kTitle + " Gegenprüfung abgebrochen ...");
+        EXPECT_EQ(form.table().ColumnText(3), (Strings{"Status", "", "gefunden", "gefunden", "gefunden", "", ""}));
+        ASSERT_EQ(boxes_.size(), 1u);
+        EXPECT_EQ(boxes_[0].text, "Report gespeichert");
+        const std::string details = readFile(backlinkReport("_details.csv"));
+        for (const char* path : {"/1", "/2", "/3"})
+            EXPECT_TRUE(Contains(details, "," + pageUrl(path) + ",gefunden,"));
+        EXPECT_FALSE(Contains(details, pageUrl("/4")));
+        EXPECT_TRUE(Contains(readFile(backlinkReport(".csv")), "gefunden"));
+        ExpectCommandsEnabled(form, true);
+        EXPECT_FALSE(form.Abbrechen->isEnabled());
+        EXPECT_TRUE(form.isVisible());
+
+        storage::History::Opened opened = storage::History::Open(folder_);
+        ASSERT_TRUE(opened.history);
+        const auto runs = opened.history->CrossCheckRuns("xn--mller-kva.example");
+        ASSERT_FALSE(runs.fault);
+        ASSERT_FALSE(runs.value.empty());
+        EXPECT_FALSE(runs.value.back().finished);
+    }
 }
 
 TEST_F(CrossCheckWindow, StatusFiltersKeepNumbersAndReasonsAndResetUndoesTheLastOne) {
