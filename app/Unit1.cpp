@@ -1,6 +1,7 @@
 #include "app/Unit1.h"
 
 #include "app/CategoryPanel.h"
+#include "app/ProgressStatus.h"
 #include "app/SingleLine.h"
 #include "app/TableModel.h"
 #include "retrieval/CrossCheck.h"
@@ -100,7 +101,8 @@ TForm1::TForm1(std::string programFolder, QWidget* parent)
     StringGrid1->setBacklinkModel(model_);
 
     fields_ = std::make_unique<QtWindowFields>(
-        QtWindowFields::Widgets{Domainname, RadioButton1, XOVI, maxerg, xovi_api, seokicks, this, LabelVerlauf});
+        QtWindowFields::Widgets{Domainname, RadioButton1, XOVI, maxerg, xovi_api, seokicks, this, LabelVerlauf,
+                                Fortschritt});
     box_ = std::make_unique<QtMessageBox>(this, QStringLiteral("Quandrel Halmfang"));
     connect(StringGrid1, &StringGrid::linkRefused, this,
             [this](const QString& message) { guarded([&] { box_->showMessage(message.toStdString()); }); });
@@ -154,6 +156,7 @@ void TForm1::buildControls() {
     Abbrechen->setAutoDefault(false);
     Abbrechen->setEnabled(false);
     statusBar()->setObjectName(QStringLiteral("StatusBar1"));
+    Fortschritt = new ProgressStatus(statusBar());
     statusBar()->addPermanentWidget(Abbrechen);
     connect(Abbrechen, &QPushButton::clicked, this, &TForm1::AbbrechenClick);
     auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
@@ -288,6 +291,7 @@ TForm1::CommandScope::CommandScope(TForm1& form) : form_(form) {
 
 TForm1::CommandScope::~CommandScope() {
     form_.busy_ = false;
+    form_.fields_->setProgress({});
     form_.setCommandsEnabled(true);
     if (form_.stopping_ && !form_.closing_)
         form_.waiter_.reset();

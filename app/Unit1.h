@@ -38,6 +38,7 @@ namespace app {
 class BacklinkModel;
 class CategoryPanel;
 class CategoryPanelGroup;
+class ProgressStatus;
 class StringGrid;
 
 class TForm1 final : public QMainWindow {
@@ -91,6 +92,7 @@ public:
     StringGrid* StringGrid1;
     QLabel* LabelVerlauf; // the summary line of the last Prüfe, under the grid
     QPushButton* Abbrechen; // in the status bar; enabled only while a command runs
+    ProgressStatus* Fortschritt; // the status bar's progress bar, page and times
 
     QMenu* Datei1;
     QAction* Beenden1;

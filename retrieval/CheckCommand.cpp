@@ -103,7 +103,10 @@ void RunXovi(toolkit::Window& w, const CheckSetup& setup) {
     const std::string split = w.memo3.text();
     storage::WriteFileAtomic(storage::ProgramPath(w.shared.programFolder, "\\tmp_xovi_bkl.txt"), split);
 
-    FillTable(w.table, Service::Xovi, ExtractRecords(Lines(split), Service::Xovi), [&w] {
+    std::vector<Record> records = ExtractRecords(Lines(split), Service::Xovi);
+    const auto total = static_cast<std::int64_t>(records.size());
+    FillTable(w.table, Service::Xovi, std::move(records), [&w, total] {
+        w.fields.setProgress({w.table.RowCount() - 2, total});
         w.fields.setCaption(w.shared.titleText + " hole Backlink-Nr.:" + std::to_string(w.table.RowCount()));
         w.waiter.pacedWait(100);
     });

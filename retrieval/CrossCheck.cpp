@@ -284,9 +284,17 @@ private:
         return w.shared.programFolder;
     }
 
-    void begin(std::int32_t r, Row& row) const {
+    void begin(std::int32_t r, Row& row) {
         row.check.number = table_.GetCell(kNumberColumn, r);
         row.check.url = urls_[static_cast<std::size_t>(r)];
+        fetching_ = row.check.url;
+        reportProgress();
+    }
+
+    void reportProgress() {
+        const auto total = static_cast<std::int64_t>(urls_.size()) - kFirstRecordRow;
+        if (total > 0)
+            w_.fields.setProgress({static_cast<std::int64_t>(done_.size()), total, fetching_});
     }
 
     // The status word as soon as the page is in; a failure's reason at once.
@@ -310,6 +318,7 @@ private:
             table_.SetCellMark(statusCol_, r, PageMark(row.check));
         }
         done_.push_back({r, DetailLines(row.check)});
+        reportProgress();
         history_.add(HistoryRow(row.check));
         w_.fields.setCaption(w_.shared.titleText + " checke: " + row.check.url);
     }
@@ -321,6 +330,7 @@ private:
     const std::int32_t statusCol_;
     CrossCheckHistory history_;
     std::vector<Done> done_;
+    std::string fetching_; // the page last started
 };
 
 } // namespace

@@ -3,6 +3,8 @@
 // window only through these interfaces; app/ implements them over Qt, tests over fakes.
 // All text is UTF-8.
 
+#include "app/contract/Progress.h"
+
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -67,6 +69,9 @@ public:
     virtual void setCaption(const std::string& text) = 0;
     // The plain-text status line under the grid; empty hides it. Windows without one ignore it.
     virtual void setStatusLine(const std::string& /*text*/) {}
+    // How far the running command is; a total of 0 ends the display. Windows without a progress
+    // display ignore it.
+    virtual void setProgress(const Progress& /*progress*/) {}
 };
 
 } // namespace toolkit

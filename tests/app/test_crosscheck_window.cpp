@@ -2,6 +2,7 @@
 // the service and the linking pages. Every fetched page costs the full second of paced wait, so
 // the tests keep to a few pages each.
 #include "FormFixture.h"
+#include "app/ProgressStatus.h"
 #include "app/TableModel.h"
 #include "storage/History.h"
 #include "storage/Reports.h"
@@ -13,6 +14,7 @@
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QRadioButton>
 #include <QSpinBox>
 #include <QTimer>
@@ -517,6 +519,11 @@ TEST_F(CrossCheckWindow, StoppedAfterThreePagesReportsWhatWasChecked) {
             if (++captions == 3) // the third page is done and the fourth on its way
                 QTimer::singleShot(300, &form, [&] {
                     EXPECT_TRUE(form.Abbrechen->isEnabled());
+                    // The status bar shows the fourth page on its way.
+                    EXPECT_TRUE(form.Fortschritt->ProgressBar1->isVisible());
+                    EXPECT_EQ(form.Fortschritt->ProgressBar1->text(), QStringLiteral("3 / 5"));
+                    EXPECT_EQ(form.Fortschritt->LabelSeite->text().toStdString(), pageUrl("/4"));
+                    EXPECT_TRUE(form.Fortschritt->LabelZeit->text().startsWith(QStringLiteral("0:0")));
                     if (byEscape)
                         QTest::keyClick(&form, Qt::Key_Escape);
                     else
@@ -539,6 +546,7 @@ TEST_F(CrossCheckWindow, StoppedAfterThreePagesReportsWhatWasChecked) {
         EXPECT_TRUE(Contains(readFile(backlinkReport(".csv")), "gefunden"));
         ExpectCommandsEnabled(form, true);
         EXPECT_FALSE(form.Abbrechen->isEnabled());
+        EXPECT_FALSE(form.Fortschritt->ProgressBar1->isVisible());
         EXPECT_TRUE(form.isVisible());
 
         storage::History::Opened opened = storage::History::Open(folder_);
