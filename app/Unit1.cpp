@@ -350,6 +350,7 @@ retrieval::CheckSetup TForm1::checkSetup() {
     setup.seokicksBase = checkConnection.seokicksBase;
     setup.xoviBase = checkConnection.xoviBase;
     setup.tlsTransport = &IdSSLIOHandlerSocketOpenSSL1;
+    setup.stopped = [this] { return stopping_ && !closing_; };
     setup.makeClient = [this](const retrieval::TlsTransport* tls) {
         retrieval::FetchOptions options = checkConnection.fetch;
         options.tlsTransportAttached = tls != nullptr;
