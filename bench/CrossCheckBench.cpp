@@ -247,7 +247,8 @@ int ParallelComparison(int pagesAtOne) {
                              "<a href=\"https://beispiel-shop.example/\">Beispiel Shop</a></body></html>\n";
     for (int i = 0; i < kPages; ++i) {
         const std::string path = "/seite/" + std::to_string(i) + ".html";
-        urls.push_back("http://h" + std::to_string(i % kHosts) + ".example" + path);
+        // Four neighbouring rows share a host, so that the per-host rule has work to do.
+        urls.push_back("http://h" + std::to_string(i / (kPages / kHosts)) + ".example" + path);
         server.handle(path, [&](const testsupport::Request& request) {
             const auto begun = Clock::now();
             std::this_thread::sleep_for(std::chrono::milliseconds(200));

@@ -494,6 +494,7 @@ TEST_F(CrossCheckWindow, FourAtATimeKeepsEachHostAtASecond) {
     }
     ASSERT_EQ(boxes_.size(), 1u);
     EXPECT_EQ(boxes_[0].text, "Report gespeichert");
+    EXPECT_EQ(makeForm().GleichzeitigeAbrufe->value(), 4); // read back at the next start
 }
 
 // "Abbrechen" after three pages, while the fourth hangs: its transfer is cut at once, the three
