@@ -80,7 +80,8 @@ void ProgressStatus::repaint() {
     }
     const auto elapsed = std::chrono::duration_cast<std::chrono::seconds>(now - started_);
     const std::string left = toolkit::TimeLeft::LeftText(estimate_->left(latest_, now));
-    LabelZeit->setText(ToQString(toolkit::TimeLeft::ElapsedText(elapsed) + (left.empty() ? "" : " · " + left)));
+    LabelZeit->setText(
+        ToQString(toolkit::TimeLeft::ElapsedText(elapsed) + (left.empty() ? "" : " · " + left)));
     tellLauncher(true, static_cast<double>(ProgressBar1->value()) / 1000.0);
 }
 

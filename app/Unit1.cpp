@@ -15,7 +15,6 @@
 #include <QCompleter>
 #include <QCoreApplication>
 #include <QHBoxLayout>
-#include <QVBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -23,8 +22,9 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QShortcut>
-#include <QStatusBar>
 #include <QSpinBox>
+#include <QStatusBar>
+#include <QVBoxLayout>
 #include <algorithm>
 #include <cstdlib>
 #include <limits>
@@ -100,9 +100,8 @@ TForm1::TForm1(std::string programFolder, QWidget* parent)
     model_ = new BacklinkModel(*table_, this);
     StringGrid1->setBacklinkModel(model_);
 
-    fields_ = std::make_unique<QtWindowFields>(
-        QtWindowFields::Widgets{Domainname, RadioButton1, XOVI, maxerg, xovi_api, seokicks, this, LabelVerlauf,
-                                Fortschritt});
+    fields_ = std::make_unique<QtWindowFields>(QtWindowFields::Widgets{
+        Domainname, RadioButton1, XOVI, maxerg, xovi_api, seokicks, this, LabelVerlauf, Fortschritt});
     box_ = std::make_unique<QtMessageBox>(this, QStringLiteral("Quandrel Halmfang"));
     connect(StringGrid1, &StringGrid::linkRefused, this,
             [this](const QString& message) { guarded([&] { box_->showMessage(message.toStdString()); }); });
@@ -112,8 +111,9 @@ TForm1::TForm1(std::string programFolder, QWidget* parent)
     resize(kClientWidth, kClientHeight + menuBar()->sizeHint().height() + statusBar()->sizeHint().height());
     FormCreate();
     // Saved as it changes, apart from "Speichern", which writes config.txt alone.
-    connect(GleichzeitigeAbrufe, &QSpinBox::valueChanged, this,
-            [this](int value) { guarded([&] { storage::SaveParallelFetches(shared_.programFolder, value); }); });
+    connect(GleichzeitigeAbrufe, &QSpinBox::valueChanged, this, [this](int value) {
+        guarded([&] { storage::SaveParallelFetches(shared_.programFolder, value); });
+    });
 }
 
 // The model stops observing the table before the table goes.
@@ -205,7 +205,7 @@ void TForm1::buildControls() {
         field->setMaxLength(std::numeric_limits<int>::max());
 
     // The added setting comes last, so that the designed order stays as it was.
-    QWidget* const order[] = {XOVI,    maxerg,   Button1, Domainname, RadioButton1, Button3,
+    QWidget* const order[] = {XOVI,     maxerg,  Button1,  Domainname,  RadioButton1,       Button3,
                               xovi_api, Button2, seokicks, StringGrid1, GleichzeitigeAbrufe};
     for (std::size_t i = 0; i + 1 < std::size(order); ++i)
         setTabOrder(order[i], order[i + 1]);
@@ -384,9 +384,9 @@ void TForm1::Button3Click() {
         };
         retrieval::CurlPageFetches sideBySide(pageFetch, keepGoing,
                                               [] { return std::make_unique<QtEventSource>(); });
-        retrieval::RunCrossCheck(*window_, {retrieval::MakeCurlPageFetcher(pageFetch, keepGoing, &events_),
-                                            &sideBySide, GleichzeitigeAbrufe->value(),
-                                            [this] { return stopping_ && !closing_; }});
+        retrieval::RunCrossCheck(*window_,
+                                 {retrieval::MakeCurlPageFetcher(pageFetch, keepGoing, &events_), &sideBySide,
+                                  GleichzeitigeAbrufe->value(), [this] { return stopping_ && !closing_; }});
     });
 }
 

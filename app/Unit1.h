@@ -90,8 +90,8 @@ public:
     QLabel* LabelAbrufe;
     QSpinBox* GleichzeitigeAbrufe; // pages a "Prüfe" fetches at once, 1 to 16, kept in abrufe.txt
     StringGrid* StringGrid1;
-    QLabel* LabelVerlauf; // the summary line of the last Prüfe, under the grid
-    QPushButton* Abbrechen; // in the status bar; enabled only while a command runs
+    QLabel* LabelVerlauf;        // the summary line of the last Prüfe, under the grid
+    QPushButton* Abbrechen;      // in the status bar; enabled only while a command runs
     ProgressStatus* Fortschritt; // the status bar's progress bar, page and times
 
     QMenu* Datei1;

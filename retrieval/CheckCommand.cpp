@@ -10,8 +10,8 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <optional>
 #include <future>
+#include <optional>
 #include <utility>
 
 namespace retrieval {
@@ -148,7 +148,8 @@ void RunXovi(toolkit::Window& w, const CheckSetup& setup) {
     try {
         FillTable(w.table, Service::Xovi, std::move(records), [&w, total] {
             w.fields.setProgress({w.table.RowCount() - 2, total});
-            w.fields.setCaption(w.shared.titleText + " hole Backlink-Nr.:" + std::to_string(w.table.RowCount()));
+            w.fields.setCaption(w.shared.titleText +
+                                " hole Backlink-Nr.:" + std::to_string(w.table.RowCount()));
             w.waiter.pacedWait(100);
         });
     } catch (const toolkit::Cancelled&) {

@@ -127,8 +127,8 @@ FetchedPage FetchPolitely(const PageFetcher& fetch, const std::string& url, tool
 class CrossCheckRun {
 public:
     CrossCheckRun(toolkit::Window& w, std::function<bool()> stopped)
-        : w_(w), stopped_(std::move(stopped)), table_(w.table), urls_(table_.ColumnText(kLinkUrlColumn)), statusCol_(AddStatusColumn()),
-          history_(ClearedStatusLine(w), w.fields.domainText()) {}
+        : w_(w), stopped_(std::move(stopped)), table_(w.table), urls_(table_.ColumnText(kLinkUrlColumn)),
+          statusCol_(AddStatusColumn()), history_(ClearedStatusLine(w), w.fields.domainText()) {}
 
     void runInOrder(const PageFetcher& fetch) {
         const auto n = static_cast<std::int32_t>(urls_.size());
@@ -204,9 +204,10 @@ public:
                     }
                     ++it;
                 }
-                const auto step = std::clamp(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                                 wake ? *wake - Clock::now() : std::chrono::milliseconds(1000)),
-                                             std::chrono::milliseconds(0), std::chrono::milliseconds(1000));
+                const auto step =
+                    std::clamp(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                   wake ? *wake - Clock::now() : std::chrono::milliseconds(1000)),
+                               std::chrono::milliseconds(0), std::chrono::milliseconds(1000));
                 if (fetches.running() > 0)
                     fetches.wait(step);
                 else if (step.count() > 0)
@@ -228,10 +229,11 @@ public:
 
     void finish() {
         const bool stopped = stopping();
-        w_.fields.setCaption(w_.shared.titleText +
-                             (stopped ? " Gegenprüfung abgebrochen ..." : " Gegenprüfung fertig gestellt ... "));
+        w_.fields.setCaption(w_.shared.titleText + (stopped ? " Gegenprüfung abgebrochen ..."
+                                                            : " Gegenprüfung fertig gestellt ... "));
         // Rows that finished side by side go into the reports in table order.
-        std::stable_sort(done_.begin(), done_.end(), [](const Done& a, const Done& b) { return a.row < b.row; });
+        std::stable_sort(done_.begin(), done_.end(),
+                         [](const Done& a, const Done& b) { return a.row < b.row; });
         std::vector<std::int32_t> checkedRows;
         std::vector<std::size_t> detailRows; // the checked row of each details line
         std::vector<std::vector<std::string>> details;

@@ -60,7 +60,8 @@ void FetchScheduler::ended(std::size_t job, TimePoint now) {
     host.readyAt = now + kHostGap;
 }
 
-bool FetchScheduler::retryLater(std::size_t job, TimePoint now, std::optional<std::chrono::seconds> retryAfter) {
+bool FetchScheduler::retryLater(std::size_t job, TimePoint now,
+                                std::optional<std::chrono::seconds> retryAfter) {
     if (!retryAfter || *retryAfter > kMaxRetryAfter || retried_[job])
         return false;
     retried_[job] = true;

@@ -554,7 +554,8 @@ bool CurlTransfer::poll() {
     State& s = *s_;
     if (s.transfer.finished || s.aborted || s.stalled)
         return true;
-    if (s.transfer.connections > s.redirects() && Clock::now() - s.transfer.lastData >= s.options.stallTimeout)
+    if (s.transfer.connections > s.redirects() &&
+        Clock::now() - s.transfer.lastData >= s.options.stallTimeout)
         s.stalled = true;
     return s.stalled;
 }

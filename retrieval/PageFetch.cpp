@@ -31,7 +31,6 @@ PageFetcher MakeCurlPageFetcher(FetchOptions options, KeepGoing keepGoing, toolk
     };
 }
 
-
 CurlPageFetches::CurlPageFetches(FetchOptions options, KeepGoing keepGoing, EventSourceFactory newEvents)
     : options_(std::move(options)), keepGoing_(std::move(keepGoing)), newEvents_(std::move(newEvents)) {
     options_.tlsTransportAttached = false;

@@ -7,7 +7,7 @@ namespace toolkit {
 std::optional<std::chrono::seconds> TimeLeft::left(const Progress& progress, Clock::time_point now) const {
     if (progress.done <= 0 || progress.total <= progress.done)
         return progress.total > 0 && progress.done >= progress.total ? std::optional(std::chrono::seconds(0))
-                                                                    : std::nullopt;
+                                                                     : std::nullopt;
     const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(now - start_);
     const auto rest = elapsed * (progress.total - progress.done) / progress.done;
     return std::chrono::duration_cast<std::chrono::seconds>(rest);

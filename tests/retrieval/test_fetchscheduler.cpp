@@ -43,7 +43,8 @@ std::vector<std::vector<int>> Simulate(const Case& c) {
         while (const auto job = plan.next(now)) {
             const auto it = c.answers.find(*job);
             const std::size_t attempt = starts[*job].size();
-            const Answer a = it != c.answers.end() && attempt < it->second.size() ? it->second[attempt] : Answer{};
+            const Answer a =
+                it != c.answers.end() && attempt < it->second.size() ? it->second[attempt] : Answer{};
             starts[*job].push_back(static_cast<int>((now - zero) / 1ms));
             events.emplace(now + std::chrono::milliseconds(a.durationMs), Event{*job, true, a});
         }
@@ -79,26 +80,47 @@ TEST(FetchScheduler, StartsEachFetchWhenItsPlaceAndItsHostAllow) {
     const Case cases[] = {
         {"one at a time: in order, a second after each fetch", 1, abc, {}, {{0}, {1200}, {2400}}},
         {"two places", 2, abc, {}, {{0}, {0}, {1200}}},
-        {"same host waits a second after its last request ended", 3,
-         {"http://a.example/1", "http://a.example/2", "http://b.example/1"}, {}, {{0}, {1200}, {0}}},
-        {"host by name: case, user and port do not matter", 2,
-         {"http://A.Example:8080/x", "https://u@a.example/y"}, {}, {{0}, {1200}}},
-        {"a slow host does not hold up the others", 2,
+        {"same host waits a second after its last request ended",
+         3,
+         {"http://a.example/1", "http://a.example/2", "http://b.example/1"},
+         {},
+         {{0}, {1200}, {0}}},
+        {"host by name: case, user and port do not matter",
+         2,
+         {"http://A.Example:8080/x", "https://u@a.example/y"},
+         {},
+         {{0}, {1200}}},
+        {"a slow host does not hold up the others",
+         2,
          {"http://a.example/1", "http://a.example/2", "http://b.example/1", "http://b.example/2"},
-         {{0, {{3000, 200, {}}}}}, {{0}, {4000}, {0}, {1200}}},
-        {"429 with Retry-After: that host waits, the place goes on", 2,
+         {{0, {{3000, 200, {}}}}},
+         {{0}, {4000}, {0}, {1200}}},
+        {"429 with Retry-After: that host waits, the place goes on",
+         2,
          {"http://a.example/1", "http://b.example/1", "http://c.example/1"},
-         {{0, {{200, 429, 5}}}}, {{0, 5200}, {0}, {200}}},
-        {"503 with a Retry-After below the gap waits the gap", 2, {"http://a.example/1"},
-         {{0, {{200, 503, 0}}}}, {{0, 1200}}},
-        {"503 without Retry-After is not retried", 2, {"http://a.example/1", "http://a.example/2"},
-         {{0, {{200, 503, {}}}}}, {{0}, {1200}}},
-        {"Retry-After over two minutes is not retried", 2, {"http://a.example/1"},
-         {{0, {{200, 429, 121}}}}, {{0}}},
-        {"retried once only", 2, {"http://a.example/1"},
-         {{0, {{200, 429, 2}, {200, 429, 2}}}}, {{0, 2200}}},
-        {"one at a time a retry keeps the order", 1, {"http://a.example/1", "http://b.example/1"},
-         {{0, {{200, 429, 3}}}}, {{0, 3200}, {4400}}},
+         {{0, {{200, 429, 5}}}},
+         {{0, 5200}, {0}, {200}}},
+        {"503 with a Retry-After below the gap waits the gap",
+         2,
+         {"http://a.example/1"},
+         {{0, {{200, 503, 0}}}},
+         {{0, 1200}}},
+        {"503 without Retry-After is not retried",
+         2,
+         {"http://a.example/1", "http://a.example/2"},
+         {{0, {{200, 503, {}}}}},
+         {{0}, {1200}}},
+        {"Retry-After over two minutes is not retried",
+         2,
+         {"http://a.example/1"},
+         {{0, {{200, 429, 121}}}},
+         {{0}}},
+        {"retried once only", 2, {"http://a.example/1"}, {{0, {{200, 429, 2}, {200, 429, 2}}}}, {{0, 2200}}},
+        {"one at a time a retry keeps the order",
+         1,
+         {"http://a.example/1", "http://b.example/1"},
+         {{0, {{200, 429, 3}}}},
+         {{0, 3200}, {4400}}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

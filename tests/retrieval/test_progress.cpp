@@ -16,11 +16,11 @@ TEST(TimeLeft, EstimatesTheRestAtThePaceSoFarAndSaysItInMinutes) {
         const char* left;
         const char* shown;
     } cases[] = {
-        {{0, 1000}, 5s, nullptr, ""},                               // nothing done yet: no guess
-        {{10, 1000}, 12s, "1188", "noch ca. 20 min"},              // 1.2 s a page
+        {{0, 1000}, 5s, nullptr, ""},                 // nothing done yet: no guess
+        {{10, 1000}, 12s, "1188", "noch ca. 20 min"}, // 1.2 s a page
         {{500, 1000}, 600s, "600", "noch ca. 10 min"},
         {{999, 1000}, 1199s, "1", "noch weniger als 1 min"},
-        {{61, 122}, 61s, "61", "noch ca. 2 min"},                   // minutes rounded up
+        {{61, 122}, 61s, "61", "noch ca. 2 min"}, // minutes rounded up
         {{1000, 1000}, 1200s, "0", "noch weniger als 1 min"},
     };
     for (const auto& c : cases) {
