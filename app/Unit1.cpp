@@ -108,7 +108,7 @@ TForm1::TForm1(std::string programFolder, QWidget* parent)
     window_ = std::make_unique<toolkit::Window>(
         toolkit::Window{shared_, *fields_, *box_, waiter_, *table_, Memo1, Memo3, Memo11});
 
-    resize(kClientWidth, kClientHeight + menuBar()->sizeHint().height() + statusBar()->sizeHint().height());
+    resize(kClientWidth, kClientHeight + menuBar()->sizeHint().height());
     FormCreate();
     // Saved as it changes, apart from "Speichern", which writes config.txt alone.
     connect(GleichzeitigeAbrufe, &QSpinBox::valueChanged, this, [this](int value) {
@@ -158,6 +158,8 @@ void TForm1::buildControls() {
     statusBar()->setObjectName(QStringLiteral("StatusBar1"));
     Fortschritt = new ProgressStatus(statusBar());
     statusBar()->addPermanentWidget(Abbrechen);
+    // Shown while a command runs; idle, the window keeps its designed client area.
+    statusBar()->hide();
     connect(Abbrechen, &QPushButton::clicked, this, &TForm1::AbbrechenClick);
     auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
     escape->setContext(Qt::WindowShortcut);
@@ -286,12 +288,14 @@ void TForm1::FormCreate() {
 
 TForm1::CommandScope::CommandScope(TForm1& form) : form_(form) {
     form_.busy_ = true;
+    form_.statusBar()->show();
     form_.setCommandsEnabled(false);
 }
 
 TForm1::CommandScope::~CommandScope() {
     form_.busy_ = false;
     form_.fields_->setProgress({});
+    form_.statusBar()->hide();
     form_.setCommandsEnabled(true);
     if (form_.stopping_ && !form_.closing_)
         form_.waiter_.reset();
