@@ -1,5 +1,7 @@
 #include "app/QtToolkit.h"
 
+#include "app/ProgressStatus.h"
+
 #include <QAbstractButton>
 #include <QComboBox>
 #include <QDesktopServices>
@@ -280,6 +282,11 @@ void QtWindowFields::setStatusLine(const std::string& text) {
         return;
     w_.statusLine->setText(ToQString(text));
     w_.statusLine->setVisible(!text.empty());
+}
+
+void QtWindowFields::setProgress(const toolkit::Progress& progress) {
+    if (w_.progress != nullptr)
+        w_.progress->set(progress);
 }
 
 } // namespace app

@@ -22,6 +22,8 @@ class QWidget;
 
 namespace app {
 
+class ProgressStatus;
+
 // Tahoma at pixel size 11, plain. Where Tahoma is missing Qt substitutes a font, and the
 // metrics below then measure in the font the grid really uses.
 QFont GridFont();
@@ -108,6 +110,7 @@ public:
         QLineEdit* seokicksCode;
         QWidget* window; // carries the caption
         QLabel* statusLine; // under the grid: the summary of the last Prüfe
+        ProgressStatus* progress = nullptr; // in the status bar
     };
 
     explicit QtWindowFields(const Widgets& widgets) : w_(widgets) {}
@@ -125,6 +128,7 @@ public:
     void setSeokicksText(const std::string& text) override;
     void setCaption(const std::string& text) override;
     void setStatusLine(const std::string& text) override;
+    void setProgress(const toolkit::Progress& progress) override;
 
 private:
     Widgets w_;

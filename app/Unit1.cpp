@@ -2,6 +2,7 @@
 
 #include "app/CategoryPanel.h"
 #include "app/HistoryWindow.h"
+#include "app/ProgressStatus.h"
 #include "app/SingleLine.h"
 #include "app/TableModel.h"
 #include "retrieval/CrossCheck.h"
@@ -15,13 +16,16 @@
 #include <QCompleter>
 #include <QCoreApplication>
 #include <QHBoxLayout>
-#include <QVBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QShortcut>
+#include <QSpinBox>
+#include <QStatusBar>
+#include <QVBoxLayout>
 #include <algorithm>
 #include <cstdlib>
 #include <limits>
@@ -97,8 +101,8 @@ TForm1::TForm1(std::string programFolder, QWidget* parent)
     model_ = new BacklinkModel(*table_, this);
     StringGrid1->setBacklinkModel(model_);
 
-    fields_ = std::make_unique<QtWindowFields>(
-        QtWindowFields::Widgets{Domainname, RadioButton1, XOVI, maxerg, xovi_api, seokicks, this, LabelVerlauf});
+    fields_ = std::make_unique<QtWindowFields>(QtWindowFields::Widgets{
+        Domainname, RadioButton1, XOVI, maxerg, xovi_api, seokicks, this, LabelVerlauf, Fortschritt});
     box_ = std::make_unique<QtMessageBox>(this, QStringLiteral("Quandrel Halmfang"));
     connect(StringGrid1, &StringGrid::linkRefused, this,
             [this](const QString& message) { guarded([&] { box_->showMessage(message.toStdString()); }); });
@@ -107,6 +111,10 @@ TForm1::TForm1(std::string programFolder, QWidget* parent)
 
     resize(kClientWidth, kClientHeight + menuBar()->sizeHint().height());
     FormCreate();
+    // Saved as it changes, apart from "Speichern", which writes config.txt alone.
+    connect(GleichzeitigeAbrufe, &QSpinBox::valueChanged, this, [this](int value) {
+        guarded([&] { storage::SaveParallelFetches(shared_.programFolder, value); });
+    });
 }
 
 // The model stops observing the table before the table goes.
@@ -144,6 +152,20 @@ void TForm1::buildControls() {
     LabelVerlauf->hide();
     gridColumn->addWidget(LabelVerlauf);
 
+    Abbrechen = new QPushButton(QStringLiteral("Abbrechen"), this);
+    Abbrechen->setObjectName(QStringLiteral("Abbrechen"));
+    Abbrechen->setAutoDefault(false);
+    Abbrechen->setEnabled(false);
+    statusBar()->setObjectName(QStringLiteral("StatusBar1"));
+    Fortschritt = new ProgressStatus(statusBar());
+    statusBar()->addPermanentWidget(Abbrechen);
+    // Shown while a command runs; idle, the window keeps its designed client area.
+    statusBar()->hide();
+    connect(Abbrechen, &QPushButton::clicked, this, &TForm1::AbbrechenClick);
+    auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    escape->setContext(Qt::WindowShortcut);
+    connect(escape, &QShortcut::activated, this, &TForm1::AbbrechenClick);
+
     CategoryPanel1 = CategoryPanelGroup1->addPanel(QStringLiteral("Checks"));
     CategoryPanel1->setObjectName(QStringLiteral("CategoryPanel1"));
     QWidget* checks = CategoryPanel1->content();
@@ -174,6 +196,9 @@ void TForm1::buildControls() {
     Label1 = label(settings, "Label1", QStringLiteral("SEO-KICKS-Code"), 9, 62, 99, &bold);
     seokicks = edit(settings, "seokicks", QStringLiteral("SEO-KICKS-Code"), 8, 81, 121);
     Button2 = button(settings, "Button2", QStringLiteral("Speichern"), 96, 108);
+    LabelAbrufe = label(settings, "LabelAbrufe", QStringLiteral("Gleichzeitige Abrufe"), 9, 139, 120);
+    GleichzeitigeAbrufe = place<QSpinBox>(settings, "GleichzeitigeAbrufe", 8, 154, 60, 21);
+    GleichzeitigeAbrufe->setRange(storage::kMinParallelFetches, storage::kMaxParallelFetches);
     CategoryPanel2->setCollapsed(true);
 
     for (QLineEdit* field : {Domainname->lineEdit(), maxerg, xovi_api, seokicks})
@@ -182,8 +207,9 @@ void TForm1::buildControls() {
     for (QLineEdit* field : {Domainname->lineEdit(), xovi_api, seokicks})
         field->setMaxLength(std::numeric_limits<int>::max());
 
-    QWidget* const order[] = {XOVI,    maxerg,   Button1, Domainname, RadioButton1,
-                              Button3, xovi_api, Button2, seokicks,   StringGrid1};
+    // The added setting comes last, so that the designed order stays as it was.
+    QWidget* const order[] = {XOVI,     maxerg,  Button1,  Domainname,  RadioButton1,       Button3,
+                              xovi_api, Button2, seokicks, StringGrid1, GleichzeitigeAbrufe};
     for (std::size_t i = 0; i + 1 < std::size(order); ++i)
         setTabOrder(order[i], order[i + 1]);
 
@@ -261,17 +287,24 @@ void TForm1::FormCreate() {
     // which a later "Check" would otherwise replace. The window opens all the same.
     guarded([this] { storage::LoadSettings(*window_); });
     guarded([this] { storage::LoadHistory(*window_); });
+    GleichzeitigeAbrufe->setValue(storage::LoadParallelFetches(shared_.programFolder));
 }
 
 TForm1::CommandScope::CommandScope(TForm1& form)
     : form_(form), folderLock_(storage::FolderLock::Acquire(form.shared_.programFolder, std::chrono::milliseconds(0))) {
     form_.busy_ = true;
+    form_.statusBar()->show();
     form_.setCommandsEnabled(false);
 }
 
 TForm1::CommandScope::~CommandScope() {
     form_.busy_ = false;
+    form_.fields_->setProgress({});
+    form_.statusBar()->hide();
     form_.setCommandsEnabled(true);
+    if (form_.stopping_ && !form_.closing_)
+        form_.waiter_.reset();
+    form_.stopping_ = false;
     if (form_.closing_)
         form_.finishClose();
 }
@@ -281,6 +314,14 @@ void TForm1::setCommandsEnabled(bool enabled) {
         w->setEnabled(enabled);
     for (QAction* a : {BLgefunden1, BLnichtgefunden1, BLSpendertotFehler1, zurcksetzen1})
         a->setEnabled(enabled);
+    Abbrechen->setEnabled(!enabled);
+}
+
+void TForm1::AbbrechenClick() {
+    if (!busy_ || closing_ || stopping_)
+        return;
+    stopping_ = true;
+    waiter_.abort();
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
@@ -310,7 +351,7 @@ void TForm1::finishClose() {
 }
 
 retrieval::KeepGoing TForm1::fetchHook() {
-    return [this] { return !closing_; };
+    return [this] { return !closing_ && !stopping_; };
 }
 
 retrieval::CheckSetup TForm1::checkSetup() {
@@ -318,6 +359,7 @@ retrieval::CheckSetup TForm1::checkSetup() {
     setup.seokicksBase = checkConnection.seokicksBase;
     setup.xoviBase = checkConnection.xoviBase;
     setup.tlsTransport = &IdSSLIOHandlerSocketOpenSSL1;
+    setup.stopped = [this] { return stopping_ && !closing_; };
     setup.makeClient = [this](const retrieval::TlsTransport* tls) {
         retrieval::FetchOptions options = checkConnection.fetch;
         options.tlsTransportAttached = tls != nullptr;
@@ -342,14 +384,18 @@ void TForm1::Button3Click() {
         return;
     CommandScope scope(*this);
     guarded([this] {
-        // A page whose fetch the closing window cut short did not fail: its row stays unmarked.
+        // A page whose fetch the closing window or "Abbrechen" cut short did not fail: its row stays
+        // unmarked.
         retrieval::KeepGoing keepGoing = [hook = fetchHook()] {
             if (!hook())
                 throw toolkit::Cancelled();
             return true;
         };
+        retrieval::CurlPageFetches sideBySide(pageFetch, keepGoing,
+                                              [] { return std::make_unique<QtEventSource>(); });
         retrieval::RunCrossCheck(*window_,
-                                 retrieval::MakeCurlPageFetcher(pageFetch, std::move(keepGoing), &events_));
+                                 {retrieval::MakeCurlPageFetcher(pageFetch, keepGoing, &events_), &sideBySide,
+                                  GleichzeitigeAbrufe->value(), [this] { return stopping_ && !closing_; }});
     });
 }
 

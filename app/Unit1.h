@@ -27,6 +27,7 @@ class QLineEdit;
 class QMenu;
 class QPushButton;
 class QRadioButton;
+class QSpinBox;
 class QWidget;
 
 namespace table {
@@ -38,6 +39,7 @@ namespace app {
 class BacklinkModel;
 class CategoryPanel;
 class CategoryPanelGroup;
+class ProgressStatus;
 class StringGrid;
 
 class TForm1 final : public QMainWindow {
@@ -68,6 +70,8 @@ public:
     void BLnichtgefunden1Click();
     void BLSpendertotFehler1Click();
     void zurcksetzen1Click();
+    // "Abbrechen" and Esc: stops the running Check or Prüfe (see retrieval::CrossCheckSetup).
+    void AbbrechenClick();
 
     QWidget* Panel2;
     CategoryPanelGroup* CategoryPanelGroup1;
@@ -85,8 +89,12 @@ public:
     QLabel* Label1;
     QLineEdit* seokicks;
     QPushButton* Button2;
+    QLabel* LabelAbrufe;
+    QSpinBox* GleichzeitigeAbrufe; // pages a "Prüfe" fetches at once, 1 to 16, kept in abrufe.txt
     StringGrid* StringGrid1;
-    QLabel* LabelVerlauf; // the summary line of the last Prüfe, under the grid
+    QLabel* LabelVerlauf;        // the summary line of the last Prüfe, under the grid
+    QPushButton* Abbrechen;      // in the status bar; enabled only while a command runs
+    ProgressStatus* Fortschritt; // the status bar's progress bar, page and times
 
     QMenu* Datei1;
     QAction* Verlauf1;
@@ -168,7 +176,8 @@ private:
     BacklinkModel* model_ = nullptr;
     filter::TableFilter filter_;
     bool busy_ = false;
-    bool closing_ = false; // asked to close while a command runs
+    bool closing_ = false;  // asked to close while a command runs
+    bool stopping_ = false; // "Abbrechen" while a command runs
     bool quitAfterClose_ = false;
 };
 
@@ -176,13 +185,13 @@ template <typename Body> void TForm1::guarded(Body&& body) noexcept {
     try {
         body();
     } catch (const toolkit::Cancelled&) {
-        // The window is closing; the command ends without a word.
+        // The window is closing or the user stopped the command; it ends without a word.
     } catch (const std::exception& error) {
         // A fetch aborted for the closing window fails too; that is no news to the user.
-        if (!closing_)
+        if (!closing_ && !stopping_)
             showError(error.what());
     } catch (...) {
-        if (!closing_)
+        if (!closing_ && !stopping_)
             showError("Unbekannter Fehler");
     }
 }

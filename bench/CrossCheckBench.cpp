@@ -6,6 +6,11 @@
 // Last, the worker process that checks the pages: its round trip beyond the parse for a 64 KiB page,
 // and a crash-and-replace cycle. This program is its own worker (a page can ask it to crash).
 // Runs offscreen; prints figures only. Usage: bench_crosscheck [rows, 50] [page KiB, 64]
+//
+// bench_crosscheck --parallel [pages at N = 1, 100]: 1,000 pages over 250 host names, each answer
+// 200 ms late, fetched with "Gleichzeitige Abrufe" 8, and the first pages again with 1 (1,000 at
+// one a time would take 20 minutes; the speed-up compares the time per page). Every host name is
+// served by a loopback server that is the process's HTTP proxy, so nothing leaves 127.0.0.1.
 #include "app/QtToolkit.h"
 #include "app/Unit1.h"
 #include "bench/BenchSupport.h"
@@ -16,6 +21,7 @@
 #include "tests/support/LoopbackServer.h"
 
 #include <QApplication>
+#include <QSpinBox>
 #include <QComboBox>
 #include <QTemporaryDir>
 #include <algorithm>
@@ -25,7 +31,10 @@
 #include <ctime>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <malloc.h>
+#include <mutex>
+#include <thread>
 #include <string>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -247,11 +256,132 @@ int WorkerFigures() {
     return 0;
 }
 
+double ThreadCpuMs() {
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) * 1000.0 + static_cast<double>(t.tv_nsec) / 1e6;
+}
+
+struct ParallelRun {
+    double seconds = 0;
+    double windowCpuMsPerPage = 0; // the window thread: transfers, decoding, table, caption, reports
+    double rssAtTenthMiB = 0;
+    double rssEndMiB = 0;
+    int found = 0;
+};
+
+// "Prüfe" through the window over the first `pages` addresses with `parallel` fetches at once.
+ParallelRun RunParallel(const std::string& folder, const std::vector<std::string>& urls, int pages,
+                        int parallel) {
+    app::TForm1 form(folder);
+    form.Domainname->setEditText(QString::fromLatin1(bench::kDomain));
+    form.GleichzeitigeAbrufe->setValue(parallel);
+    table::BacklinkTable& table = form.table();
+    table.ResetWithHeaders({"Nr.", "Link-URL", "Ankertext", "Follow", "Ziel-URL"});
+    for (int i = 0; i < pages; ++i)
+        table.AppendRecord({urls[static_cast<std::size_t>(i)], "Beispiel Shop", "1", "https://beispiel-shop.example/"});
+    form.show();
+    ParallelRun run;
+    int captions = 0;
+    QObject::connect(&form, &QWidget::windowTitleChanged, [&](const QString&) {
+        if (++captions == pages / 10)
+            run.rssAtTenthMiB = CurrentRssMiB();
+    });
+    const double cpuStart = ThreadCpuMs();
+    const auto start = Clock::now();
+    form.Button3Click();
+    run.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    run.windowCpuMsPerPage = (ThreadCpuMs() - cpuStart) / pages;
+    run.rssEndMiB = CurrentRssMiB();
+    for (int r = 2; r < table.RowCount(); ++r)
+        run.found += table.GetCell(table.ColCount() - 1, r) == "gefunden";
+    return run;
+}
+
+int ParallelComparison(int pagesAtOne) {
+    constexpr int kPages = 1000;
+    constexpr int kHosts = 250;
+    testsupport::LoopbackServer server;
+    std::mutex mutex;
+    std::map<std::string, std::vector<std::pair<Clock::time_point, Clock::time_point>>> seen; // by host
+    std::vector<std::string> urls;
+    const std::string body = "<!DOCTYPE html><html><body><p>Ratgeber</p>"
+                             "<a href=\"https://beispiel-shop.example/\">Beispiel Shop</a></body></html>\n";
+    for (int i = 0; i < kPages; ++i) {
+        const std::string path = "/seite/" + std::to_string(i) + ".html";
+        // Four neighbouring rows share a host, so that the per-host rule has work to do.
+        urls.push_back("http://h" + std::to_string(i / (kPages / kHosts)) + ".example" + path);
+        server.handle(path, [&](const testsupport::Request& request) {
+            const auto begun = Clock::now();
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            {
+                std::lock_guard lock(mutex);
+                seen[request.headers.count("host") ? request.headers.at("host") : ""].emplace_back(begun, Clock::now());
+            }
+            testsupport::Response r;
+            r.body = body;
+            r.headers.emplace_back("Content-Type", "text/html; charset=utf-8");
+            return r;
+        });
+    }
+    // Every host name goes to the loopback server; nothing is looked up or sent elsewhere.
+    ::setenv("http_proxy", server.baseUrl().c_str(), 1);
+    ::unsetenv("HTTP_PROXY");
+
+    QTemporaryDir folder;
+    if (!folder.isValid())
+        return 1;
+    app::QtMessageBox::setHook([](app::QtMessageBox::Kind, const std::string&) {});
+    const std::string path = folder.path().toStdString() + "/";
+    const ParallelRun eight = RunParallel(path, urls, kPages, 8);
+    const ParallelRun one = RunParallel(path, urls, pagesAtOne, 1);
+    app::QtMessageBox::setHook(nullptr);
+
+    double smallestGapMs = 1e9;
+    std::size_t requests = 0;
+    for (auto& [host, times] : seen) {
+        std::sort(times.begin(), times.end());
+        requests += times.size();
+        for (std::size_t i = 1; i < times.size(); ++i)
+            smallestGapMs = std::min(
+                smallestGapMs, std::chrono::duration<double, std::milli>(times[i].first - times[i - 1].second).count());
+    }
+    if (eight.found != kPages || one.found != pagesAtOne ||
+        requests != static_cast<std::size_t>(kPages + pagesAtOne) || seen.size() != kHosts) {
+        std::fprintf(stderr, "unexpected run: %d and %d found, %zu requests, %zu hosts\n", eight.found, one.found,
+                     requests, seen.size());
+        return 1;
+    }
+    const double perPageOne = one.seconds / pagesAtOne;
+    const double perPageEight = eight.seconds / kPages;
+    std::printf("%d pages over %d host names, answers 200 ms late\n", kPages, kHosts);
+    std::printf("N=8: %d pages in %8.1f s  (%.3f s a page)\n", kPages, eight.seconds, perPageEight);
+    std::printf("N=1: %d pages in %8.1f s  (%.3f s a page; %d pages: %.0f s)\n", pagesAtOne, one.seconds,
+                perPageOne, kPages, perPageOne * kPages);
+    std::printf("window thread cpu per page, N=8: %.2f ms (limit 3), N=1: %.2f ms\n", eight.windowCpuMsPerPage,
+                one.windowCpuMsPerPage);
+    std::printf("RSS N=8 at page %d: %.1f MiB, at the end: %.1f MiB\n", kPages / 10, eight.rssAtTenthMiB,
+                eight.rssEndMiB);
+    std::printf("parallel speed-up N=8 vs N=1: %.2fx\n", perPageOne / perPageEight);
+    std::printf("smallest same-host gap: %.0f ms\n", smallestGapMs);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     if (const auto worker = retrieval::RunLinkWorkerIfAsked(argc, argv, CrashOnRequest))
         return *worker;
+    if (argc > 1 && std::string(argv[1]) == "--parallel") {
+        const bench::OffscreenEnvironment offscreen;
+        QApplication application(argc, argv);
+        const int pagesAtOne = argc > 2 ? std::atoi(argv[2]) : 100;
+        if (pagesAtOne < 10 || pagesAtOne > 1000) {
+            std::fprintf(stderr, "usage: bench_crosscheck --parallel [pages at N=1, 10..1000]\n");
+            return 2;
+        }
+        return ParallelComparison(pagesAtOne);
+    }
     const bench::OffscreenEnvironment offscreen;
     QApplication application(argc, argv);
     const int rows = argc > 1 ? std::atoi(argv[1]) : 50;

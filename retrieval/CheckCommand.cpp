@@ -9,7 +9,9 @@
 #include "table/BacklinkTable.h"
 
 #include <cstdint>
+#include <cstdio>
 #include <future>
+#include <optional>
 #include <utility>
 
 namespace retrieval {
@@ -90,6 +92,40 @@ void RunSeokicks(toolkit::Window& w, const CheckSetup& setup) {
     RecordCheckRun(w, "SEOkicks");
 }
 
+// The table as it stood, to be put back when the row-by-row filling is stopped.
+class TableCopy {
+public:
+    explicit TableCopy(const table::BacklinkTable& table)
+        : rows_(table.RowCount()), cols_(table.ColCount()), current_{table.Col(), table.Row()} {
+        for (std::int32_t r = 0; r < rows_; ++r)
+            cells_.push_back({table.RowCells(r), table.RowNotes(r), table.RowMarks(r)});
+    }
+
+    void putBack(table::BacklinkTable& table) const {
+        table.ClearAll();
+        table.SetColCount(cols_);
+        table.SetRowCount(rows_);
+        for (std::int32_t r = 0; r < rows_; ++r) {
+            const Row& row = cells_[static_cast<std::size_t>(r)];
+            for (std::size_t c = 0; c < row.cells.size(); ++c)
+                table.SetCell(static_cast<std::int32_t>(c), r, row.cells[c]);
+            table.SetRowNotes(r, row.notes);
+            table.SetRowMarks(r, row.marks);
+        }
+        table.FitColumnWidths(kMinimumWidth);
+        table.SetCurrentCell(current_.first, current_.second);
+    }
+
+private:
+    struct Row {
+        std::vector<std::string> cells, notes;
+        std::vector<table::CellMark> marks;
+    };
+    std::int32_t rows_, cols_;
+    std::pair<std::int32_t, std::int32_t> current_;
+    std::vector<Row> cells_;
+};
+
 void RunXovi(toolkit::Window& w, const CheckSetup& setup) {
     if (StrToInt(w.fields.maxergText()) > kXoviLimitThreshold)
         w.fields.setMaxergText(kXoviLimitReplacement);
@@ -101,12 +137,33 @@ void RunXovi(toolkit::Window& w, const CheckSetup& setup) {
         XoviUrl(setup.xoviBase, w.fields.xoviApiText(), w.fields.domainText(), w.fields.maxergText());
     w.memo3.takeText(SplitTags(client->Get(url)));
     const std::string split = w.memo3.text();
-    storage::WriteFileAtomic(storage::ProgramPath(w.shared.programFolder, "\\tmp_xovi_bkl.txt"), split);
+    const std::string tmpPath = storage::ProgramPath(w.shared.programFolder, "\\tmp_xovi_bkl.txt");
+    const std::optional<std::string> tmpBefore =
+        storage::FileExists(tmpPath) ? std::optional(storage::ReadFileBytes(tmpPath)) : std::nullopt;
+    storage::WriteFileAtomic(tmpPath, split);
 
-    FillTable(w.table, Service::Xovi, ExtractRecords(Lines(split), Service::Xovi), [&w] {
-        w.fields.setCaption(w.shared.titleText + " hole Backlink-Nr.:" + std::to_string(w.table.RowCount()));
-        w.waiter.pacedWait(100);
-    });
+    std::vector<Record> records = ExtractRecords(Lines(split), Service::Xovi);
+    const auto total = static_cast<std::int64_t>(records.size());
+    const TableCopy before(w.table);
+    try {
+        FillTable(w.table, Service::Xovi, std::move(records), [&w, total] {
+            w.fields.setProgress({w.table.RowCount() - 2, total});
+            w.fields.setCaption(w.shared.titleText +
+                                " hole Backlink-Nr.:" + std::to_string(w.table.RowCount()));
+            w.waiter.pacedWait(100);
+        });
+    } catch (const toolkit::Cancelled&) {
+        // Stopped while filling: the table and the answer file are as before the Check. (A closing
+        // window leaves them as far as they got.)
+        if (setup.stopped && setup.stopped()) {
+            before.putBack(w.table);
+            if (tmpBefore)
+                storage::WriteFileAtomic(tmpPath, *tmpBefore);
+            else
+                std::remove(tmpPath.c_str());
+        }
+        throw;
+    }
     client.reset();
     storage::WriteReports(w, "\\reporting\\xovi_api\\backlink\\");
     RecordCheckRun(w, "XOVI");

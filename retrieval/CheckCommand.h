@@ -34,6 +34,10 @@ struct CheckSetup {
     std::string xoviBase = kXoviBase;
     ClientFactory makeClient;
     const TlsTransport* tlsTransport = nullptr;
+    // True once the user stopped the command: its fetch and waits then end (toolkit::Cancelled or
+    // an aborted fetch), and a stop while the XOVI rows come in puts the table and the answer file
+    // back as they were.
+    std::function<bool()> stopped{};
 };
 
 void RunCheck(toolkit::Window& window, const CheckSetup& setup);

@@ -115,6 +115,10 @@ std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) 
     auto& t = *static_cast<Transfer*>(user);
     const std::size_t n = size * count;
     try {
+        long status = 0;
+        curl_easy_getinfo(t.handle, CURLINFO_RESPONSE_CODE, &status);
+        if (status >= 400)
+            return n; // only the status counts
         const std::size_t needed = t.body.size() + n;
         if (needed > t.cap) {
             t.tooLarge = true;
@@ -317,6 +321,9 @@ FetchError Failure(const std::string& url, const FetchOutcome& o, const FetchOpt
     case CURLE_HTTP_RETURNED_ERROR:
         brief = "HTTP-Status " + std::to_string(o.httpStatus);
         reason = "Server antwortete mit " + brief;
+        // What bot protection answers, told apart from a dead page.
+        if (o.httpStatus == 401 || o.httpStatus == 403 || o.httpStatus == 429 || o.httpStatus == 503)
+            brief = "blockiert (HTTP " + std::to_string(o.httpStatus) + ")";
         break;
     case CURLE_PEER_FAILED_VERIFICATION:
         reason = "Zertifikat des Servers nicht vertrauenswürdig";
@@ -420,43 +427,107 @@ HttpResponse CurlHttpClient::Fetch(const std::string& url) {
         ~Release() { flag = false; }
     } release{busy_};
 
-    const std::string shownUrl = MaskValues(url, hidden_);
+    PollEventSource ownEvents;
+    toolkit::EventSource& events = events_ != nullptr ? *events_ : ownEvents;
+    CurlTransfer transfer(url, options_, events, hidden_);
+    auto lastHook = Clock::now();
+    const auto poll =
+        std::clamp(options_.pollInterval, std::chrono::milliseconds(1), std::chrono::milliseconds(1000));
+    while (!transfer.poll()) {
+        events.wait(poll);
+        if (transfer.poll())
+            break;
+        const auto now = Clock::now();
+        if (keepGoing_ && now - lastHook >= options_.pollInterval) {
+            lastHook = now;
+            if (!keepGoing_()) {
+                transfer.abort();
+                break;
+            }
+        }
+    }
+    return transfer.result();
+}
+
+struct CurlTransfer::State {
+    Transfer transfer;
+    std::unique_ptr<CURL, EasyDeleter> easy;
+    std::unique_ptr<CURLM, MultiDeleter> multi;
+    FetchOptions options;
+    std::string shownUrl;
+    Clock::time_point started = Clock::now();
+    bool added = false;
+    bool aborted = false;
+    bool stalled = false;
+
+    // Requests that followed a redirect; the current one is connected once there are more connections.
+    long redirects() const {
+        long count = 0;
+        curl_easy_getinfo(easy.get(), CURLINFO_REDIRECT_COUNT, &count);
+        return count;
+    }
+
+    // Whatever way the transfer ends, the event source keeps no socket or timer of it, and libcurl
+    // calls nothing of ours any more.
+    ~State() {
+        if (!added)
+            return;
+        curl_multi_remove_handle(multi.get(), easy.get());
+        curl_multi_setopt(multi.get(), CURLMOPT_SOCKETFUNCTION, nullptr);
+        curl_multi_setopt(multi.get(), CURLMOPT_TIMERFUNCTION, nullptr);
+        transfer.finished = true;
+        try {
+            for (const curl_socket_t fd : transfer.watched)
+                transfer.events->watchSocket(fd, toolkit::EventSource::kNone, {});
+            transfer.events->stopTimer();
+        } catch (...) {
+            // Nothing of the transfer is left to call back into.
+        }
+    }
+};
+
+CurlTransfer::CurlTransfer(const std::string& url, const FetchOptions& options, toolkit::EventSource& events,
+                           const std::vector<std::string>& hidden)
+    : s_(std::make_unique<State>()) {
+    InitCurlOnce();
+    State& s = *s_;
+    s.options = options;
+    s.shownUrl = MaskValues(url, hidden);
     // libcurl takes a C string: a NUL inside would fetch a shorter address than the one given.
     if (url.find('\0') != std::string::npos) {
         detail::FetchOutcome malformed;
         malformed.curlCode = CURLE_URL_MALFORMAT;
-        throw detail::Failure(shownUrl.substr(0, shownUrl.find('\0')), malformed, options_);
+        throw detail::Failure(s.shownUrl.substr(0, s.shownUrl.find('\0')), malformed, options);
     }
 
-    PollEventSource ownEvents;
-    Transfer transfer;
-    transfer.events = events_ != nullptr ? events_ : &ownEvents;
-    transfer.cap = options_.maxBodyBytes;
-    std::unique_ptr<CURL, EasyDeleter> easy(curl_easy_init());
-    std::unique_ptr<CURLM, MultiDeleter> multi(curl_multi_init());
-    if (!easy || !multi)
+    Transfer& transfer = s.transfer;
+    transfer.events = &events;
+    transfer.cap = options.maxBodyBytes;
+    s.easy.reset(curl_easy_init());
+    s.multi.reset(curl_multi_init());
+    if (!s.easy || !s.multi)
         throw FetchError("Die HTTP-Bibliothek ließ sich nicht starten.", "Interner Fehler");
-    CURL* h = easy.get();
+    CURL* h = s.easy.get();
     transfer.handle = h;
-    transfer.multi = multi.get();
+    transfer.multi = s.multi.get();
 
     curl_easy_setopt(h, CURLOPT_URL, url.c_str());
     curl_easy_setopt(h, CURLOPT_HTTPGET, 1L);
     curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(h, CURLOPT_MAXREDIRS, options_.maxRedirects);
-    curl_easy_setopt(h, CURLOPT_FAILONERROR, 1L);
+    curl_easy_setopt(h, CURLOPT_MAXREDIRS, options.maxRedirects);
+    // No CURLOPT_FAILONERROR: the headers of an error answer (Retry-After) are read, its body dropped.
     curl_easy_setopt(h, CURLOPT_USERAGENT, kUserAgent);
     curl_easy_setopt(h, CURLOPT_ACCEPT_ENCODING, "");
     curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(options_.connectTimeout.count()));
-    curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, static_cast<long>(options_.totalTimeout.count()));
-    curl_easy_setopt(h, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(options_.maxBodyBytes));
+    curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(options.connectTimeout.count()));
+    curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, static_cast<long>(options.totalTimeout.count()));
+    curl_easy_setopt(h, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(options.maxBodyBytes));
     curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 1L);
     curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 2L);
-    if (!options_.caFile.empty())
-        curl_easy_setopt(h, CURLOPT_CAINFO, options_.caFile.c_str());
+    if (!options.caFile.empty())
+        curl_easy_setopt(h, CURLOPT_CAINFO, options.caFile.c_str());
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &OnBody);
     curl_easy_setopt(h, CURLOPT_WRITEDATA, &transfer);
     curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, &OnHeader);
@@ -465,93 +536,76 @@ HttpResponse CurlHttpClient::Fetch(const std::string& url) {
     curl_easy_setopt(h, CURLOPT_PREREQDATA, &transfer);
     curl_easy_setopt(h, CURLOPT_BUFFERSIZE, 256L * 1024);
     // No CURLOPT_PROXY: libcurl then takes the proxy from the environment.
-    curl_multi_setopt(multi.get(), CURLMOPT_SOCKETFUNCTION, &OnSocket);
-    curl_multi_setopt(multi.get(), CURLMOPT_SOCKETDATA, &transfer);
-    curl_multi_setopt(multi.get(), CURLMOPT_TIMERFUNCTION, &OnTimer);
-    curl_multi_setopt(multi.get(), CURLMOPT_TIMERDATA, &transfer);
+    curl_multi_setopt(s.multi.get(), CURLMOPT_SOCKETFUNCTION, &OnSocket);
+    curl_multi_setopt(s.multi.get(), CURLMOPT_SOCKETDATA, &transfer);
+    curl_multi_setopt(s.multi.get(), CURLMOPT_TIMERFUNCTION, &OnTimer);
+    curl_multi_setopt(s.multi.get(), CURLMOPT_TIMERDATA, &transfer);
 
-    // Whatever way Fetch is left, the event source keeps no socket or timer of this transfer, and
-    // libcurl calls nothing of ours any more.
-    struct Detach {
-        Transfer& t;
-        ~Detach() {
-            curl_multi_remove_handle(t.multi, t.handle);
-            curl_multi_setopt(t.multi, CURLMOPT_SOCKETFUNCTION, nullptr);
-            curl_multi_setopt(t.multi, CURLMOPT_TIMERFUNCTION, nullptr);
-            t.finished = true;
-            try {
-                for (const curl_socket_t fd : t.watched)
-                    t.events->watchSocket(fd, toolkit::EventSource::kNone, {});
-                t.events->stopTimer();
-            } catch (...) {
-                // Nothing of the transfer is left to call back into.
-            }
-        }
-    };
-    const CURLMcode added = curl_multi_add_handle(multi.get(), h);
-    Detach detach{transfer};
+    const CURLMcode added = curl_multi_add_handle(s.multi.get(), h);
+    s.added = true;
     if (transfer.error)
         std::rethrow_exception(transfer.error);
     if (added != CURLM_OK)
         throw FetchError("Die HTTP-Bibliothek ließ sich nicht starten.", "Interner Fehler");
+}
 
-    const auto started = Clock::now();
-    auto lastHook = started;
-    const auto poll =
-        std::clamp(options_.pollInterval, std::chrono::milliseconds(1), std::chrono::milliseconds(1000));
-    // Requests that followed a redirect; the current one is connected once there are more connections.
-    const auto redirects = [h] {
-        long count = 0;
-        curl_easy_getinfo(h, CURLINFO_REDIRECT_COUNT, &count);
-        return count;
-    };
-    bool aborted = false;
-    bool stalled = false;
-    while (!transfer.finished) {
-        if (transfer.connections > redirects() && Clock::now() - transfer.lastData >= options_.stallTimeout) {
-            stalled = true;
-            break;
-        }
-        transfer.events->wait(poll);
-        if (transfer.finished)
-            break;
-        const auto now = Clock::now();
-        if (keepGoing_ && now - lastHook >= options_.pollInterval) {
-            lastHook = now;
-            if (!keepGoing_()) {
-                aborted = true;
-                break;
-            }
-        }
-    }
+CurlTransfer::~CurlTransfer() = default;
+
+bool CurlTransfer::poll() {
+    State& s = *s_;
+    if (s.transfer.finished || s.aborted || s.stalled)
+        return true;
+    if (s.transfer.connections > s.redirects() &&
+        Clock::now() - s.transfer.lastData >= s.options.stallTimeout)
+        s.stalled = true;
+    return s.stalled;
+}
+
+void CurlTransfer::abort() {
+    s_->aborted = true;
+}
+
+HttpResponse CurlTransfer::result() {
+    State& s = *s_;
+    Transfer& transfer = s.transfer;
+    CURL* h = s.easy.get();
     if (transfer.error)
         std::rethrow_exception(transfer.error);
     if (transfer.internalError)
-        throw FetchError(MaskSecrets("Abruf von " + shownUrl + " fehlgeschlagen: interner Fehler."),
+        throw FetchError(MaskSecrets("Abruf von " + s.shownUrl + " fehlgeschlagen: interner Fehler."),
                          "Interner Fehler");
 
     detail::FetchOutcome outcome;
-    outcome.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started);
-    if (aborted)
+    outcome.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - s.started);
+    if (s.aborted)
         outcome.curlCode = CURLE_ABORTED_BY_CALLBACK;
-    else if (stalled)
+    else if (s.stalled)
         outcome.curlCode = CURLE_OPERATION_TIMEDOUT;
     else
         outcome.curlCode = transfer.result;
-    outcome.stalled = stalled;
+    outcome.stalled = s.stalled;
     long status = 0;
     curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
     outcome.httpStatus = status;
     long osErrno = 0;
     curl_easy_getinfo(h, CURLINFO_OS_ERRNO, &osErrno);
     outcome.osErrno = static_cast<int>(osErrno);
-    outcome.connected = transfer.connections > redirects();
+    outcome.connected = transfer.connections > s.redirects();
     outcome.tooLarge = transfer.tooLarge;
 
-    if (outcome.curlCode == CURLE_OK && status >= 400)
+    // An error answer is told by its status, also where its body broke a limit or was cut off.
+    if (status >= 400 && !s.aborted && !s.stalled) {
         outcome.curlCode = CURLE_HTTP_RETURNED_ERROR;
+        FetchError error = detail::Failure(s.shownUrl, outcome, s.options);
+        std::optional<std::chrono::seconds> retryAfter;
+        for (const auto& [name, value] : transfer.headers)
+            if (StartsWithNoCase(name, "retry-after") && name.size() == 11)
+                retryAfter = ParseRetryAfter(value, std::time(nullptr));
+        error.setAnswer(status, retryAfter);
+        throw error;
+    }
     if (outcome.curlCode != CURLE_OK)
-        throw detail::Failure(shownUrl, outcome, options_);
+        throw detail::Failure(s.shownUrl, outcome, s.options);
 
     HttpResponse response;
     response.status = status;
@@ -565,6 +619,20 @@ HttpResponse CurlHttpClient::Fetch(const std::string& url) {
     curl_easy_getinfo(h, CURLINFO_REDIRECT_COUNT, &response.redirects);
     response.headers = std::move(transfer.headers);
     return response;
+}
+
+std::optional<std::chrono::seconds> ParseRetryAfter(std::string_view value, std::time_t now) {
+    while (!value.empty() && (value.back() == ' ' || value.back() == '\t'))
+        value.remove_suffix(1);
+    if (value.empty())
+        return std::nullopt;
+    if (std::all_of(value.begin(), value.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        return value.size() > 9 ? std::chrono::seconds(999'999'999)
+                                : std::chrono::seconds(std::stol(std::string(value)));
+    const std::time_t at = curl_getdate(std::string(value).c_str(), nullptr);
+    if (at < 0)
+        return std::nullopt;
+    return std::chrono::seconds(std::max<std::time_t>(at - now, 0));
 }
 
 } // namespace retrieval

@@ -8,8 +8,10 @@
 
 #include <chrono>
 #include <cstdint>
+#include <ctime>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -36,14 +38,22 @@ class FetchError : public toolkit::Error {
 public:
     FetchError(const std::string& message, std::string reason, long httpStatus = 0)
         : toolkit::Error(message), reason_(std::move(reason)), httpStatus_(httpStatus) {}
-    // A few words without the URL, e.g. "HTTP-Status 404", "Zeitüberschreitung", "Antwort zu groß".
+    // A few words without the URL, e.g. "HTTP-Status 404", "Zeitüberschreitung", "Antwort zu groß",
+    // "blockiert (HTTP 403)".
     const std::string& reason() const noexcept { return reason_; }
-    // The final status of 400 or above that failed the fetch; 0 for any other failure.
+    // The error status of the answer (400 or above), 0 for any other failure.
     long httpStatus() const noexcept { return httpStatus_; }
+    // What the answer's Retry-After asked for, if it had one that could be read.
+    std::optional<std::chrono::seconds> retryAfter() const noexcept { return retryAfter_; }
+    void setAnswer(long status, std::optional<std::chrono::seconds> retryAfter) {
+        httpStatus_ = status;
+        retryAfter_ = retryAfter;
+    }
 
 private:
     std::string reason_;
     long httpStatus_ = 0;
+    std::optional<std::chrono::seconds> retryAfter_;
 };
 
 // Header lines of one answer as sent: name and value, without the line end.
@@ -82,6 +92,33 @@ struct FetchOptions {
 // Returning false aborts the fetch with an error; an exception it throws ends the transfer and
 // passes out of Get/Fetch as it is.
 using KeepGoing = std::function<bool()>;
+
+// One transfer under way: it starts when made and progresses whenever `events` handles events, so
+// that several can run side by side in one event loop. Each needs an event source of its own (its
+// one timer). Going out of scope ends the transfer.
+class CurlTransfer {
+public:
+    // Throws FetchError when the transfer cannot start (an address with a NUL, no libcurl).
+    CurlTransfer(const std::string& url, const FetchOptions& options, toolkit::EventSource& events,
+                 const std::vector<std::string>& hidden = {});
+    ~CurlTransfer();
+    CurlTransfer(const CurlTransfer&) = delete;
+    CurlTransfer& operator=(const CurlTransfer&) = delete;
+
+    // Applies the stall time-out; true once the transfer has ended.
+    bool poll();
+    // Ends the transfer now; result() then throws the "abgebrochen" error.
+    void abort();
+    // The successful answer; throws FetchError (or what a callback raised) otherwise.
+    HttpResponse result();
+
+private:
+    struct State;
+    std::unique_ptr<State> s_;
+};
+
+// Seconds as a Retry-After header gives them, as a number or as an HTTP date (counted from `now`).
+std::optional<std::chrono::seconds> ParseRetryAfter(std::string_view value, std::time_t now);
 
 // The transfer is driven through `events` (the window's event loop; a poll(2) loop of its own when
 // null), and Get/Fetch wait in events->wait() until it is done, so that it goes on in whatever

@@ -185,6 +185,15 @@ std::optional<storage::Comparison> CrossCheckHistory::finish() {
     }
 }
 
+void CrossCheckHistory::stop() {
+    try {
+        flush();
+    } catch (const std::exception& e) {
+        messages_.noteFault(Unexpected(e));
+    }
+    history_.reset();
+}
+
 std::optional<storage::Comparison> CrossCheckHistory::compare() {
     flush();
     if (!open())

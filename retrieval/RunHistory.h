@@ -58,6 +58,8 @@ public:
     // Stores the rest, marks the run finished and compares it with the earlier finished runs.
     // Empty when the history failed.
     std::optional<storage::Comparison> finish();
+    // Stores the rest and leaves the run unfinished: a stopped run is no base for a comparison.
+    void stop();
 
     void tell(toolkit::MessageBox& box) { messages_.tell(box); }
 

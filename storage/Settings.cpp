@@ -4,6 +4,7 @@
 #include "storage/Files.h"
 #include "storage/ProgramFolder.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <optional>
 #include <sys/types.h>
@@ -14,6 +15,7 @@ namespace {
 
 constexpr const char* kConfigFile = "\\config.txt";
 constexpr const char* kHistoryFile = "\\domains.txt";
+constexpr const char* kParallelFile = "\\abrufe.txt";
 // The file holds two service credentials.
 constexpr mode_t kConfigMode = 0600;
 // The starting texts of the credential fields.
@@ -122,6 +124,26 @@ void RemoveDuplicates(std::vector<std::string>& list) {
                 list.erase(list.begin() + j);
         }
     }
+}
+
+int LoadParallelFetches(const std::string& programFolder) {
+    try {
+        const std::string path = ProgramPath(programFolder, kParallelFile);
+        if (!FileExists(path))
+            return kMinParallelFetches;
+        const std::vector<std::string> lines = ReadFileLines(path);
+        const std::string line = lines.empty() ? std::string() : lines.front();
+        if (line.empty() || line.size() > 2 || line.find_first_not_of("0123456789") != std::string::npos)
+            return kMinParallelFetches;
+        return std::clamp(std::stoi(line), kMinParallelFetches, kMaxParallelFetches);
+    } catch (const toolkit::Error&) {
+        return kMinParallelFetches;
+    }
+}
+
+void SaveParallelFetches(const std::string& programFolder, int value) {
+    value = std::clamp(value, kMinParallelFetches, kMaxParallelFetches);
+    WriteFileAtomic(ProgramPath(programFolder, kParallelFile), std::to_string(value) + "\r\n");
 }
 
 } // namespace storage

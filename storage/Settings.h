@@ -24,4 +24,12 @@ void LoadHistory(toolkit::Window& window);
 void RecordDomain(toolkit::Window& window);
 void RemoveDuplicates(std::vector<std::string>& list);
 
+// "Gleichzeitige Abrufe", kept in a file of its own (abrufe.txt, one line) so that config.txt
+// keeps its two lines. A missing, unreadable or odd file gives 1; values are held to 1..16.
+inline constexpr int kMinParallelFetches = 1;
+inline constexpr int kMaxParallelFetches = 16;
+int LoadParallelFetches(const std::string& programFolder);
+// Throws toolkit::Error naming the file when it cannot be written.
+void SaveParallelFetches(const std::string& programFolder, int value);
+
 } // namespace storage

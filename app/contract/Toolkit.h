@@ -3,6 +3,8 @@
 // window only through these interfaces; app/ implements them over Qt, tests over fakes.
 // All text is UTF-8.
 
+#include "app/contract/Progress.h"
+
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -72,6 +74,9 @@ public:
     // empty when there was nothing to compare with. For callers that act on losses; the window
     // has the summary line and ignores it.
     virtual void setChangeCounts(const std::vector<std::pair<std::string, std::int64_t>>& /*counts*/) {}
+    // How far the running command is; a total of 0 ends the display. Windows without a progress
+    // display ignore it.
+    virtual void setProgress(const Progress& /*progress*/) {}
 };
 
 } // namespace toolkit

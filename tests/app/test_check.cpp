@@ -441,6 +441,40 @@ TEST_F(Check, ClosingDuringTheRecordWaitsWritesNoReport) {
     EXPECT_EQ(files(), (std::set<std::string>{"domains.txt", "tmp_xovi_bkl.txt"}));
 }
 
+// "Abbrechen" during the request or while the XOVI rows come in: the table and the files are as
+// before the Check, but for the domain list; nothing is said.
+TEST_F(Check, AbbrechenLeavesTableAndFilesAsBefore) {
+    xovi_.handle("/still", [](const Request&) { return Silent(); });
+    serveXovi(Fixture("xovi_answer.xml"));
+    const struct {
+        const char* name;
+        const char* path;
+        bool duringRows;
+    } cases[] = {{"request", "/still", false}, {"rows", kXoviPath, true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TForm1& form = makeCheckForm(kXovi);
+        form.checkConnection.xoviBase = xovi_.baseUrl() + c.path + "?key=";
+        const Rows before = fillEarlierTable(form);
+        const auto stop = [&form] { QTest::mouseClick(form.Abbrechen, Qt::LeftButton); };
+        if (c.duringRows)
+            QObject::connect(&form, &QWidget::windowTitleChanged, &form, [&](const QString& title) {
+                if (title.endsWith(":3"))
+                    QTimer::singleShot(0, &form, stop);
+            });
+        else
+            QTimer::singleShot(300, &form, stop);
+        clickCheck(form);
+
+        EXPECT_TRUE(form.isVisible());
+        EXPECT_FALSE(form.busy());
+        EXPECT_TRUE(boxes_.empty()) << boxes_[0].text;
+        EXPECT_EQ(Cells(form.table()), before);
+        EXPECT_EQ(files(), std::set<std::string>{"domains.txt"});
+        EXPECT_FALSE(form.Abbrechen->isEnabled());
+    }
+}
+
 // The program as it runs: the event loop ends with status 0 once the command has unwound.
 TEST_F(Check, BeendenDuringAFetchEndsTheEventLoopWithStatusZero) {
     xovi_.handle(kXoviPath, [](const Request&) { return Silent(); });

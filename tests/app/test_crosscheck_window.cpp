@@ -2,7 +2,9 @@
 // the service and the linking pages. Every fetched page costs the full second of paced wait, so
 // the tests keep to a few pages each.
 #include "FormFixture.h"
+#include "app/ProgressStatus.h"
 #include "app/TableModel.h"
+#include "storage/History.h"
 #include "storage/Reports.h"
 #include "tests/support/LoopbackServer.h"
 
@@ -12,8 +14,12 @@
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QRadioButton>
+#include <QSpinBox>
 #include <QTimer>
+#include <mutex>
+#include <thread>
 #include <regex>
 
 using namespace std::chrono_literals;
@@ -433,6 +439,130 @@ TEST_F(CrossCheckWindow, ClosingDuringTheWaitOrASlowPageEndsTheCommandWithoutARe
         EXPECT_EQ(tips(form, 3), Strings(3));
         EXPECT_EQ(files(), std::set<std::string>{});
         EXPECT_EQ(form.windowTitle().toStdString(), kTitle);
+    }
+}
+
+// Four at a time over four host names, all served on loopback through the page server as the
+// environment's proxy: never more than four requests at once, one per host, and a second between
+// the end of one and the start of the next to the same host.
+TEST_F(CrossCheckWindow, FourAtATimeKeepsEachHostAtASecond) {
+    using Clock = std::chrono::steady_clock;
+    std::mutex mutex;
+    std::map<std::string, std::vector<std::pair<Clock::time_point, Clock::time_point>>> seen; // by host
+    int inFlight = 0;
+    int mostInFlight = 0;
+    Strings urls;
+    for (int page = 0; page < 8; ++page) {
+        const std::string path = "/p" + std::to_string(page);
+        urls.push_back("http://h" + std::to_string(page % 4) + ".example" + path);
+        pages_.handle(path, [&](const Request& r) {
+            const auto start = Clock::now();
+            {
+                std::lock_guard lock(mutex);
+                mostInFlight = std::max(mostInFlight, ++inFlight);
+            }
+            std::this_thread::sleep_for(200ms);
+            std::lock_guard lock(mutex);
+            --inFlight;
+            seen[r.headers.at("host")].emplace_back(start, Clock::now());
+            return Page("m\xC3\xBCller.example");
+        });
+    }
+    const char* before = std::getenv("http_proxy");
+    const std::string saved = before != nullptr ? before : "";
+    ::setenv("http_proxy", pages_.baseUrl().c_str(), 1);
+    TForm1& form = makeWindow();
+    form.GleichzeitigeAbrufe->setValue(4);
+    EXPECT_EQ(readFile("abrufe.txt"), "4\r\n");
+    Rows records;
+    for (const std::string& url : urls)
+        records.push_back({url, ""});
+    FillTable(form.table(), records);
+    clickPruefe(form);
+    if (before != nullptr)
+        ::setenv("http_proxy", saved.c_str(), 1);
+    else
+        ::unsetenv("http_proxy");
+
+    EXPECT_EQ(form.table().ColumnText(3), (Strings{"Status", "", "gefunden", "gefunden", "gefunden", "gefunden",
+                                                   "gefunden", "gefunden", "gefunden", "gefunden"}));
+    EXPECT_EQ(mostInFlight, 4);
+    ASSERT_EQ(seen.size(), 4u);
+    for (const auto& [host, requests] : seen) {
+        ASSERT_EQ(requests.size(), 2u) << host;
+        EXPECT_GE(requests[1].first - requests[0].second, 1000ms) << host;
+    }
+    // The details file lists the rows in table order, whatever order they finished in.
+    const std::string details = readFile(backlinkReport("_details.csv"));
+    std::size_t at = 0;
+    for (const std::string& url : urls) {
+        at = details.find("," + url + ",", at);
+        EXPECT_NE(at, std::string::npos) << url;
+    }
+    ASSERT_EQ(boxes_.size(), 1u);
+    EXPECT_EQ(boxes_[0].text, "Report gespeichert");
+    EXPECT_EQ(makeForm().GleichzeitigeAbrufe->value(), 4); // read back at the next start
+}
+
+// "Abbrechen" after three pages, while the fourth hangs: its transfer is cut at once, the three
+// pages are in the reports and the history, the run stays unfinished; Esc does the same.
+TEST_F(CrossCheckWindow, StoppedAfterThreePagesReportsWhatWasChecked) {
+    for (const char* path : {"/1", "/2", "/3", "/5"})
+        pages_.handle(path, [](const Request&) { return Page("<a href=\"http://m\xC3\xBCller.example/\">M</a>"); });
+    pages_.handle("/4", [](const Request&) {
+        Response r;
+        r.neverAnswer = true;
+        return r;
+    });
+    for (const bool byEscape : {false, true}) {
+        SCOPED_TRACE(byEscape ? "Esc" : "Abbrechen");
+        boxes_.clear();
+        TForm1& form = makeWindow();
+        form.pageFetch = retrieval::PageFetchOptions(); // the full 60 s
+        FillTable(form.table(), {{pageUrl("/1"), ""}, {pageUrl("/2"), ""}, {pageUrl("/3"), ""},
+                                 {pageUrl("/4"), ""}, {pageUrl("/5"), ""}});
+        EXPECT_FALSE(form.Abbrechen->isEnabled());
+        int captions = 0;
+        QObject::connect(&form, &QWidget::windowTitleChanged, [&] {
+            if (++captions == 3) // the third page is done and the fourth on its way
+                QTimer::singleShot(300, &form, [&] {
+                    EXPECT_TRUE(form.Abbrechen->isEnabled());
+                    // The status bar shows the fourth page on its way.
+                    EXPECT_TRUE(form.Fortschritt->ProgressBar1->isVisible());
+                    EXPECT_EQ(form.Fortschritt->ProgressBar1->text(), QStringLiteral("3 / 5"));
+                    EXPECT_EQ(form.Fortschritt->LabelSeite->text().toStdString(), pageUrl("/4"));
+                    EXPECT_TRUE(form.Fortschritt->LabelZeit->text().startsWith(QStringLiteral("0:0")));
+                    if (byEscape)
+                        QTest::keyClick(&form, Qt::Key_Escape);
+                    else
+                        QTest::mouseClick(form.Abbrechen, Qt::LeftButton);
+                });
+        });
+        QElapsedTimer clock;
+        clock.start();
+        clickPruefe(form);
+
+        EXPECT_LT(clock.elapsed(), 10'000);
+        EXPECT_EQ(form.windowTitle().toStdString(), kTitle + " Gegenprüfung abgebrochen ...");
+        EXPECT_EQ(form.table().ColumnText(3), (Strings{"Status", "", "gefunden", "gefunden", "gefunden", "", ""}));
+        ASSERT_EQ(boxes_.size(), 1u);
+        EXPECT_EQ(boxes_[0].text, "Report gespeichert");
+        const std::string details = readFile(backlinkReport("_details.csv"));
+        for (const char* path : {"/1", "/2", "/3"})
+            EXPECT_TRUE(Contains(details, "," + pageUrl(path) + ",gefunden,"));
+        EXPECT_FALSE(Contains(details, pageUrl("/4")));
+        EXPECT_TRUE(Contains(readFile(backlinkReport(".csv")), "gefunden"));
+        ExpectCommandsEnabled(form, true);
+        EXPECT_FALSE(form.Abbrechen->isEnabled());
+        EXPECT_FALSE(form.Fortschritt->ProgressBar1->isVisible());
+        EXPECT_TRUE(form.isVisible());
+
+        storage::History::Opened opened = storage::History::Open(folder_);
+        ASSERT_TRUE(opened.history);
+        const auto runs = opened.history->CrossCheckRuns("xn--mller-kva.example");
+        ASSERT_FALSE(runs.fault);
+        ASSERT_FALSE(runs.value.empty());
+        EXPECT_FALSE(runs.value.back().finished);
     }
 }
 

@@ -434,6 +434,23 @@ TEST(PageFetch, FailuresCarryAShortReason) {
         EXPECT_FALSE(Contains(e.what(), "GEHEIM"));
     }
     EXPECT_EQ(fetch(server.baseUrl() + "/genau").body.size(), 4096u);
+
+    // Bot protection apart from a dead page; the wait a server asks for, whatever its error body.
+    server.handle("/gesperrt", [](const auto&) { return Response::Text("nein", 403); });
+    server.handle("/spaeter", [](const auto&) {
+        Response r = Response::Text(std::string(8192, 'x'), 429);
+        r.headers.emplace_back("Retry-After", "7");
+        return r;
+    });
+    const FetchError blocked = FailureOf(fetch, server.baseUrl() + "/gesperrt");
+    EXPECT_EQ(blocked.reason(), "blockiert (HTTP 403)");
+    EXPECT_EQ(blocked.retryAfter(), std::nullopt);
+    const FetchError later = FailureOf(fetch, server.baseUrl() + "/spaeter");
+    EXPECT_EQ(later.reason(), "blockiert (HTTP 429)");
+    EXPECT_EQ(later.httpStatus(), 429);
+    EXPECT_EQ(later.retryAfter(), std::chrono::seconds(7));
+    EXPECT_EQ(retrieval::ParseRetryAfter("Wed, 21 Oct 2015 07:28:30 GMT", 1445412480), std::chrono::seconds(30));
+    EXPECT_EQ(retrieval::ParseRetryAfter("bald", 0), std::nullopt);
     // A TLS handshake can take longer than the short limit above on a loaded machine.
     options.totalTimeout = 10s;
     EXPECT_EQ(FailureOf(retrieval::MakeCurlPageFetcher(options), tls.baseUrl() + "/s").reason(),
