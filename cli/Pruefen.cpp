@@ -91,22 +91,32 @@ RunOutcome RunDomain(const RunRequest& request, RunContext& context) {
         if (!request.limit.empty())
             fields.maxerg = request.limit;
 
+        // A signal stops the run as "Abbrechen" does in the window: a stopped Prüfe still writes its
+        // reports for the pages checked and keeps its history run unfinished.
+        const auto stopped = [&stop = context.stop] { return stop.load() != 0; };
         retrieval::TlsTransport tls; // the window's component, as it is set up there
         retrieval::CheckSetup setup;
         setup.tlsTransport = &tls;
+        setup.stopped = stopped;
         setup.makeClient = [&](const retrieval::TlsTransport* attached) {
             retrieval::FetchOptions options;
             options.tlsTransportAttached = attached != nullptr;
             return std::make_unique<retrieval::CurlHttpClient>(options, keepGoing, &context.events);
         };
         retrieval::RunCheck(window, setup);
+        if (stopped())
+            throw toolkit::Cancelled();
         outcome.backlinks = std::max(0, table.RowCount() - kFirstRecordRow);
         outcome.summary = std::to_string(outcome.backlinks) + " Backlinks von " +
                           (request.xovi ? "XOVI" : "SEOkicks") + " geholt";
         if (request.withCrossCheck) {
-            retrieval::RunCrossCheck(window,
-                                     retrieval::MakeCurlPageFetcher(retrieval::PageFetchOptions(), keepGoing,
-                                                                    &context.events));
+            retrieval::CrossCheckSetup crossSetup;
+            crossSetup.fetch =
+                retrieval::MakeCurlPageFetcher(retrieval::PageFetchOptions(), keepGoing, &context.events);
+            crossSetup.stopped = stopped;
+            retrieval::RunCrossCheck(window, crossSetup);
+            if (stopped())
+                throw toolkit::Cancelled();
             CountStatuses(table, outcome);
             outcome.summary = fields.statusLine;
         }

@@ -121,7 +121,8 @@ else
   failures=$((failures + 1))
 fi
 
-# SIGTERM while the Prüfe waits for the slow page: stopped as a closed window stops it.
+# SIGTERM while the Prüfe waits for the slow page: stopped as "Abbrechen" stops it, with the
+# reports written for the pages checked.
 "${program_env[@]}" DBUS_SESSION_BUS_ADDRESS="$bus" "$work/quandrel-halmfang" pruefen müller.example \
   >"$work/out" 2>"$work/err" &
 run_pid=$!
@@ -132,7 +133,8 @@ wait "$run_pid"
 status=$?
 set -e
 run_pid=""
-if ((status == 143)) && grep -q 'Abgebrochen' "$work/err"; then
+if ((status == 143)) && grep -q 'Abgebrochen' "$work/err" && grep -q 'Gegenprüfung abgebrochen' "$work/err" &&
+   grep -q 'Report gespeichert' "$work/err"; then
   echo "ok   SIGTERM"
 else
   echo "FAIL SIGTERM: exit status $status"; cat "$work/err"; failures=$((failures + 1))
