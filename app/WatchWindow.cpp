@@ -178,8 +178,12 @@ void WatchWindow::reload() {
         showMessage(QStringLiteral("Die Überwachungsliste ist nicht lesbar: ") + Text(list.fault.reason));
         return;
     }
-    showMessage(list.value.empty() ? QStringLiteral("Noch keine Domain in der Überwachungsliste.")
-                                   : Text(opened.notice));
+    QStringList messages;
+    if (!opened.notice.empty())
+        messages << Text(opened.notice);
+    if (list.value.empty())
+        messages << QStringLiteral("Noch keine Domain in der Überwachungsliste.");
+    showMessage(messages.join('\n'));
     const std::time_t now = std::time(nullptr);
     Liste->setRowCount(static_cast<int>(list.value.size()));
     int row = 0;
