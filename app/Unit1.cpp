@@ -5,6 +5,7 @@
 #include "app/ProgressStatus.h"
 #include "app/SingleLine.h"
 #include "app/TableModel.h"
+#include "app/WatchWindow.h"
 #include "retrieval/CrossCheck.h"
 #include "storage/ProgramFolder.h"
 #include "storage/Settings.h"
@@ -226,6 +227,8 @@ void TForm1::buildMenu() {
     Datei1->setObjectName(QStringLiteral("Datei1"));
     Verlauf1 = Datei1->addAction(QStringLiteral("Verlauf…"));
     Verlauf1->setObjectName(QStringLiteral("Verlauf1"));
+    Ueberwachung1 = Datei1->addAction(QStringLiteral("Überwachung…"));
+    Ueberwachung1->setObjectName(QStringLiteral("Ueberwachung1"));
     Beenden1 = Datei1->addAction(QStringLiteral("Beenden"));
     Beenden1->setObjectName(QStringLiteral("Beenden1"));
 
@@ -246,6 +249,7 @@ void TForm1::buildMenu() {
     ools1->menuAction()->setVisible(false);
 
     connect(Verlauf1, &QAction::triggered, this, &TForm1::Verlauf1Click);
+    connect(Ueberwachung1, &QAction::triggered, this, &TForm1::Ueberwachung1Click);
     connect(Beenden1, &QAction::triggered, this, &TForm1::Beenden1Click);
     connect(BLgefunden1, &QAction::triggered, this, &TForm1::BLgefunden1Click);
     connect(BLnichtgefunden1, &QAction::triggered, this, &TForm1::BLnichtgefunden1Click);
@@ -405,6 +409,17 @@ void TForm1::Verlauf1Click() {
         auto* history = new HistoryWindow(shared_.programFolder, Domainname->currentText(), this);
         history->setAttribute(Qt::WA_DeleteOnClose);
         history->show();
+    });
+}
+
+// The watch list, with the domain, service and max of the window ready to add.
+void TForm1::Ueberwachung1Click() {
+    guarded([this] {
+        auto* watch = new WatchWindow(shared_.programFolder, Domainname->currentText(),
+                                      XOVI->isChecked() ? QStringLiteral("xovi") : QStringLiteral("seokicks"),
+                                      maxerg->text(), this);
+        watch->setAttribute(Qt::WA_DeleteOnClose);
+        watch->show();
     });
 }
 

@@ -65,6 +65,7 @@ public:
     void Button2Click();
     void Button3Click();
     void Verlauf1Click();
+    void Ueberwachung1Click();
     void Beenden1Click();
     void BLgefunden1Click();
     void BLnichtgefunden1Click();
@@ -98,6 +99,7 @@ public:
 
     QMenu* Datei1;
     QAction* Verlauf1;
+    QAction* Ueberwachung1;
     QAction* Beenden1;
     QMenu* ools1;
     QMenu* abelle1;

@@ -92,4 +92,20 @@ FolderLock::~FolderLock() {
     ::close(fd_);
 }
 
+std::optional<bool> TimerEnabled(int exitCode, std::string_view output) {
+    const std::size_t end = output.find_first_of("\r\n");
+    std::string_view state = output.substr(0, end);
+    while (!state.empty() && (state.back() == ' ' || state.back() == '\t'))
+        state.remove_suffix(1);
+    if (state == "enabled" || state == "enabled-runtime")
+        return exitCode == 0;
+    // The states of an installed unit that is not on; "not-found", "bad" and an empty answer mean
+    // the timer cannot be switched here.
+    for (const std::string_view off : {"disabled", "static", "indirect", "masked", "masked-runtime", "linked",
+                                       "linked-runtime", "alias", "generated", "transient"})
+        if (state == off)
+            return false;
+    return std::nullopt;
+}
+
 } // namespace storage

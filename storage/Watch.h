@@ -30,6 +30,17 @@ std::string_view IntervalName(Interval interval);
 // never run, or with an unknown interval, is due.
 bool IsDue(const WatchEntry& entry, std::time_t now);
 
+// The user timer that runs the due entries, and the cron line that does the same where there is no
+// systemd user session (the README gives the same line).
+inline constexpr std::string_view kMonitorTimer = "quandrel-halmfang-monitor.timer";
+inline constexpr std::string_view kCronLine =
+    "17 9 * * * DBUS_SESSION_BUS_ADDRESS=unix:path=/run/user/$(id -u)/bus "
+    "quandrel-halmfang ueberwachen --faellige";
+
+// What `systemctl --user is-enabled` says: whether the timer is on, or nothing when its answer is
+// no unit state (no user session, no such unit).
+std::optional<bool> TimerEnabled(int exitCode, std::string_view output);
+
 // An exclusive lock (flock) on the program folder, held for the lifetime of the object. The lock goes
 // with the process, so one that crashed never leaves the folder locked.
 class FolderLock {

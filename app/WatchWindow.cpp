@@ -1,0 +1,282 @@
+#include "app/WatchWindow.h"
+
+#include "retrieval/RunHistory.h"
+#include "storage/Changes.h"
+#include "storage/History.h"
+#include "storage/Watch.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QSignalBlocker>
+#include <QSpinBox>
+#include <QTableWidget>
+#include <QVBoxLayout>
+#include <ctime>
+#include <utility>
+
+namespace app {
+
+namespace {
+
+QString Text(std::string_view text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+std::string Std(const QString& text) {
+    return text.toUtf8().toStdString();
+}
+
+QLabel* PlainLabel(QWidget* parent, const char* name) {
+    auto* label = new QLabel(parent);
+    label->setObjectName(QString::fromLatin1(name));
+    label->setTextFormat(Qt::PlainText);
+    label->setWordWrap(true);
+    return label;
+}
+
+// systemctl answers at once or hangs on a bus that is not there: neither should freeze the window.
+constexpr int kSystemctlTimeoutMs = 5000;
+
+WatchWindow::CommandResult RunSystemctl(const QStringList& arguments) {
+    WatchWindow::CommandResult result;
+    QProcess process;
+    process.start(QStringLiteral("systemctl"), arguments);
+    if (!process.waitForStarted(kSystemctlTimeoutMs)) {
+        result.error = QStringLiteral("systemctl ist nicht vorhanden");
+        return result;
+    }
+    if (!process.waitForFinished(kSystemctlTimeoutMs)) {
+        process.kill();
+        process.waitForFinished(1000);
+        result.error = QStringLiteral("systemctl hat nicht rechtzeitig geantwortet");
+        return result;
+    }
+    result.finished = process.exitStatus() == QProcess::NormalExit;
+    result.exitCode = process.exitCode();
+    result.output = QString::fromLocal8Bit(process.readAllStandardOutput());
+    result.error = QString::fromLocal8Bit(process.readAllStandardError()).trimmed();
+    return result;
+}
+
+WatchWindow::CommandRunner& RunnerHook() {
+    static WatchWindow::CommandRunner hook;
+    return hook;
+}
+
+WatchWindow::CommandResult Systemctl(const QString& verb, bool now) {
+    QStringList arguments{QStringLiteral("--user"), verb};
+    if (now)
+        arguments << QStringLiteral("--now");
+    arguments << Text(storage::kMonitorTimer);
+    return RunnerHook() ? RunnerHook()(arguments) : RunSystemctl(arguments);
+}
+
+} // namespace
+
+void WatchWindow::setRunnerHook(CommandRunner hook) {
+    RunnerHook() = std::move(hook);
+}
+
+WatchWindow::WatchWindow(std::string programFolder, const QString& domain, const QString& service,
+                         const QString& limit, QWidget* parent)
+    : QDialog(parent), folder_(std::move(programFolder)) {
+    setObjectName(QStringLiteral("WatchWindow"));
+    setWindowTitle(QStringLiteral("Überwachung"));
+
+    Meldung = PlainLabel(this, "Meldung");
+    Liste = new QTableWidget(0, 6, this);
+    Liste->setObjectName(QStringLiteral("Liste"));
+    Liste->setHorizontalHeaderLabels({QStringLiteral("Domain"), QStringLiteral("Dienst"),
+                                      QStringLiteral("Max"), QStringLiteral("Intervall"),
+                                      QStringLiteral("letzter Lauf"), QStringLiteral("fällig")});
+    Liste->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    Liste->setSelectionBehavior(QAbstractItemView::SelectRows);
+    Liste->setSelectionMode(QAbstractItemView::SingleSelection);
+    Liste->verticalHeader()->hide();
+    Liste->horizontalHeader()->setStretchLastSection(true);
+
+    Domain = new QLineEdit(domain, this);
+    Domain->setObjectName(QStringLiteral("Domain"));
+    Dienst = new QComboBox(this);
+    Dienst->setObjectName(QStringLiteral("Dienst"));
+    Dienst->addItem(QStringLiteral("SEOkicks"), QStringLiteral("seokicks"));
+    Dienst->addItem(QStringLiteral("XOVI"), QStringLiteral("xovi"));
+    Dienst->setCurrentIndex(service == QLatin1String("xovi") ? 1 : 0);
+    Max = new QSpinBox(this);
+    Max->setObjectName(QStringLiteral("Max"));
+    Max->setRange(1, 1'000'000);
+    bool numeric = false;
+    const int max = limit.trimmed().toInt(&numeric);
+    Max->setValue(numeric && max >= 1 ? max : 100);
+    Intervall = new QComboBox(this);
+    Intervall->setObjectName(QStringLiteral("Intervall"));
+    for (const std::string_view name :
+         {storage::kIntervalDaily, storage::kIntervalWeekly, storage::kIntervalMonthly})
+        Intervall->addItem(Text(name));
+    Intervall->setCurrentIndex(1);
+    Hinzufuegen = new QPushButton(QStringLiteral("Hinzufügen"), this);
+    Hinzufuegen->setObjectName(QStringLiteral("Hinzufuegen"));
+    Entfernen = new QPushButton(QStringLiteral("Entfernen"), this);
+    Entfernen->setObjectName(QStringLiteral("Entfernen"));
+
+    Automatisch = new QCheckBox(QStringLiteral("Automatisch prüfen (systemd-Timer)"), this);
+    Automatisch->setObjectName(QStringLiteral("Automatisch"));
+    TimerMeldung = PlainLabel(this, "TimerMeldung");
+    CronZeile = new QLineEdit(Text(storage::kCronLine), this);
+    CronZeile->setObjectName(QStringLiteral("CronZeile"));
+    CronZeile->setReadOnly(true);
+    TimerMeldung->hide();
+    CronZeile->hide();
+
+    auto* fields = new QHBoxLayout;
+    fields->addWidget(Domain, 3);
+    fields->addWidget(Dienst);
+    fields->addWidget(Max);
+    fields->addWidget(Intervall);
+    fields->addWidget(Hinzufuegen);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(Meldung);
+    layout->addWidget(Liste);
+    auto* removeRow = new QHBoxLayout;
+    removeRow->addStretch();
+    removeRow->addWidget(Entfernen);
+    layout->addLayout(removeRow);
+    layout->addLayout(fields);
+    layout->addWidget(Automatisch);
+    layout->addWidget(TimerMeldung);
+    layout->addWidget(CronZeile);
+    resize(720, 420);
+
+    connect(Hinzufuegen, &QPushButton::clicked, this, &WatchWindow::addEntry);
+    connect(Entfernen, &QPushButton::clicked, this, &WatchWindow::removeSelected);
+    connect(Automatisch, &QCheckBox::toggled, this, &WatchWindow::switchTimer);
+    reload();
+    readTimerState();
+}
+
+void WatchWindow::showMessage(const QString& text) {
+    Meldung->setText(text);
+    Meldung->setVisible(!text.isEmpty());
+}
+
+void WatchWindow::reload() {
+    Liste->setRowCount(0);
+    storage::History::Opened opened = storage::History::Open(folder_);
+    if (!opened.history) {
+        showMessage(QStringLiteral("Die Überwachungsliste ist nicht lesbar: ") + Text(opened.fault.reason));
+        return;
+    }
+    const auto list = opened.history->WatchList();
+    if (list.fault) {
+        showMessage(QStringLiteral("Die Überwachungsliste ist nicht lesbar: ") + Text(list.fault.reason));
+        return;
+    }
+    QStringList messages;
+    if (!opened.notice.empty())
+        messages << Text(opened.notice);
+    if (list.value.empty())
+        messages << QStringLiteral("Noch keine Domain in der Überwachungsliste.");
+    showMessage(messages.join('\n'));
+    const std::time_t now = std::time(nullptr);
+    Liste->setRowCount(static_cast<int>(list.value.size()));
+    int row = 0;
+    for (const storage::WatchEntry& e : list.value) {
+        const QStringList cells{Text(e.domain),
+                                Text(e.service),
+                                Text(e.limit),
+                                Text(e.interval),
+                                e.lastRun == 0 ? QStringLiteral("nie")
+                                               : Text(storage::RunTimeText(e.lastRun)),
+                                storage::IsDue(e, now) ? QStringLiteral("ja") : QStringLiteral("nein")};
+        for (int col = 0; col < cells.size(); ++col) {
+            auto* item = new QTableWidgetItem(cells[col]);
+            item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
+            if (col == 0)
+                item->setData(Qt::UserRole, Text(e.domainKey));
+            Liste->setItem(row, col, item);
+        }
+        ++row;
+    }
+}
+
+void WatchWindow::addEntry() {
+    const QString domain = Domain->text().trimmed();
+    if (domain.isEmpty()) {
+        showMessage(QStringLiteral("Bitte eine Domain eingeben."));
+        return;
+    }
+    const std::string key = retrieval::DomainKey(Std(domain));
+    storage::History::Opened opened = storage::History::Open(folder_);
+    storage::Fault fault = opened.fault;
+    if (opened.history)
+        fault = opened.history->SaveWatch({Std(domain), key, Std(Dienst->currentData().toString()),
+                                           std::to_string(Max->value()), Std(Intervall->currentText()), 0});
+    reload();
+    if (fault)
+        showMessage(QStringLiteral("Die Domain konnte nicht aufgenommen werden: ") + Text(fault.reason));
+}
+
+void WatchWindow::removeSelected() {
+    const int row = Liste->currentRow();
+    const QTableWidgetItem* item = row >= 0 ? Liste->item(row, 0) : nullptr;
+    if (!item) {
+        showMessage(QStringLiteral("Bitte zuerst eine Zeile wählen."));
+        return;
+    }
+    storage::History::Opened opened = storage::History::Open(folder_);
+    storage::Fault fault = opened.fault;
+    if (opened.history)
+        fault = opened.history->RemoveWatch(Std(item->data(Qt::UserRole).toString())).fault;
+    reload();
+    if (fault)
+        showMessage(QStringLiteral("Die Domain konnte nicht entfernt werden: ") + Text(fault.reason));
+}
+
+void WatchWindow::readTimerState() {
+    const CommandResult result = Systemctl(QStringLiteral("is-enabled"), false);
+    const std::optional<bool> enabled =
+        result.finished ? storage::TimerEnabled(result.exitCode, Std(result.output)) : std::nullopt;
+    const QSignalBlocker block(Automatisch);
+    if (!enabled) {
+        Automatisch->setChecked(false);
+        Automatisch->setEnabled(false);
+        showTimerUnavailable(result);
+        return;
+    }
+    Automatisch->setEnabled(true);
+    Automatisch->setChecked(*enabled);
+    TimerMeldung->hide();
+    CronZeile->hide();
+}
+
+void WatchWindow::switchTimer(bool on) {
+    const CommandResult result = Systemctl(on ? QStringLiteral("enable") : QStringLiteral("disable"), true);
+    if (!result.finished || result.exitCode != 0) {
+        const QSignalBlocker block(Automatisch);
+        Automatisch->setChecked(!on);
+        showTimerUnavailable(result);
+        return;
+    }
+    readTimerState();
+}
+
+void WatchWindow::showTimerUnavailable(const CommandResult& result) {
+    QString text =
+        QStringLiteral("Der systemd-Timer lässt sich hier nicht schalten (keine systemd-Benutzersitzung "
+                       "oder der Timer ist nicht installiert)");
+    if (!result.error.isEmpty())
+        text += QStringLiteral(": ") + result.error;
+    text += QStringLiteral(".\nStattdessen mit „crontab -e“ diese Zeile eintragen:");
+    TimerMeldung->setText(text);
+    TimerMeldung->show();
+    CronZeile->show();
+}
+
+} // namespace app

@@ -1,0 +1,68 @@
+#pragma once
+// Datei > Überwachung…: the watch list of the history store, which the scheduled run checks, and
+// the switch for the systemd user timer that runs it.
+
+#include <QDialog>
+#include <QString>
+#include <QStringList>
+#include <functional>
+#include <string>
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QSpinBox;
+class QTableWidget;
+
+namespace app {
+
+class WatchWindow final : public QDialog {
+    Q_OBJECT
+public:
+    // One `systemctl` call: whether it ran to its end, its exit code and its output.
+    struct CommandResult {
+        bool finished = false;
+        int exitCode = -1;
+        QString output; // stdout
+        QString error;  // stderr
+    };
+    // Runs systemctl with the given arguments; QProcess with a time-out unless a test sets a hook.
+    using CommandRunner = std::function<CommandResult(const QStringList& arguments)>;
+    static void setRunnerHook(CommandRunner hook);
+
+    // `service` is "seokicks" or "xovi", `limit` the main window's max text.
+    WatchWindow(std::string programFolder, const QString& domain, const QString& service,
+                const QString& limit, QWidget* parent = nullptr);
+
+    // Reads the list again.
+    void reload();
+    // Adds the entry of the fields, or replaces the one of its domain.
+    void addEntry();
+    // Removes the entry of the selected row.
+    void removeSelected();
+    // Asks systemctl whether the timer is on and shows it.
+    void readTimerState();
+
+    QLabel* Meldung;     // plain German messages: an unreadable history, a failed change
+    QTableWidget* Liste; // the watch list
+    QLineEdit* Domain;   // the entry to add
+    QComboBox* Dienst;
+    QSpinBox* Max;
+    QComboBox* Intervall;
+    QPushButton* Hinzufuegen;
+    QPushButton* Entfernen;
+    QCheckBox* Automatisch; // the systemd user timer
+    QLabel* TimerMeldung;   // why the timer cannot be switched, and what to do instead
+    QLineEdit* CronZeile;   // the cron line, to copy; shown only then
+
+private:
+    void showMessage(const QString& text);
+    void switchTimer(bool on);
+    void showTimerUnavailable(const CommandResult& result);
+
+    std::string folder_;
+};
+
+} // namespace app
