@@ -1,4 +1,5 @@
 #include "app/HistoryWindow.h"
+#include "app/QtText.h"
 
 #include "storage/Files.h"
 #include "storage/Reports.h"
@@ -23,24 +24,8 @@ namespace app {
 
 namespace {
 
-QString Text(std::string_view text) {
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
-
 QString DateText(std::time_t time) {
-    return Text(storage::RunTimeText(time));
-}
-
-bool IsDark(const QPalette& palette) {
-    return palette.color(QPalette::Base).lightness() < 128;
-}
-
-QLabel* PlainLabel(QWidget* parent, const char* name) {
-    auto* label = new QLabel(parent);
-    label->setObjectName(QString::fromLatin1(name));
-    label->setTextFormat(Qt::PlainText);
-    label->setWordWrap(true);
-    return label;
+    return QtText(storage::RunTimeText(time));
 }
 
 QTableWidget* Table(QWidget* parent, const char* name, const QStringList& headers) {
@@ -80,11 +65,11 @@ void HistoryPlot::setSeries(std::vector<retrieval::PlotPoint> points) {
 }
 
 QColor HistoryPlot::followColour() const {
-    return IsDark(palette()) ? QColor(0x82, 0xB1, 0xFF) : QColor(0x15, 0x65, 0xC0);
+    return IsDarkScheme(palette()) ? QColor(0x82, 0xB1, 0xFF) : QColor(0x15, 0x65, 0xC0);
 }
 
 QColor HistoryPlot::linkingColour() const {
-    return IsDark(palette()) ? QColor(0xA5, 0xD6, 0xA7) : QColor(0x2E, 0x7D, 0x32);
+    return IsDarkScheme(palette()) ? QColor(0xA5, 0xD6, 0xA7) : QColor(0x2E, 0x7D, 0x32);
 }
 
 void HistoryPlot::paintEvent(QPaintEvent*) {
@@ -205,7 +190,7 @@ HistoryWindow::HistoryWindow(std::string programFolder, QString domain, QWidget*
     layout->addWidget(VergleichZeile);
     QStringList headers;
     for (const std::string_view title : storage::kChangesHeader)
-        headers << Text(title);
+        headers << QtText(title);
     Vergleich = Table(this, "Vergleich", headers);
     layout->addWidget(Vergleich, 3);
 
@@ -227,9 +212,9 @@ void HistoryWindow::reload() {
         retrieval::ReadHistoryOverview(folder_, domain_.toStdString());
     QStringList messages;
     if (!overview.notice.empty())
-        messages << Text(overview.notice);
+        messages << QtText(overview.notice);
     if (!overview.fault.empty())
-        messages << QStringLiteral("Der Verlauf konnte nicht gelesen werden: ") + Text(overview.fault) + '.';
+        messages << QStringLiteral("Der Verlauf konnte nicht gelesen werden: ") + QtText(overview.fault) + '.';
     else if (overview.runs.empty())
         messages << QStringLiteral("Für ") + domain_ + QStringLiteral(" ist noch keine Prüfung gespeichert.");
     showMessage(messages.join('\n'));
@@ -243,7 +228,7 @@ void HistoryWindow::reload() {
         if (!run.finished)
             date += QStringLiteral(" (abgebrochen)");
         SetRow(Laeufe, row++,
-               {date, Text(run.service), QString::number(run.pages), QString::number(run.found),
+               {date, QtText(run.service), QString::number(run.pages), QString::number(run.found),
                 QString::number(run.notFound), QString::number(run.failed), QString::number(run.follow),
                 QString::number(run.nofollow)});
         // Only finished runs are compared, as a Prüfe is.
@@ -275,7 +260,7 @@ void HistoryWindow::compareChosen() {
         retrieval::CompareStoredRuns(folder_, domain_.toStdString(), a, b);
     if (result.fault)
         showMessage(QStringLiteral("Der Vergleich konnte nicht gelesen werden: ") +
-                    Text(result.fault.reason) + '.');
+                    QtText(result.fault.reason) + '.');
     else
         comparison_ = std::move(result.value);
     fillComparison();
@@ -292,12 +277,12 @@ void HistoryWindow::fillComparison() {
                 : QStringLiteral("Bitte zwei verschiedene Prüfungen wählen."));
         return;
     }
-    VergleichZeile->setText(Text(storage::SummaryLine(*comparison_)));
+    VergleichZeile->setText(QtText(storage::SummaryLine(*comparison_)));
     Vergleich->setRowCount(static_cast<int>(comparison_->entries.size()));
     int row = 0;
     for (const storage::ChangeEntry& e : comparison_->entries)
         SetRow(Vergleich, row++,
-               {Text(e.url), Text(e.word), Text(e.before), Text(e.now),
+               {QtText(e.url), QtText(e.word), QtText(e.before), QtText(e.now),
                 e.beforeTime == 0 ? QString() : DateText(e.beforeTime)});
     Vergleich->resizeColumnsToContents();
 }
@@ -306,7 +291,7 @@ void HistoryWindow::save() {
     if (!comparison_)
         return;
     const QString suggested = QString::fromStdString(folder_) +
-                              Text(storage::DomainStamp(domain_.toStdString())) +
+                              QtText(storage::DomainStamp(domain_.toStdString())) +
                               QStringLiteral("_vergleich.csv");
     const QString path =
         PathHook() ? PathHook()(this, suggested)
@@ -322,7 +307,7 @@ void HistoryWindow::save() {
             storage::WriteFileAtomic(file, storage::ChangesCsv(*comparison_));
         showMessage(QStringLiteral("Gespeichert: ") + path);
     } catch (const std::exception& e) {
-        showMessage(QStringLiteral("Die Datei konnte nicht gespeichert werden: ") + Text(e.what()));
+        showMessage(QStringLiteral("Die Datei konnte nicht gespeichert werden: ") + QtText(e.what()));
     }
 }
 

@@ -73,7 +73,7 @@ void ProgressStatus::repaint() {
         ProgressBar1->setRange(0, 1000);
         ProgressBar1->setValue(static_cast<int>(done * 1000 / latest_.total));
         ProgressBar1->setFormat(QStringLiteral("%1 / %2").arg(done).arg(latest_.total));
-        LabelSeite->setText(ToQString(latest_.current));
+        LabelSeite->setText(QtText(latest_.current));
         ProgressBar1->show();
         LabelSeite->show();
         LabelZeit->show();
@@ -81,7 +81,7 @@ void ProgressStatus::repaint() {
     const auto elapsed = std::chrono::duration_cast<std::chrono::seconds>(now - started_);
     const std::string left = toolkit::TimeLeft::LeftText(estimate_->left(latest_, now));
     LabelZeit->setText(
-        ToQString(toolkit::TimeLeft::ElapsedText(elapsed) + (left.empty() ? "" : " · " + left)));
+        QtText(toolkit::TimeLeft::ElapsedText(elapsed) + (left.empty() ? "" : " · " + left)));
     tellLauncher(true, static_cast<double>(ProgressBar1->value()) / 1000.0);
 }
 

@@ -1,4 +1,5 @@
 #include "app/QtToolkit.h"
+#include "app/QtText.h"
 
 #include "app/ProgressStatus.h"
 
@@ -54,10 +55,6 @@ QFont GridFont() {
     return font;
 }
 
-QString ToQString(const std::string& text) {
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
-
 // Drawn here at the usual sizes rather than left to an icon-engine plugin that may be missing.
 QIcon ApplicationIcon() {
     QSvgRenderer renderer(QStringLiteral(QH_ICON_RESOURCE));
@@ -109,7 +106,7 @@ std::int32_t QtTextWidth::shapedWidth(std::string_view text) const {
     if (const auto it = shaped_.find(text); it != shaped_.end())
         return it->second;
     const std::int32_t width =
-        metrics_.horizontalAdvance(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
+        metrics_.horizontalAdvance(QtText(text));
     if (shaped_.size() >= kShapedEntries)
         shaped_.clear();
     shaped_.emplace(text, width);
@@ -173,7 +170,7 @@ void QtMessageBox::showMessage(const std::string& text) {
         hook()(Kind::Message, text);
         return;
     }
-    QMessageBox box(QMessageBox::NoIcon, title_, ToQString(text), QMessageBox::Ok, parent_);
+    QMessageBox box(QMessageBox::NoIcon, title_, QtText(text), QMessageBox::Ok, parent_);
     box.setTextFormat(Qt::PlainText);
     box.exec();
 }
@@ -183,7 +180,7 @@ void QtMessageBox::showError(const std::string& text) {
         hook()(Kind::Error, text);
         return;
     }
-    QMessageBox box(QMessageBox::Critical, title_, ToQString(text), QMessageBox::Ok, parent_);
+    QMessageBox box(QMessageBox::Critical, title_, QtText(text), QMessageBox::Ok, parent_);
     box.setTextFormat(Qt::PlainText);
     box.exec();
 }
@@ -197,7 +194,7 @@ bool QtMessageBox::askYesNo(const std::string& question) {
         hook()(Kind::Question, question);
         return std::exchange(nextAnswer(), false);
     }
-    QMessageBox box(QMessageBox::Question, title_, ToQString(question), QMessageBox::Yes | QMessageBox::No,
+    QMessageBox box(QMessageBox::Question, title_, QtText(question), QMessageBox::Yes | QMessageBox::No,
                     parent_);
     box.setTextFormat(Qt::PlainText);
     box.setDefaultButton(QMessageBox::No);
@@ -235,7 +232,7 @@ void QtWindowFields::setDomainHistory(const std::vector<std::string>& entries) {
     QStringList items;
     items.reserve(static_cast<qsizetype>(entries.size()));
     for (const std::string& entry : entries)
-        items.append(ToQString(entry));
+        items.append(QtText(entry));
     w_.domain->setUpdatesEnabled(false);
     const QSignalBlocker blocker(w_.domain);
     w_.domain->clear();
@@ -256,31 +253,31 @@ std::string QtWindowFields::maxergText() const {
     return toStd(w_.maxerg->text());
 }
 void QtWindowFields::setMaxergText(const std::string& text) {
-    w_.maxerg->setText(ToQString(text));
+    w_.maxerg->setText(QtText(text));
 }
 std::string QtWindowFields::xoviApiText() const {
     return toStd(w_.xoviApi->text());
 }
 void QtWindowFields::setXoviApiText(const std::string& text) {
-    w_.xoviApi->setText(ToQString(text));
+    w_.xoviApi->setText(QtText(text));
 }
 std::string QtWindowFields::seokicksText() const {
     return toStd(w_.seokicksCode->text());
 }
 void QtWindowFields::setSeokicksText(const std::string& text) {
-    w_.seokicksCode->setText(ToQString(text));
+    w_.seokicksCode->setText(QtText(text));
 }
 
 // The caption quotes addresses from pages. Qt takes "[*]" for its modified marker and drops it;
 // doubled, it shows as written.
 void QtWindowFields::setCaption(const std::string& text) {
-    w_.window->setWindowTitle(ToQString(text).replace(QLatin1String("[*]"), QLatin1String("[*][*]")));
+    w_.window->setWindowTitle(QtText(text).replace(QLatin1String("[*]"), QLatin1String("[*][*]")));
 }
 
 void QtWindowFields::setStatusLine(const std::string& text) {
     if (w_.statusLine == nullptr)
         return;
-    w_.statusLine->setText(ToQString(text));
+    w_.statusLine->setText(QtText(text));
     w_.statusLine->setVisible(!text.empty());
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 // The toolkit contract implemented over Qt.
 
+#include "app/QtText.h"
 #include "app/contract/Toolkit.h"
 
 #include <QFont>
@@ -27,8 +28,6 @@ class ProgressStatus;
 // Tahoma at pixel size 11, plain. Where Tahoma is missing Qt substitutes a font, and the
 // metrics below then measure in the font the grid really uses.
 QFont GridFont();
-
-QString ToQString(const std::string& text);
 
 // The application's mark, the same drawing as the desktop entry's icon.
 QIcon ApplicationIcon();

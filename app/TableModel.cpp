@@ -1,4 +1,5 @@
 #include "app/TableModel.h"
+#include "app/QtText.h"
 
 #include "app/QtToolkit.h"
 #include "storage/Reports.h"
@@ -27,10 +28,6 @@
 namespace app {
 
 namespace {
-
-QString toQString(const std::string& text) {
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
 
 struct MarkColours {
     QColor background;
@@ -73,11 +70,6 @@ QIcon RowMarkerIcon(table::CellMark mark, bool dark) {
     return QIcon(bar);
 }
 
-// The cells' own background tells the scheme.
-bool IsDark(const QPalette& palette) {
-    return palette.color(QPalette::Base).lightness() < 128;
-}
-
 // The columns whose cells hold addresses to open, by their header.
 bool IsLinkHeader(const std::string& header) {
     return header == "Link-URL" || header == "Ziel-URL";
@@ -111,7 +103,7 @@ public:
             const QRect r = opt.rect;
             constexpr int kCorner = 8;
             painter->setPen(Qt::NoPen);
-            painter->setBrush(IsDark(option.palette) ? QColor(0xA5, 0xD6, 0xA7) : QColor(0x2E, 0x7D, 0x32));
+            painter->setBrush(IsDarkScheme(option.palette) ? QColor(0xA5, 0xD6, 0xA7) : QColor(0x2E, 0x7D, 0x32));
             painter->drawPolygon(QPolygon(
                 {r.topRight() - QPoint(kCorner, 0), r.topRight(), r.topRight() + QPoint(0, kCorner)}));
         }
@@ -132,7 +124,7 @@ BacklinkModel::~BacklinkModel() {
 }
 
 QString BacklinkModel::cornerText() const {
-    return toQString(table_.GetCell(0, 0));
+    return QtText(table_.GetCell(0, 0));
 }
 
 int BacklinkModel::rowCount(const QModelIndex& parent) const {
@@ -147,13 +139,13 @@ QVariant BacklinkModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid())
         return {};
     if (role == Qt::DisplayRole)
-        return toQString(table_.GetCell(index.column() + 1, index.row() + 1));
+        return QtText(table_.GetCell(index.column() + 1, index.row() + 1));
     if (role == Qt::ToolTipRole) {
         const std::string& note = table_.GetCellNote(index.column() + 1, index.row() + 1);
         // The note quotes page text. Qt takes a tooltip that looks like markup for rich text, where
         // an <img> would load a local file on hover; escaped, it shows as written.
         if (!note.empty())
-            return Qt::convertFromPlainText(toQString(note), Qt::WhiteSpaceNormal);
+            return Qt::convertFromPlainText(QtText(note), Qt::WhiteSpaceNormal);
     }
     if (role == Qt::BackgroundRole || role == Qt::ForegroundRole || role == kMarkRole) {
         const table::CellMark mark = table_.GetCellMark(index.column() + 1, index.row() + 1);
@@ -180,8 +172,8 @@ QVariant BacklinkModel::headerData(int section, Qt::Orientation orientation, int
     if (role != Qt::DisplayRole)
         return {};
     if (orientation == Qt::Horizontal)
-        return toQString(table_.GetCell(section + 1, 0));
-    return toQString(table_.GetCell(0, section + 1));
+        return QtText(table_.GetCell(section + 1, 0));
+    return QtText(table_.GetCell(0, section + 1));
 }
 
 Qt::ItemFlags BacklinkModel::flags(const QModelIndex& index) const {
@@ -347,7 +339,7 @@ void StringGrid::changeEvent(QEvent* event) {
     QTableView::changeEvent(event);
     if ((event->type() == QEvent::PaletteChange || event->type() == QEvent::ApplicationPaletteChange) &&
         model_ != nullptr)
-        model_->setDarkScheme(IsDark(palette()));
+        model_->setDarkScheme(IsDarkScheme(palette()));
 }
 
 void StringGrid::keyPressEvent(QKeyEvent* event) {
@@ -411,7 +403,7 @@ void StringGrid::setBacklinkModel(BacklinkModel* model) {
         if (current.isValid())
             model_->table().SetCurrentCell(current.column() + 1, current.row() + 1);
     });
-    model->setDarkScheme(IsDark(palette()));
+    model->setDarkScheme(IsDarkScheme(palette()));
     applyAllWidths();
     showTableCurrentCell();
 }

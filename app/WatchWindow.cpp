@@ -1,4 +1,5 @@
 #include "app/WatchWindow.h"
+#include "app/QtText.h"
 
 #include "retrieval/RunHistory.h"
 #include "storage/Changes.h"
@@ -24,22 +25,6 @@
 namespace app {
 
 namespace {
-
-QString Text(std::string_view text) {
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
-
-std::string Std(const QString& text) {
-    return text.toUtf8().toStdString();
-}
-
-QLabel* PlainLabel(QWidget* parent, const char* name) {
-    auto* label = new QLabel(parent);
-    label->setObjectName(QString::fromLatin1(name));
-    label->setTextFormat(Qt::PlainText);
-    label->setWordWrap(true);
-    return label;
-}
 
 // systemctl answers at once or hangs on a bus that is not there: neither should freeze the window.
 constexpr int kSystemctlTimeoutMs = 5000;
@@ -74,7 +59,7 @@ WatchWindow::CommandResult Systemctl(const QString& verb, bool now) {
     QStringList arguments{QStringLiteral("--user"), verb};
     if (now)
         arguments << QStringLiteral("--now");
-    arguments << Text(storage::kMonitorTimer);
+    arguments << QtText(storage::kMonitorTimer);
     return RunnerHook() ? RunnerHook()(arguments) : RunSystemctl(arguments);
 }
 
@@ -119,7 +104,7 @@ WatchWindow::WatchWindow(std::string programFolder, const QString& domain, const
     Intervall->setObjectName(QStringLiteral("Intervall"));
     for (const std::string_view name :
          {storage::kIntervalDaily, storage::kIntervalWeekly, storage::kIntervalMonthly})
-        Intervall->addItem(Text(name));
+        Intervall->addItem(QtText(name));
     Intervall->setCurrentIndex(1);
     Hinzufuegen = new QPushButton(QStringLiteral("Hinzufügen"), this);
     Hinzufuegen->setObjectName(QStringLiteral("Hinzufuegen"));
@@ -129,7 +114,7 @@ WatchWindow::WatchWindow(std::string programFolder, const QString& domain, const
     Automatisch = new QCheckBox(QStringLiteral("Automatisch prüfen (systemd-Timer)"), this);
     Automatisch->setObjectName(QStringLiteral("Automatisch"));
     TimerMeldung = PlainLabel(this, "TimerMeldung");
-    CronZeile = new QLineEdit(Text(storage::kCronLine), this);
+    CronZeile = new QLineEdit(QtText(storage::kCronLine), this);
     CronZeile->setObjectName(QStringLiteral("CronZeile"));
     CronZeile->setReadOnly(true);
     TimerMeldung->hide();
@@ -170,17 +155,17 @@ void WatchWindow::reload() {
     Liste->setRowCount(0);
     storage::History::Opened opened = storage::History::Open(folder_);
     if (!opened.history) {
-        showMessage(QStringLiteral("Die Überwachungsliste ist nicht lesbar: ") + Text(opened.fault.reason));
+        showMessage(QStringLiteral("Die Überwachungsliste ist nicht lesbar: ") + QtText(opened.fault.reason));
         return;
     }
     const auto list = opened.history->WatchList();
     if (list.fault) {
-        showMessage(QStringLiteral("Die Überwachungsliste ist nicht lesbar: ") + Text(list.fault.reason));
+        showMessage(QStringLiteral("Die Überwachungsliste ist nicht lesbar: ") + QtText(list.fault.reason));
         return;
     }
     QStringList messages;
     if (!opened.notice.empty())
-        messages << Text(opened.notice);
+        messages << QtText(opened.notice);
     if (list.value.empty())
         messages << QStringLiteral("Noch keine Domain in der Überwachungsliste.");
     showMessage(messages.join('\n'));
@@ -188,18 +173,18 @@ void WatchWindow::reload() {
     Liste->setRowCount(static_cast<int>(list.value.size()));
     int row = 0;
     for (const storage::WatchEntry& e : list.value) {
-        const QStringList cells{Text(e.domain),
-                                Text(e.service),
-                                Text(e.limit),
-                                Text(e.interval),
+        const QStringList cells{QtText(e.domain),
+                                QtText(e.service),
+                                QtText(e.limit),
+                                QtText(e.interval),
                                 e.lastRun == 0 ? QStringLiteral("nie")
-                                               : Text(storage::RunTimeText(e.lastRun)),
+                                               : QtText(storage::RunTimeText(e.lastRun)),
                                 storage::IsDue(e, now) ? QStringLiteral("ja") : QStringLiteral("nein")};
         for (int col = 0; col < cells.size(); ++col) {
             auto* item = new QTableWidgetItem(cells[col]);
             item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
             if (col == 0)
-                item->setData(Qt::UserRole, Text(e.domainKey));
+                item->setData(Qt::UserRole, QtText(e.domainKey));
             Liste->setItem(row, col, item);
         }
         ++row;
@@ -212,15 +197,15 @@ void WatchWindow::addEntry() {
         showMessage(QStringLiteral("Bitte eine Domain eingeben."));
         return;
     }
-    const std::string key = retrieval::DomainKey(Std(domain));
+    const std::string key = retrieval::DomainKey(StdText(domain));
     storage::History::Opened opened = storage::History::Open(folder_);
     storage::Fault fault = opened.fault;
     if (opened.history)
-        fault = opened.history->SaveWatch({Std(domain), key, Std(Dienst->currentData().toString()),
-                                           std::to_string(Max->value()), Std(Intervall->currentText()), 0});
+        fault = opened.history->SaveWatch({StdText(domain), key, StdText(Dienst->currentData().toString()),
+                                           std::to_string(Max->value()), StdText(Intervall->currentText()), 0});
     reload();
     if (fault)
-        showMessage(QStringLiteral("Die Domain konnte nicht aufgenommen werden: ") + Text(fault.reason));
+        showMessage(QStringLiteral("Die Domain konnte nicht aufgenommen werden: ") + QtText(fault.reason));
 }
 
 void WatchWindow::removeSelected() {
@@ -233,16 +218,16 @@ void WatchWindow::removeSelected() {
     storage::History::Opened opened = storage::History::Open(folder_);
     storage::Fault fault = opened.fault;
     if (opened.history)
-        fault = opened.history->RemoveWatch(Std(item->data(Qt::UserRole).toString())).fault;
+        fault = opened.history->RemoveWatch(StdText(item->data(Qt::UserRole).toString())).fault;
     reload();
     if (fault)
-        showMessage(QStringLiteral("Die Domain konnte nicht entfernt werden: ") + Text(fault.reason));
+        showMessage(QStringLiteral("Die Domain konnte nicht entfernt werden: ") + QtText(fault.reason));
 }
 
 void WatchWindow::readTimerState() {
     const CommandResult result = Systemctl(QStringLiteral("is-enabled"), false);
     const std::optional<bool> enabled =
-        result.finished ? storage::TimerEnabled(result.exitCode, Std(result.output)) : std::nullopt;
+        result.finished ? storage::TimerEnabled(result.exitCode, StdText(result.output)) : std::nullopt;
     const QSignalBlocker block(Automatisch);
     if (!enabled) {
         Automatisch->setChecked(false);

@@ -49,7 +49,7 @@ void ExpectInStep(const app::StringGrid& grid, const table::BacklinkTable& table
     ASSERT_EQ(grid.model()->columnCount(), table.ColCount() - 1);
     for (int row = 0; row < table.RowCount(); ++row)
         for (int col = 0; col < table.ColCount(); ++col)
-            EXPECT_EQ(shown(grid, col, row), app::ToQString(table.GetCell(col, row))) << col << "," << row;
+            EXPECT_EQ(shown(grid, col, row), app::QtText(table.GetCell(col, row))) << col << "," << row;
     EXPECT_EQ(grid.verticalHeader()->width(), table.ColWidth(0));
     for (int col = 1; col < table.ColCount(); ++col)
         EXPECT_EQ(grid.horizontalHeader()->sectionSize(col - 1), table.ColWidth(col)) << col;

@@ -24,7 +24,7 @@ std::int32_t QtWithoutKerning(std::string text) {
             text.insert(at + 1, "\u200C");
     QFont font = app::GridFont();
     font.setKerning(false);
-    return QFontMetrics(font).horizontalAdvance(app::ToQString(text));
+    return QFontMetrics(font).horizontalAdvance(app::QtText(text));
 }
 
 TEST(QtTextWidth, EqualsQtWithoutKerning) {
