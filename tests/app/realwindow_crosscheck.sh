@@ -28,56 +28,9 @@ readonly title='Quandrel Halmfang 0.1b'
 readonly domain='müller.example'
 readonly stamp='müllerexample'
 
-work=$(mktemp -d /tmp/qh-crosscheck-XXXXXX)    # the program folder
-scratch=$(mktemp -d /tmp/qh-crosscheck-run-XXXXXX) # proxy files, logs, XDG runtime
-chmod 700 "$scratch"
-mkdir -p "$artefacts"
 rm -f "$artefacts"/crosscheck*.png "$artefacts"/check*.png
-rm -rf "$artefacts/crosscheck-failed"
-pid="" proxy_pid="" passed=""
-
-cleanup() {
-  if [[ -n $pid ]] && kill -0 "$pid" 2>/dev/null; then kill "$pid" 2>/dev/null || true; fi
-  if [[ -n $proxy_pid ]] && kill -0 "$proxy_pid" 2>/dev/null; then kill "$proxy_pid" 2>/dev/null || true; fi
-  if [[ -z $passed ]]; then
-    # Kept for the post-mortem: what the program wrote, its output, the proxy's log.
-    mkdir -p "$artefacts/crosscheck-failed"
-    cp -r "$work" "$artefacts/crosscheck-failed/program-folder" 2>/dev/null || true
-    cp "$scratch"/*.log "$scratch"/*.err "$artefacts/crosscheck-failed/" 2>/dev/null || true
-    echo "artefacts of the failed run: $artefacts/crosscheck-failed"
-  fi
-  rm -rf "$work" "$scratch"
-  stop_xvfb
-}
-trap cleanup EXIT
-trap 'exit 143' TERM INT HUP
-start_xvfb -screen 0 1280x1024x24 -dpi 96 || exit 1
-
-fail() {
-  echo "FAIL: $*"
-  [[ -f $scratch/program.log ]] && { echo "--- program output"; cat "$scratch/program.log"; }
-  exit 1
-}
-
-program_alive() { [[ -n $pid ]] && kill -0 "$pid" 2>/dev/null; }
-
-# --- proxy
-"$proxy" "$scratch/port" "$scratch/requests.log" 165 >/dev/null 2>"$scratch/proxy.err" &
-proxy_pid=$!
-for _ in $(seq 1 100); do
-  [[ -s $scratch/port ]] && break
-  kill -0 "$proxy_pid" 2>/dev/null || fail "the proxy ended at start: $(cat "$scratch/proxy.err")"
-  sleep 0.05
-done
-[[ -s $scratch/port ]] || fail "the proxy wrote no port"
-port=$(cat "$scratch/port")
-echo "proxy on 127.0.0.1:$port"
-
-# --- program: every scheme through the proxy, nothing exempt, so nothing leaves the machine.
-# In a sanitizer build, leaks of the desktop libraries (D-Bus, fontconfig) are theirs, not ours.
-printf 'leak:libdbus-1.so\nleak:libfontconfig.so\n' >"$scratch/lsan.supp"
-export LSAN_OPTIONS="suppressions=$scratch/lsan.supp${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
-cp "$program" "$work/quandrel-halmfang"
+# Every scheme of the program goes through the proxy, nothing exempt, so nothing leaves the machine.
+start_proxied_run crosscheck 165
 date_before=$(date +%d%m%Y)
 (
   cd "$work"

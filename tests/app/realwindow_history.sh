@@ -22,49 +22,8 @@ readonly title='Quandrel Halmfang 0.1b'
 readonly domain='müller.example'
 readonly stamp='müllerexample'
 
-work=$(mktemp -d /tmp/qh-history-XXXXXX)
-scratch=$(mktemp -d /tmp/qh-history-run-XXXXXX)
-chmod 700 "$scratch"
-mkdir -p "$artefacts"
 rm -f "$artefacts"/history*.png
-pid="" proxy_pid="" passed=""
-
-cleanup() {
-  if [[ -n $pid ]] && kill -0 "$pid" 2>/dev/null; then kill "$pid" 2>/dev/null || true; fi
-  if [[ -n $proxy_pid ]] && kill -0 "$proxy_pid" 2>/dev/null; then kill "$proxy_pid" 2>/dev/null || true; fi
-  if [[ -z $passed ]]; then
-    mkdir -p "$artefacts/history-failed"
-    cp -r "$work" "$artefacts/history-failed/program-folder" 2>/dev/null || true
-    cp "$scratch"/*.log "$scratch"/*.err "$artefacts/history-failed/" 2>/dev/null || true
-    echo "artefacts of the failed run: $artefacts/history-failed"
-  fi
-  rm -rf "$work" "$scratch"
-  stop_xvfb
-}
-trap cleanup EXIT
-trap 'exit 143' TERM INT HUP
-start_xvfb -screen 0 1280x1024x24 -dpi 96 || exit 1
-
-fail() {
-  echo "FAIL: $*"
-  [[ -f $scratch/program.log ]] && { echo "--- program output"; cat "$scratch/program.log"; }
-  exit 1
-}
-program_alive() { [[ -n $pid ]] && kill -0 "$pid" 2>/dev/null; }
-
-"$proxy" "$scratch/port" "$scratch/requests.log" 170 >/dev/null 2>"$scratch/proxy.err" &
-proxy_pid=$!
-for _ in $(seq 1 100); do
-  [[ -s $scratch/port ]] && break
-  kill -0 "$proxy_pid" 2>/dev/null || fail "the proxy ended at start: $(cat "$scratch/proxy.err")"
-  sleep 0.05
-done
-[[ -s $scratch/port ]] || fail "the proxy wrote no port"
-port=$(cat "$scratch/port")
-
-printf 'leak:libdbus-1.so\nleak:libfontconfig.so\n' >"$scratch/lsan.supp"
-export LSAN_OPTIONS="suppressions=$scratch/lsan.supp${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
-cp "$program" "$work/quandrel-halmfang"
+start_proxied_run history 170
 
 start_program() {
   (

@@ -84,3 +84,58 @@ stop_xvfb() {
   [[ -n ${xvfb_dir:-} ]] && rm -rf "$xvfb_dir"
   return 0
 }
+
+# The frame of a real-window run against the loopback proxy. Needs $program, $proxy and
+# $artefacts. Makes the program folder $work (with a copy of the program) and the scratch folder
+# $scratch (proxy files, logs, XDG runtime), starts Xvfb and the proxy with the given delay argument
+# and sets $port. On exit everything is ended and removed; a run that did not set $passed keeps its
+# program folder and logs under $artefacts/<name>-failed. Leaks of the desktop libraries (D-Bus,
+# fontconfig) are theirs, not ours, in a sanitizer build.
+start_proxied_run() { # name proxy-argument
+  run_name=$1
+  work=$(mktemp -d "/tmp/qh-$run_name-XXXXXX")
+  scratch=$(mktemp -d "/tmp/qh-$run_name-run-XXXXXX")
+  chmod 700 "$scratch"
+  mkdir -p "$artefacts"
+  rm -rf "${artefacts:?}/$run_name-failed"
+  pid="" proxy_pid="" passed=""
+  trap end_proxied_run EXIT
+  trap 'exit 143' TERM INT HUP
+  start_xvfb -screen 0 1280x1024x24 -dpi 96 || exit 1
+
+  "$proxy" "$scratch/port" "$scratch/requests.log" "$2" >/dev/null 2>"$scratch/proxy.err" &
+  proxy_pid=$!
+  for _ in $(seq 1 100); do
+    [[ -s $scratch/port ]] && break
+    kill -0 "$proxy_pid" 2>/dev/null || fail "the proxy ended at start: $(cat "$scratch/proxy.err")"
+    sleep 0.05
+  done
+  [[ -s $scratch/port ]] || fail "the proxy wrote no port"
+  port=$(cat "$scratch/port")
+  echo "proxy on 127.0.0.1:$port"
+
+  printf 'leak:libdbus-1.so\nleak:libfontconfig.so\n' >"$scratch/lsan.supp"
+  export LSAN_OPTIONS="suppressions=$scratch/lsan.supp${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
+  cp "$program" "$work/quandrel-halmfang"
+}
+
+end_proxied_run() {
+  if [[ -n $pid ]] && kill -0 "$pid" 2>/dev/null; then kill "$pid" 2>/dev/null || true; fi
+  if [[ -n $proxy_pid ]] && kill -0 "$proxy_pid" 2>/dev/null; then kill "$proxy_pid" 2>/dev/null || true; fi
+  if [[ -z $passed ]]; then
+    mkdir -p "$artefacts/$run_name-failed"
+    cp -r "$work" "$artefacts/$run_name-failed/program-folder" 2>/dev/null || true
+    cp "$scratch"/*.log "$scratch"/*.err "$artefacts/$run_name-failed/" 2>/dev/null || true
+    echo "artefacts of the failed run: $artefacts/$run_name-failed"
+  fi
+  rm -rf "$work" "$scratch"
+  stop_xvfb
+}
+
+fail() {
+  echo "FAIL: $*"
+  [[ -f ${scratch:-}/program.log ]] && { echo "--- program output"; cat "$scratch/program.log"; }
+  exit 1
+}
+
+program_alive() { [[ -n $pid ]] && kill -0 "$pid" 2>/dev/null; }
