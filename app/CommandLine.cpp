@@ -2,7 +2,7 @@
 
 #include "app/contract/Window.h"
 #include "cli/Main.h"
-#include "retrieval/LinkWorker.h"
+#include "retrieval/sandbox/LinkWorker.h"
 
 #include <QCommandLineParser>
 #include <QFileInfo>

@@ -2,12 +2,9 @@
 
 #include "app/QtToolkit.h"
 
-#include <QDBusConnection>
-#include <QDBusMessage>
 #include <QLabel>
 #include <QProgressBar>
 #include <QStatusBar>
-#include <QVariantMap>
 #include <algorithm>
 
 namespace app {
@@ -19,7 +16,7 @@ constexpr std::chrono::milliseconds kRepaintEvery{250};
 
 } // namespace
 
-ProgressStatus::ProgressStatus(QStatusBar* bar) : QObject(bar) {
+ProgressStatus::ProgressStatus(QStatusBar* bar) : QObject(bar), taskbar_(MakeTaskbarProgress()) {
     ProgressBar1 = new QProgressBar(bar);
     ProgressBar1->setObjectName(QStringLiteral("ProgressBar1"));
     ProgressBar1->setMaximumWidth(160);
@@ -85,26 +82,13 @@ void ProgressStatus::repaint() {
     tellLauncher(true, static_cast<double>(ProgressBar1->value()) / 1000.0);
 }
 
-// com.canonical.Unity.LauncherEntry, which KDE Plasma and Ubuntu's dock read. Without a session
-// bus nothing is sent and nothing is said.
+// Sent only when the shown thousandth changes, so that a fast command does not flood the bus.
 void ProgressStatus::tellLauncher(bool visible, double fraction) {
     const int permille = visible ? static_cast<int>(fraction * 1000) : -1;
     if (permille == launcherPermille_)
         return;
     launcherPermille_ = permille;
-    if (qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS"))
-        return;
-    QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!bus.isConnected())
-        return;
-    QDBusMessage signal = QDBusMessage::createSignal(QStringLiteral("/org/quandrel/Halmfang"),
-                                                     QStringLiteral("com.canonical.Unity.LauncherEntry"),
-                                                     QStringLiteral("Update"));
-    QVariantMap properties;
-    properties.insert(QStringLiteral("progress-visible"), visible);
-    properties.insert(QStringLiteral("progress"), visible ? fraction : 0.0);
-    signal << QStringLiteral("application://org.quandrel.Halmfang.desktop") << properties;
-    bus.send(signal);
+    taskbar_->show(visible, fraction);
 }
 
 } // namespace app

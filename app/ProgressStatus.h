@@ -2,12 +2,14 @@
 // The status bar's progress of a running command: a bar, the page being fetched, the time so far
 // and the time left. Progress reports are only stored; the widgets follow four times a second, so
 // that a command reporting thousands of steps costs no repaint each. The desktop's task bar gets
-// the same fraction over D-Bus where a session bus is there.
+// the same fraction (TaskbarProgress.h).
 
+#include "app/TaskbarProgress.h"
 #include "app/contract/Progress.h"
 
 #include <QObject>
 #include <QTimer>
+#include <memory>
 #include <optional>
 
 class QLabel;
@@ -38,6 +40,7 @@ private:
     toolkit::TimeLeft::Clock::time_point started_;
     bool changed_ = false;
     int launcherPermille_ = -1; // what the task bar was last told; -1: nothing shown
+    std::unique_ptr<TaskbarProgress> taskbar_;
 };
 
 } // namespace app

@@ -1,8 +1,8 @@
 #include "app/TableModel.h"
-#include "app/QtText.h"
 
+#include "app/QtText.h"
 #include "app/QtToolkit.h"
-#include "storage/Reports.h"
+#include "text/SpreadsheetSafe.h"
 
 #include <QAbstractButton>
 #include <QAction>
@@ -326,7 +326,7 @@ void StringGrid::copySelection() {
     for (QString& line : lines) {
         QStringList cells = line.split(QLatin1Char('\t'));
         for (QString& cell : cells)
-            cell = QString::fromStdString(storage::SpreadsheetSafe(cell.toStdString()));
+            cell = QString::fromStdString(text::SpreadsheetSafe(cell.toStdString()));
         line = cells.join(QLatin1Char('\t'));
     }
     const QString text = lines.join(QLatin1Char('\n'));

@@ -10,9 +10,9 @@
 #include "app/contract/Window.h"
 #include "app/filter/TableFilter.h"
 #include "retrieval/CheckCommand.h"
-#include "retrieval/HttpFetch.h"
-#include "retrieval/PageFetch.h"
-#include "storage/Watch.h"
+#include "retrieval/http/HttpFetch.h"
+#include "retrieval/http/PageFetch.h"
+#include "storage/FolderLock.h"
 
 #include <QMainWindow>
 #include <memory>

@@ -1,6 +1,6 @@
 #include "app/WatchWindow.h"
-#include "app/QtText.h"
 
+#include "app/QtText.h"
 #include "retrieval/RunHistory.h"
 #include "storage/Changes.h"
 #include "storage/History.h"
@@ -13,7 +13,6 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
-#include <QProcess>
 #include <QPushButton>
 #include <QSignalBlocker>
 #include <QSpinBox>
@@ -24,54 +23,9 @@
 
 namespace app {
 
-namespace {
-
-// systemctl answers at once or hangs on a bus that is not there: neither should freeze the window.
-constexpr int kSystemctlTimeoutMs = 5000;
-
-WatchWindow::CommandResult RunSystemctl(const QStringList& arguments) {
-    WatchWindow::CommandResult result;
-    QProcess process;
-    process.start(QStringLiteral("systemctl"), arguments);
-    if (!process.waitForStarted(kSystemctlTimeoutMs)) {
-        result.error = QStringLiteral("systemctl ist nicht vorhanden");
-        return result;
-    }
-    if (!process.waitForFinished(kSystemctlTimeoutMs)) {
-        process.kill();
-        process.waitForFinished(1000);
-        result.error = QStringLiteral("systemctl hat nicht rechtzeitig geantwortet");
-        return result;
-    }
-    result.finished = process.exitStatus() == QProcess::NormalExit;
-    result.exitCode = process.exitCode();
-    result.output = QString::fromLocal8Bit(process.readAllStandardOutput());
-    result.error = QString::fromLocal8Bit(process.readAllStandardError()).trimmed();
-    return result;
-}
-
-WatchWindow::CommandRunner& RunnerHook() {
-    static WatchWindow::CommandRunner hook;
-    return hook;
-}
-
-WatchWindow::CommandResult Systemctl(const QString& verb, bool now) {
-    QStringList arguments{QStringLiteral("--user"), verb};
-    if (now)
-        arguments << QStringLiteral("--now");
-    arguments << QtText(storage::kMonitorTimer);
-    return RunnerHook() ? RunnerHook()(arguments) : RunSystemctl(arguments);
-}
-
-} // namespace
-
-void WatchWindow::setRunnerHook(CommandRunner hook) {
-    RunnerHook() = std::move(hook);
-}
-
 WatchWindow::WatchWindow(std::string programFolder, const QString& domain, const QString& service,
                          const QString& limit, QWidget* parent)
-    : QDialog(parent), folder_(std::move(programFolder)) {
+    : QDialog(parent), folder_(std::move(programFolder)), timer_(MakeTimerSwitch()) {
     setObjectName(QStringLiteral("WatchWindow"));
     setWindowTitle(QStringLiteral("Überwachung"));
 
@@ -111,10 +65,10 @@ WatchWindow::WatchWindow(std::string programFolder, const QString& domain, const
     Entfernen = new QPushButton(QStringLiteral("Entfernen"), this);
     Entfernen->setObjectName(QStringLiteral("Entfernen"));
 
-    Automatisch = new QCheckBox(QStringLiteral("Automatisch prüfen (systemd-Timer)"), this);
+    Automatisch = new QCheckBox(QtText(timer_->label()), this);
     Automatisch->setObjectName(QStringLiteral("Automatisch"));
     TimerMeldung = PlainLabel(this, "TimerMeldung");
-    CronZeile = new QLineEdit(QtText(storage::kCronLine), this);
+    CronZeile = new QLineEdit(QtText(timer_->fallbackLine()), this);
     CronZeile->setObjectName(QStringLiteral("CronZeile"));
     CronZeile->setReadOnly(true);
     TimerMeldung->hide();
@@ -225,40 +179,35 @@ void WatchWindow::removeSelected() {
 }
 
 void WatchWindow::readTimerState() {
-    const CommandResult result = Systemctl(QStringLiteral("is-enabled"), false);
-    const std::optional<bool> enabled =
-        result.finished ? storage::TimerEnabled(result.exitCode, StdText(result.output)) : std::nullopt;
+    const TimerSwitch::State state = timer_->read();
     const QSignalBlocker block(Automatisch);
-    if (!enabled) {
+    if (!state.on) {
         Automatisch->setChecked(false);
         Automatisch->setEnabled(false);
-        showTimerUnavailable(result);
+        showTimerUnavailable(state.problem);
         return;
     }
     Automatisch->setEnabled(true);
-    Automatisch->setChecked(*enabled);
+    Automatisch->setChecked(*state.on);
     TimerMeldung->hide();
     CronZeile->hide();
 }
 
 void WatchWindow::switchTimer(bool on) {
-    const CommandResult result = Systemctl(on ? QStringLiteral("enable") : QStringLiteral("disable"), true);
-    if (!result.finished || result.exitCode != 0) {
+    if (const std::optional<std::string> problem = timer_->turn(on)) {
         const QSignalBlocker block(Automatisch);
         Automatisch->setChecked(!on);
-        showTimerUnavailable(result);
+        showTimerUnavailable(*problem);
         return;
     }
     readTimerState();
 }
 
-void WatchWindow::showTimerUnavailable(const CommandResult& result) {
-    QString text =
-        QStringLiteral("Der systemd-Timer lässt sich hier nicht schalten (keine systemd-Benutzersitzung "
-                       "oder der Timer ist nicht installiert)");
-    if (!result.error.isEmpty())
-        text += QStringLiteral(": ") + result.error;
-    text += QStringLiteral(".\nStattdessen mit „crontab -e“ diese Zeile eintragen:");
+void WatchWindow::showTimerUnavailable(const std::string& problem) {
+    QString text = QtText(timer_->unavailableText());
+    if (!problem.empty())
+        text += QStringLiteral(": ") + QtText(problem);
+    text += QStringLiteral(".\n") + QtText(timer_->fallbackHint());
     TimerMeldung->setText(text);
     TimerMeldung->show();
     CronZeile->show();

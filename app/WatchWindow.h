@@ -1,11 +1,13 @@
 #pragma once
 // Datei > Überwachung…: the watch list of the history store, which the scheduled run checks, and
-// the switch for the systemd user timer that runs it.
+// the switch of the timer that runs it (TimerSwitch.h).
+
+#include "app/TimerSwitch.h"
 
 #include <QDialog>
 #include <QString>
 #include <QStringList>
-#include <functional>
+#include <memory>
 #include <string>
 
 class QCheckBox;
@@ -21,17 +23,6 @@ namespace app {
 class WatchWindow final : public QDialog {
     Q_OBJECT
 public:
-    // One `systemctl` call: whether it ran to its end, its exit code and its output.
-    struct CommandResult {
-        bool finished = false;
-        int exitCode = -1;
-        QString output; // stdout
-        QString error;  // stderr
-    };
-    // Runs systemctl with the given arguments; QProcess with a time-out unless a test sets a hook.
-    using CommandRunner = std::function<CommandResult(const QStringList& arguments)>;
-    static void setRunnerHook(CommandRunner hook);
-
     // `service` is "seokicks" or "xovi", `limit` the main window's max text.
     WatchWindow(std::string programFolder, const QString& domain, const QString& service,
                 const QString& limit, QWidget* parent = nullptr);
@@ -60,9 +51,10 @@ public:
 private:
     void showMessage(const QString& text);
     void switchTimer(bool on);
-    void showTimerUnavailable(const CommandResult& result);
+    void showTimerUnavailable(const std::string& problem);
 
     std::string folder_;
+    std::unique_ptr<TimerSwitch> timer_;
 };
 
 } // namespace app

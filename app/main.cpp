@@ -1,7 +1,7 @@
 #include "app/CommandLine.h"
 #include "app/Unit1.h"
 #include "cli/Main.h"
-#include "retrieval/LinkWorker.h"
+#include "retrieval/sandbox/LinkWorker.h"
 
 #include <QApplication>
 #include <cstdio>

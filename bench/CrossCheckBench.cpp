@@ -14,15 +14,15 @@
 #include "app/QtToolkit.h"
 #include "app/Unit1.h"
 #include "bench/BenchSupport.h"
-#include "retrieval/LinkFinder.h"
-#include "retrieval/LinkWorker.h"
-#include "retrieval/PageFetch.h"
+#include "retrieval/http/PageFetch.h"
+#include "retrieval/page/LinkFinder.h"
+#include "retrieval/sandbox/LinkWorker.h"
 #include "table/BacklinkTable.h"
 #include "tests/support/LoopbackServer.h"
 
 #include <QApplication>
-#include <QSpinBox>
 #include <QComboBox>
+#include <QSpinBox>
 #include <QTemporaryDir>
 #include <algorithm>
 #include <chrono>
@@ -31,12 +31,12 @@
 #include <ctime>
 #include <fstream>
 #include <functional>
-#include <map>
 #include <malloc.h>
+#include <map>
 #include <mutex>
-#include <thread>
 #include <string>
 #include <sys/resource.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 

@@ -1,21 +1,22 @@
 #include "cli/Main.h"
 
+#include "cli/Notify.h"
 #include "cli/Pruefen.h"
 #include "cli/Signals.h"
-#include "retrieval/PollEventSource.h"
 #include "retrieval/RunHistory.h"
+#include "retrieval/http/PollEventSource.h"
 #include "storage/Changes.h"
+#include "storage/FolderLock.h"
 #include "storage/History.h"
 #include "storage/ProgramFolder.h"
 #include "storage/Watch.h"
 
-#include "cli/Notify.h"
-
 #include <chrono>
 #include <climits>
-#include <ctime>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
+#include <memory>
 #include <optional>
 #include <string_view>
 #include <unistd.h>
@@ -285,9 +286,9 @@ int RunWatch(const WatchOptions& o, RunContext& context) {
     if (list.fault)
         return Fail(list.fault.reason);
     int status = kExitDone;
-    std::optional<Notifier> notifier;
+    std::unique_ptr<Notifier> notifier;
     if (o.notify)
-        notifier.emplace(true);
+        notifier = MakeNotifier(true);
     for (const storage::WatchEntry& e : list.value) {
         if (!storage::IsDue(e, now))
             continue;
@@ -400,7 +401,7 @@ int Main(int argc, char** argv) {
     std::fflush(stdout);
     // On the command line the user is there: the notification offers no action to wait for.
     if (pruefen.notify)
-        Notifier(false).notifyLoss(pruefen.request, outcome);
+        MakeNotifier(false)->notifyLoss(pruefen.request, outcome);
     return outcome.exitCode;
 }
 

@@ -1,48 +1,31 @@
 #pragma once
-// The desktop notification after a run that lost links, through org.freedesktop.Notifications on
-// the session bus.
+// The desktop notification after a run that lost links. NotifyDBus.cpp sends it to the desktop's
+// notification service on the session bus; a port adds a file of its own.
 
 #include "app/contract/EventSource.h"
 #include "cli/Pruefen.h"
 
 #include <atomic>
 #include <chrono>
-#include <map>
 #include <memory>
-#include <string>
-
-class QCoreApplication;
 
 namespace cli {
 
 class Notifier {
 public:
-    // `listen`: offer "Bericht öffnen" and, in waitForActions, open the changes report with
-    // xdg-open when it is chosen. Qt D-Bus needs an application object: one is made here.
-    explicit Notifier(bool listen);
-    ~Notifier();
-    Notifier(const Notifier&) = delete;
-    Notifier& operator=(const Notifier&) = delete;
+    virtual ~Notifier() = default;
 
     // "Quandrel Halmfang: 3 Links verloren" when the outcome lost any; nothing otherwise. Without
-    // a session bus or notification service, one line on stderr instead.
-    void notifyLoss(const RunRequest& request, const RunOutcome& outcome);
+    // a notification service, one line on stderr instead.
+    virtual void notifyLoss(const RunRequest& request, const RunOutcome& outcome) = 0;
 
     // Until each notification sent is closed or its action chosen, at most `atMost`, or until a
     // stop; `events` carries the stop (the signal pipe).
-    void waitForActions(std::chrono::milliseconds atMost, toolkit::EventSource& events,
-                        const std::atomic<int>& stop);
-
-    // Called from the bus.
-    void actionInvoked(unsigned id, const std::string& action);
-    void closed(unsigned id);
-
-private:
-    bool listen_;
-    std::unique_ptr<QCoreApplication> app_;
-    std::unique_ptr<class NotificationSignals> signals_;
-    std::map<unsigned, std::string> open_; // notification id -> changes report
-    bool told_ = false;                     // the missing bus was said once
+    virtual void waitForActions(std::chrono::milliseconds atMost, toolkit::EventSource& events,
+                                const std::atomic<int>& stop) = 0;
 };
+
+// `listen`: offer "Bericht öffnen" and, in waitForActions, open the changes report when it is chosen.
+std::unique_ptr<Notifier> MakeNotifier(bool listen);
 
 } // namespace cli

@@ -4,7 +4,7 @@
 #include "cli/ConsoleToolkit.h"
 #include "retrieval/CheckCommand.h"
 #include "retrieval/CrossCheck.h"
-#include "retrieval/PageFetch.h"
+#include "retrieval/http/PageFetch.h"
 #include "storage/Changes.h"
 #include "storage/Settings.h"
 #include "table/BacklinkTable.h"

@@ -3,7 +3,7 @@
 // reports.
 
 #include "app/contract/Window.h"
-#include "retrieval/HttpFetch.h"
+#include "retrieval/http/HttpFetch.h"
 
 #include <cstdint>
 #include <functional>

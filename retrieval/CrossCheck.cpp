@@ -2,12 +2,12 @@
 
 #include "app/contract/Error.h"
 #include "retrieval/FetchScheduler.h"
-#include "retrieval/HttpFetch.h"
-#include "retrieval/LinkFinder.h"
 #include "retrieval/LinkReport.h"
-#include "retrieval/LinkWorker.h"
-#include "retrieval/PageText.h"
 #include "retrieval/RunHistory.h"
+#include "retrieval/http/HttpFetch.h"
+#include "retrieval/page/LinkFinder.h"
+#include "retrieval/page/PageText.h"
+#include "retrieval/sandbox/LinkWorker.h"
 #include "storage/Reports.h"
 #include "table/BacklinkTable.h"
 

@@ -1,7 +1,7 @@
 #include "retrieval/LinkReport.h"
 
 #include "retrieval/CrossCheck.h"
-#include "storage/Files.h"
+#include "text/Utf8.h"
 
 #include <algorithm>
 #include <utility>
@@ -40,8 +40,8 @@ bool TurnsText(char32_t c) {
 std::string NoteText(std::string_view raw, std::size_t chars) {
     std::string converted;
     std::string_view text = raw;
-    if (!storage::IsValidUtf8(raw))
-        text = converted = storage::Windows1252ToUtf8(raw);
+    if (!text::IsValidUtf8(raw))
+        text = converted = text::Windows1252ToUtf8(raw);
     std::string out;
     std::size_t count = 0;
     bool pendingSpace = false;

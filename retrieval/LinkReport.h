@@ -2,7 +2,7 @@
 // What the cross-check found on one linking page, put the way the user sees it: the note of
 // the status cell (German, one or two lines), its colour, and its lines in the details file.
 
-#include "retrieval/LinkFinder.h"
+#include "retrieval/page/LinkFinder.h"
 #include "table/BacklinkTable.h"
 
 #include <string>

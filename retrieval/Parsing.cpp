@@ -1,7 +1,7 @@
 #include "retrieval/Parsing.h"
 
 #include "app/contract/LineBuffer.h"
-#include "retrieval/AsciiText.h"
+#include "text/Ascii.h"
 
 #include <algorithm>
 #include <cstddef>
@@ -27,7 +27,7 @@ bool MatchesIgnoringCase(std::string_view text, std::size_t at, std::string_view
     if (text.size() - at < lowerNeedle.size())
         return false;
     for (std::size_t k = 0; k < lowerNeedle.size(); ++k)
-        if (ascii::Lower(text[at + k]) != lowerNeedle[k])
+        if (text::ascii::Lower(text[at + k]) != lowerNeedle[k])
             return false;
     return true;
 }

@@ -1,9 +1,9 @@
 #include "retrieval/RunHistory.h"
 
-#include "retrieval/AsciiText.h"
 #include "retrieval/CrossCheck.h"
 #include "storage/Files.h"
 #include "table/BacklinkTable.h"
+#include "text/Ascii.h"
 
 #include <algorithm>
 #include <idn2.h>
@@ -49,14 +49,14 @@ std::string DomainKey(std::string_view text) {
         text.remove_suffix(1);
     while (!text.empty() && text.front() == ' ')
         text.remove_prefix(1);
-    if (ascii::IsAscii(text))
-        return ascii::Lower(text);
+    if (text::ascii::IsAscii(text))
+        return text::ascii::Lower(text);
     const std::string host(text);
     char* converted = nullptr;
     std::string key = host.find('\0') == std::string::npos &&
                               idn2_to_ascii_8z(host.c_str(), &converted, IDN2_NFC_INPUT | IDN2_NONTRANSITIONAL) == IDN2_OK
-                          ? ascii::Lower(converted)
-                          : ascii::Lower(host);
+                          ? text::ascii::Lower(converted)
+                          : text::ascii::Lower(host);
     idn2_free(converted);
     return key;
 }

@@ -1,11 +1,12 @@
 #include "storage/Files.h"
 
 #include "app/contract/Error.h"
+#include "text/SystemReason.h"
+#include "text/Utf8.h"
 
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <iconv.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -62,14 +63,14 @@ std::string FollowLinks(const std::string& path) {
         if (::lstat(current.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
             return current;
         if (hops == kMaxHops)
-            throw toolkit::Error(WriteFailure(path, SystemReason(ELOOP)));
+            throw toolkit::Error(WriteFailure(path, text::SystemReason(ELOOP)));
         std::string target(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : 255) + 1, '\0');
         ssize_t got;
         while ((got = ::readlink(current.c_str(), target.data(), target.size())) ==
                static_cast<ssize_t>(target.size()))
             target.resize(target.size() * 2); // the link grew since lstat
         if (got <= 0)
-            throw toolkit::Error(WriteFailure(path, SystemReason(got < 0 ? errno : ENOENT)));
+            throw toolkit::Error(WriteFailure(path, text::SystemReason(got < 0 ? errno : ENOENT)));
         target.resize(static_cast<std::size_t>(got));
         if (target[0] != '/') {
             const std::size_t slash = current.rfind('/');
@@ -80,54 +81,7 @@ std::string FollowLinks(const std::string& path) {
     }
 }
 
-void AppendUtf8(std::string& out, unsigned codePoint) {
-    if (codePoint < 0x80) {
-        out += static_cast<char>(codePoint);
-    } else {
-        out += static_cast<char>(0xC0 | (codePoint >> 6));
-        out += static_cast<char>(0x80 | (codePoint & 0x3F));
-    }
-}
-
 } // namespace
-
-std::string SystemReason(int errorNumber) {
-    switch (errorNumber) {
-    case ENOENT:
-        return "Datei oder Verzeichnis nicht gefunden";
-    case EACCES:
-        return "Zugriff verweigert";
-    case EPERM:
-        return "Vorgang nicht zulässig";
-    case EISDIR:
-        return "Ist ein Verzeichnis";
-    case ENOTDIR:
-        return "Ein Teil des Pfades ist kein Verzeichnis";
-    case ENOSPC:
-        return "Kein Speicherplatz mehr auf dem Gerät";
-    case EDQUOT:
-        return "Speicherkontingent überschritten";
-    case EROFS:
-        return "Dateisystem ist schreibgeschützt";
-    case EFBIG:
-        return "Datei ist zu groß";
-    case ENAMETOOLONG:
-        return "Dateiname ist zu lang";
-    case EIO:
-        return "Ein-/Ausgabefehler";
-    case EMFILE:
-    case ENFILE:
-        return "Zu viele offene Dateien";
-    case EBUSY:
-        return "Gerät oder Ressource belegt";
-    case ELOOP:
-        return "Zu viele Ebenen symbolischer Verknüpfungen";
-    case EINVAL:
-        return "Ungültiges Argument";
-    default:
-        return "Systemfehler " + std::to_string(errorNumber) + ": " + std::strerror(errorNumber);
-    }
-}
 
 std::string ProgramPath(const std::string& programFolder, std::string_view literal) {
     std::string rest(literal);
@@ -162,85 +116,10 @@ bool MakeMissingDirectories(const std::string& path) {
     return DirectoryExists(path);
 }
 
-bool IsValidUtf8(std::string_view bytes) {
-    std::size_t i = 0;
-    const std::size_t n = bytes.size();
-    while (i < n) {
-        const auto b = static_cast<unsigned char>(bytes[i]);
-        if (b < 0x80) {
-            ++i;
-            continue;
-        }
-        std::size_t len;
-        unsigned lo = 0x80, hi = 0xBF; // allowed range of the second byte
-        if (b >= 0xC2 && b <= 0xDF) {
-            len = 2;
-        } else if (b >= 0xE0 && b <= 0xEF) {
-            len = 3;
-            if (b == 0xE0)
-                lo = 0xA0; // no overlong forms
-            else if (b == 0xED)
-                hi = 0x9F; // no surrogates
-        } else if (b >= 0xF0 && b <= 0xF4) {
-            len = 4;
-            if (b == 0xF0)
-                lo = 0x90;
-            else if (b == 0xF4)
-                hi = 0x8F; // nothing above U+10FFFF
-        } else {
-            return false;
-        }
-        if (n - i < len)
-            return false;
-        const auto second = static_cast<unsigned char>(bytes[i + 1]);
-        if (second < lo || second > hi)
-            return false;
-        for (std::size_t k = 2; k < len; ++k) {
-            const auto c = static_cast<unsigned char>(bytes[i + k]);
-            if (c < 0x80 || c > 0xBF)
-                return false;
-        }
-        i += len;
-    }
-    return true;
-}
-
-std::string Windows1252ToUtf8(std::string_view bytes) {
-    iconv_t cd = ::iconv_open("UTF-8", "WINDOWS-1252");
-    if (cd == reinterpret_cast<iconv_t>(-1))
-        throw toolkit::Error("Zeichensatz Windows-1252 ist nicht verfügbar (" + SystemReason(errno) + ")");
-
-    std::string out;
-    out.reserve(bytes.size() * 2);
-    char buffer[4096];
-    char* in = const_cast<char*>(bytes.data());
-    std::size_t inLeft = bytes.size();
-    while (inLeft > 0) {
-        char* outPtr = buffer;
-        std::size_t outLeft = sizeof buffer;
-        const std::size_t rc = ::iconv(cd, &in, &inLeft, &outPtr, &outLeft);
-        const int err = errno;
-        out.append(buffer, static_cast<std::size_t>(outPtr - buffer));
-        if (rc != static_cast<std::size_t>(-1))
-            break;
-        if (err == EILSEQ || err == EINVAL) {
-            // The five bytes the code page leaves undefined; Windows reads them as the C1 controls.
-            AppendUtf8(out, static_cast<unsigned char>(*in));
-            ++in;
-            --inLeft;
-        } else if (err != E2BIG) {
-            ::iconv_close(cd);
-            throw toolkit::Error("Text konnte nicht umgewandelt werden (" + SystemReason(err) + ")");
-        }
-    }
-    ::iconv_close(cd);
-    return out;
-}
-
 std::string ReadFileBytes(const std::string& path) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
-        throw toolkit::Error(ReadFailure(path, SystemReason(errno)));
+        throw toolkit::Error(ReadFailure(path, text::SystemReason(errno)));
     std::string data;
     char buffer[65536];
     for (;;) {
@@ -250,7 +129,7 @@ std::string ReadFileBytes(const std::string& path) {
                 continue;
             const int err = errno;
             ::close(fd);
-            throw toolkit::Error(ReadFailure(path, SystemReason(err)));
+            throw toolkit::Error(ReadFailure(path, text::SystemReason(err)));
         }
         if (got == 0)
             break;
@@ -283,8 +162,8 @@ std::vector<std::string> DecodeFileLines(std::string_view bytes) {
         bytes.remove_prefix(3);
     std::vector<std::string> lines = SplitFileLines(bytes);
     for (std::string& line : lines)
-        if (!IsValidUtf8(line))
-            line = Windows1252ToUtf8(line);
+        if (!text::IsValidUtf8(line))
+            line = text::Windows1252ToUtf8(line);
     return lines;
 }
 
@@ -324,11 +203,11 @@ void WriteFileAtomic(const std::string& path, std::initializer_list<std::string_
 
     const int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
     if (fd < 0)
-        throw toolkit::Error(WriteFailure(path, SystemReason(errno)));
+        throw toolkit::Error(WriteFailure(path, text::SystemReason(errno)));
     TempFile temp(fd, pattern);
 
     if (::fchmod(temp.fd(), mode) != 0)
-        throw toolkit::Error(WriteFailure(path, SystemReason(errno)));
+        throw toolkit::Error(WriteFailure(path, text::SystemReason(errno)));
 
     for (const std::string_view data : pieces) {
         const char* p = data.data();
@@ -338,18 +217,18 @@ void WriteFileAtomic(const std::string& path, std::initializer_list<std::string_
             if (put < 0) {
                 if (errno == EINTR)
                     continue;
-                throw toolkit::Error(WriteFailure(path, SystemReason(errno)));
+                throw toolkit::Error(WriteFailure(path, text::SystemReason(errno)));
             }
             p += put;
             left -= static_cast<std::size_t>(put);
         }
     }
     if (::fsync(temp.fd()) != 0)
-        throw toolkit::Error(WriteFailure(path, SystemReason(errno)));
+        throw toolkit::Error(WriteFailure(path, text::SystemReason(errno)));
     if (const int err = temp.close(); err != 0)
-        throw toolkit::Error(WriteFailure(path, SystemReason(err)));
+        throw toolkit::Error(WriteFailure(path, text::SystemReason(err)));
     if (::rename(temp.path().c_str(), target.c_str()) != 0)
-        throw toolkit::Error(WriteFailure(path, SystemReason(errno)));
+        throw toolkit::Error(WriteFailure(path, text::SystemReason(errno)));
     temp.keep();
 
     // Makes the rename itself durable; the file is in place either way, so a failure here is moot.

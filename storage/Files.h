@@ -11,9 +11,6 @@
 
 namespace storage {
 
-// German text for an errno value, for the parenthesised reason in error messages.
-std::string SystemReason(int errorNumber);
-
 // Program folder + a relative literal such as "\reporting\seokicks\"; backslashes become '/'.
 // The separator that the folder's trailing '/' and the literal's leading one would double is
 // written once; an empty folder stands for the working directory.
@@ -25,9 +22,6 @@ bool DirectoryExists(const std::string& path); // a directory (or a link to one)
 // Creates every missing level of `path` from the top down. A level that cannot be created is
 // passed over; returns whether the full path is a directory afterwards.
 bool MakeMissingDirectories(const std::string& path);
-
-bool IsValidUtf8(std::string_view bytes);
-std::string Windows1252ToUtf8(std::string_view bytes);
 
 // The whole file as it is stored.
 std::string ReadFileBytes(const std::string& path);

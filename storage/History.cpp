@@ -2,6 +2,7 @@
 
 #include "storage/Files.h"
 #include "storage/Sqlite.h"
+#include "text/SystemReason.h"
 
 #include <cerrno>
 #include <chrono>
@@ -120,7 +121,7 @@ void MakePrivateFile(const std::string& path) {
     const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (fd < 0)
         throw SqliteError(SQLITE_CANTOPEN, "Die Verlaufsdatei konnte nicht angelegt werden (" +
-                                               SystemReason(errno) + ")");
+                                               text::SystemReason(errno) + ")");
     ::fchmod(fd, 0600);
     ::close(fd);
 }
@@ -307,7 +308,7 @@ History::Opened History::Open(const std::string& programFolder, std::time_t now,
     const std::string asidePath = ProgramPath(programFolder, "\\" + aside);
     if (::rename(path.c_str(), asidePath.c_str()) != 0) {
         opened.fault = {"Die Verlaufsdatei ist beschädigt und konnte nicht beiseitegelegt werden (" +
-                        SystemReason(errno) + ")"};
+                        text::SystemReason(errno) + ")"};
         return opened;
     }
     ::rename((path + "-wal").c_str(), (asidePath + "-wal").c_str());

@@ -2,6 +2,7 @@
 
 #include "app/contract/Error.h"
 #include "storage/Files.h"
+#include "text/SystemReason.h"
 
 #include <cerrno>
 #include <pwd.h>
@@ -70,11 +71,11 @@ void MakePrivateFolder(const std::string& folder) {
             continue;
         if (::mkdir(level.c_str(), 0700) != 0 && errno != EEXIST)
             throw toolkit::Error("Datenordner konnte nicht angelegt werden: " + level + " (" +
-                                 SystemReason(errno) + ")");
+                                 text::SystemReason(errno) + ")");
     }
     if (!DirectoryExists(path))
         throw toolkit::Error("Datenordner konnte nicht angelegt werden: " + path + " (" +
-                             SystemReason(ENOTDIR) + ")");
+                             text::SystemReason(ENOTDIR) + ")");
 }
 
 } // namespace storage

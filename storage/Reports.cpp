@@ -2,6 +2,7 @@
 
 #include "storage/Files.h"
 #include "table/BacklinkTable.h"
+#include "text/SpreadsheetSafe.h"
 
 #include <cstdlib>
 #include <langinfo.h>
@@ -43,31 +44,6 @@ std::string FormatDate(const std::tm& date, const char* format, locale_t locale)
     return std::string(buffer, n);
 }
 
-bool IsAsciiSpace(char c) {
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
-}
-
-// = + - @ and their full-width forms, which some spreadsheets also read as the start of a formula.
-bool StartsFormula(std::string_view text) {
-    if (text.empty())
-        return false;
-    if (text[0] == '=' || text[0] == '+' || text[0] == '-' || text[0] == '@')
-        return true;
-    for (const std::string_view wide : {"\xEF\xBC\x9D", "\xEF\xBC\x8B", "\xEF\xBC\x8D", "\xEF\xBC\xA0"})
-        if (text.starts_with(wide))
-            return true;
-    return false;
-}
-
-bool NeedsSpreadsheetGuard(std::string_view cell) {
-    if (!cell.empty() && (cell[0] == '\t' || cell[0] == '\r' || cell[0] == '\n'))
-        return true;
-    std::size_t first = 0;
-    while (first < cell.size() && IsAsciiSpace(cell[first]))
-        ++first;
-    return StartsFormula(cell.substr(first));
-}
-
 enum class CsvQuoting {
     Report,  // also for any character from 1 to 32, space included: the reports' own rule
     Rfc4180, // only for a comma, a double quote, CR or LF
@@ -90,7 +66,7 @@ void AppendCsvCell(std::string& out, std::string_view cell, CsvQuoting rule = Cs
     const bool quoted = NeedsCsvQuotes(cell, rule);
     if (quoted)
         out += '"';
-    if (NeedsSpreadsheetGuard(cell))
+    if (text::NeedsSpreadsheetGuard(cell))
         out += '\'';
     if (!quoted) {
         out += cell;
@@ -147,10 +123,6 @@ std::string DateStamp() {
 
 std::string DomainStamp(std::string_view domain) {
     return RemoveChars(domain, ".:-/\"");
-}
-
-std::string SpreadsheetSafe(std::string_view cell) {
-    return NeedsSpreadsheetGuard(cell) ? "'" + std::string(cell) : std::string(cell);
 }
 
 std::string CsvText(const table::BacklinkTable& table) {

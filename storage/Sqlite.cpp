@@ -1,6 +1,7 @@
 #include "storage/Sqlite.h"
 
 #include "storage/Files.h"
+#include "text/SystemReason.h"
 
 #include <sqlite3.h>
 
@@ -9,7 +10,7 @@ namespace storage::sqlite {
 namespace {
 
 std::string GermanReason(int code, int systemErrno, const char* message) {
-    const std::string system = systemErrno != 0 ? " (" + SystemReason(systemErrno) + ")" : std::string();
+    const std::string system = systemErrno != 0 ? " (" + text::SystemReason(systemErrno) + ")" : std::string();
     switch (code & 0xFF) {
     case SQLITE_BUSY:
     case SQLITE_LOCKED:

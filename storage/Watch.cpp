@@ -1,10 +1,5 @@
 #include "storage/Watch.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <thread>
-#include <unistd.h>
-
 namespace storage {
 
 namespace {
@@ -66,46 +61,6 @@ bool IsDue(const WatchEntry& entry, std::time_t now) {
     }
     }
     return sys_days(LocalDay(now)) >= next;
-}
-
-std::unique_ptr<FolderLock> FolderLock::Acquire(const std::string& programFolder, std::chrono::milliseconds wait,
-                                                const std::function<bool()>& keepWaiting) {
-    // The folder itself is locked: no file of its own in it, and apart from SQLite's locks on
-    // halmfang.db, which a descriptor of ours on that file could release.
-    const std::string path = programFolder.empty() ? std::string(".") : programFolder;
-    const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        return nullptr;
-    const auto until = std::chrono::steady_clock::now() + wait;
-    for (;;) {
-        if (::flock(fd, LOCK_EX | LOCK_NB) == 0)
-            return std::unique_ptr<FolderLock>(new FolderLock(fd));
-        if (std::chrono::steady_clock::now() >= until || (keepWaiting && !keepWaiting()))
-            break;
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    ::close(fd);
-    return nullptr;
-}
-
-FolderLock::~FolderLock() {
-    ::close(fd_);
-}
-
-std::optional<bool> TimerEnabled(int exitCode, std::string_view output) {
-    const std::size_t end = output.find_first_of("\r\n");
-    std::string_view state = output.substr(0, end);
-    while (!state.empty() && (state.back() == ' ' || state.back() == '\t'))
-        state.remove_suffix(1);
-    if (state == "enabled" || state == "enabled-runtime")
-        return exitCode == 0;
-    // The states of an installed unit that is not on; "not-found", "bad" and an empty answer mean
-    // the timer cannot be switched here.
-    for (const std::string_view off : {"disabled", "static", "indirect", "masked", "masked-runtime", "linked",
-                                       "linked-runtime", "alias", "generated", "transient"})
-        if (state == off)
-            return false;
-    return std::nullopt;
 }
 
 } // namespace storage

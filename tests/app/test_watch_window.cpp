@@ -26,7 +26,7 @@ Strings TableRow(const QTableWidget* table, int row) {
     return cells;
 }
 
-using Result = app::WatchWindow::CommandResult;
+using Result = app::SystemdTimer::CommandResult;
 
 const Result kDisabled{true, 1, QStringLiteral("disabled\n"), {}};
 const Result kEnabled{true, 0, QStringLiteral("enabled\n"), {}};
@@ -35,12 +35,12 @@ const Result kDone{true, 0, {}, {}};
 class WatchWindowTest : public FormFixture {
 protected:
     void TearDown() override {
-        app::WatchWindow::setRunnerHook(nullptr);
+        app::SystemdTimer::setRunnerHook(nullptr);
         FormFixture::TearDown();
     }
     // Through the menu, over a systemctl whose timer is off.
     app::WatchWindow* openWatch(app::TForm1& form) {
-        app::WatchWindow::setRunnerHook([](const QStringList&) { return kDisabled; });
+        app::SystemdTimer::setRunnerHook([](const QStringList&) { return kDisabled; });
         form.Ueberwachung1->trigger();
         return form.findChild<app::WatchWindow*>();
     }
@@ -135,7 +135,7 @@ TEST_F(WatchWindowTest, TimerSwitchFollowsSystemctlOrOffersTheCronLine) {
         SCOPED_TRACE(c.name);
         QStringList calls;
         bool on = false;
-        app::WatchWindow::setRunnerHook([&](const QStringList& arguments) {
+        app::SystemdTimer::setRunnerHook([&](const QStringList& arguments) {
             calls << arguments.join(' ');
             const QString verb = arguments.value(1);
             if (verb == "is-enabled")

@@ -1,6 +1,7 @@
 // The stored line-list reader and the hidden text buffers' line rules.
 #include "app/contract/LineBuffer.h"
 #include "storage/Files.h"
+#include "text/Utf8.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -13,7 +14,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // Every stored line comes back as UTF-8 without a line feed, and what is written reads back.
     const auto lines = storage::DecodeFileLines(bytes);
     for (const auto& line : lines)
-        if (!storage::IsValidUtf8(line) || line.find('\n') != std::string::npos)
+        if (!text::IsValidUtf8(line) || line.find('\n') != std::string::npos)
             std::abort();
     // (A first line that starts with U+FEFF loses it as a byte order mark when read again.)
     const bool markFirst = !lines.empty() && lines[0].starts_with("\xEF\xBB\xBF");

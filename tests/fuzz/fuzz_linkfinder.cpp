@@ -1,10 +1,10 @@
 // The link check and what the user sees of it. Input: the domain, a line feed, the page's final
 // address, a line feed, a line of outside text (X-Robots-Tag value, fetch reason, and the anchor
 // and host of a made-up link), a line feed, the page.
-#include "retrieval/LinkFinder.h"
 #include "retrieval/LinkReport.h"
-#include "storage/Files.h"
+#include "retrieval/page/LinkFinder.h"
 #include "tests/fuzz/FuzzInput.h"
+#include "text/Utf8.h"
 
 #include <algorithm>
 #include <cstddef>
@@ -26,7 +26,7 @@ void Require(bool condition) {
 
 // At most two lines of valid UTF-8 without controls, line separators or bidi controls.
 void RequireNote(const std::string& note) {
-    Require(note.size() <= kMaxNoteBytes && storage::IsValidUtf8(note));
+    Require(note.size() <= kMaxNoteBytes && text::IsValidUtf8(note));
     Require(std::count(note.begin(), note.end(), '\n') <= 1);
     for (const char c : note)
         Require(c == '\n' || static_cast<unsigned char>(c) >= 0x20);
@@ -60,9 +60,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         retrieval::FindLinks(page, finalUrl, {{"X-Robots-Tag", outside}}, domain, limits);
     Require(verdict.links.size() <= std::min(verdict.linkCount, limits.maxLinksKept));
     Require(verdict.followCount <= verdict.linkCount && verdict.examined <= limits.maxLinksExamined);
-    if (storage::IsValidUtf8(page))
+    if (text::IsValidUtf8(page))
         for (const retrieval::PageLink& link : verdict.links)
-            Require(storage::IsValidUtf8(link.anchor));
+            Require(text::IsValidUtf8(link.anchor));
 
     const char* statuses[] = {"gefunden", "nicht gefunden", "Fehler"};
     retrieval::PageCheck check;

@@ -1,8 +1,8 @@
 // Page decoding and the domain test. Input: the Content-Type header, a line feed, the domain, a
 // line feed, the page body.
-#include "retrieval/PageText.h"
-#include "storage/Files.h"
+#include "retrieval/page/PageText.h"
 #include "tests/fuzz/FuzzInput.h"
+#include "text/Utf8.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -16,7 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string_view contentType = TakeLine(rest);
     const std::string_view domain = TakeLine(rest);
     const std::string text = retrieval::DecodePage(rest, contentType);
-    if (!storage::IsValidUtf8(text))
+    if (!text::IsValidUtf8(text))
         std::abort();
     const bool mentioned = retrieval::MentionsDomain(text, domain);
     // The domain as typed is always looked for; an empty one never counts.

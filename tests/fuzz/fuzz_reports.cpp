@@ -2,6 +2,7 @@
 #include "app/contract/LineBuffer.h"
 #include "storage/Reports.h"
 #include "table/BacklinkTable.h"
+#include "text/SpreadsheetSafe.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -69,7 +70,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (std::int32_t row = 0; row < rows; ++row) {
         cells.push_back(table.RowCells(row));
         for (std::string& cell : cells.back())
-            cell = storage::SpreadsheetSafe(cell);
+            cell = text::SpreadsheetSafe(cell);
     }
     if (ParseCsv(storage::CsvText(table)) != cells)
         std::abort();

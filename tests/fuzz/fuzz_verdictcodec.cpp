@@ -1,7 +1,7 @@
 // What the window's process reads from the link check's worker: a frame header, the frame and the
 // verdict in it. Whatever the worker sends, a verdict that passes is within the limits, and encoding
 // it again gives exactly the bytes read (nothing was ignored or guessed).
-#include "retrieval/VerdictCodec.h"
+#include "retrieval/sandbox/VerdictCodec.h"
 
 #include <cstddef>
 #include <cstdint>

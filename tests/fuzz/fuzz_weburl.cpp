@@ -1,6 +1,6 @@
 // The URL parser. Input: a base address, a line feed, the address to read against it. A parsed
 // address's serialization reads back as itself (a property of the WHATWG parser).
-#include "retrieval/WebUrl.h"
+#include "retrieval/url/WebUrl.h"
 #include "tests/fuzz/FuzzInput.h"
 
 #include <cstddef>

@@ -1,7 +1,7 @@
 // The Check command's number conversion and URL composition, without a window.
 #include "app/contract/Error.h"
 #include "retrieval/CheckCommand.h"
-#include "retrieval/HttpFetch.h"
+#include "retrieval/http/HttpFetch.h"
 #include "tests/storage/StorageTestSupport.h"
 #include "tests/support/LoopbackServer.h"
 

@@ -1,7 +1,7 @@
 #include "app/contract/Error.h"
 #include "retrieval/CrossCheck.h"
-#include "retrieval/HttpFetch.h"
 #include "retrieval/Parsing.h"
+#include "retrieval/http/HttpFetch.h"
 #include "storage/Files.h"
 #include "storage/Reports.h"
 #include "tests/storage/StorageTestSupport.h"

@@ -1,8 +1,8 @@
 #include "app/contract/Error.h"
-#include "retrieval/HttpFailure.h"
-#include "retrieval/HttpFetch.h"
-#include "retrieval/PageFetch.h"
-#include "retrieval/PollEventSource.h"
+#include "retrieval/http/HttpFailure.h"
+#include "retrieval/http/HttpFetch.h"
+#include "retrieval/http/PageFetch.h"
+#include "retrieval/http/PollEventSource.h"
 #include "tests/support/LoopbackServer.h"
 
 #include <cerrno>

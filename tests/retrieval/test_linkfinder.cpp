@@ -1,12 +1,12 @@
-#include "retrieval/LinkFinder.h"
 #include "retrieval/LinkReport.h"
+#include "retrieval/page/LinkFinder.h"
 
 #include <algorithm>
 #include <gtest/gtest.h>
+#include <string>
 #include <string_view>
 #include <sys/mman.h>
 #include <unistd.h>
-#include <string>
 #include <utility>
 #include <vector>
 

@@ -2,9 +2,9 @@
 // spin, allocate without end or reach for a file costs that page's links only. This program is
 // its own worker; the hook below, which only test programs have, lets a page ask for each fault.
 #include "retrieval/CrossCheck.h"
-#include "retrieval/LinkWorker.h"
 #include "retrieval/Parsing.h"
-#include "retrieval/VerdictCodec.h"
+#include "retrieval/sandbox/LinkWorker.h"
+#include "retrieval/sandbox/VerdictCodec.h"
 #include "tests/storage/StorageTestSupport.h"
 
 #include <fcntl.h>

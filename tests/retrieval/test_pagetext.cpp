@@ -1,4 +1,4 @@
-#include "retrieval/PageText.h"
+#include "retrieval/page/PageText.h"
 
 #include <gtest/gtest.h>
 #include <string>

@@ -1,5 +1,5 @@
 // The http(s) cases of the web-platform-tests URL data: href or failure as browsers give them.
-#include "retrieval/WebUrl.h"
+#include "retrieval/url/WebUrl.h"
 
 #include <fstream>
 #include <gtest/gtest.h>

@@ -1,4 +1,5 @@
 // When a watch list entry is due, on a fixed clock and time zone; and the folder lock.
+#include "storage/FolderLock.h"
 #include "storage/Watch.h"
 #include "tests/storage/StorageTestSupport.h"
 

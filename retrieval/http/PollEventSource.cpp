@@ -1,4 +1,4 @@
-#include "retrieval/PollEventSource.h"
+#include "retrieval/http/PollEventSource.h"
 
 #include <algorithm>
 #include <poll.h>

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-namespace retrieval::ascii {
+namespace text::ascii {
 
 inline char Lower(char c) {
     return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
@@ -35,4 +35,4 @@ inline bool IsAscii(std::string_view text) {
     return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
 }
 
-} // namespace retrieval::ascii
+} // namespace text::ascii

@@ -5,8 +5,7 @@
 // version, a length past the frame, a count larger than the limits allow or trailing bytes make
 // the whole answer invalid.
 
-#include "retrieval/HttpFetch.h"
-#include "retrieval/LinkFinder.h"
+#include "retrieval/page/LinkFinder.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -4,7 +4,7 @@
 // robots directives of the page. The page is parsed as HTML5 (gumbo) within limits of time and
 // memory, so that a hostile page costs a bounded effort.
 
-#include "retrieval/HttpFetch.h"
+#include "retrieval/page/Headers.h"
 
 #include <atomic>
 #include <chrono>

@@ -1,9 +1,9 @@
-#include "retrieval/HttpFetch.h"
+#include "retrieval/http/HttpFetch.h"
 
 #include "app/contract/Error.h"
-#include "retrieval/HttpFailure.h"
-#include "retrieval/PollEventSource.h"
-#include "storage/Files.h"
+#include "retrieval/http/HttpFailure.h"
+#include "retrieval/http/PollEventSource.h"
+#include "text/Utf8.h"
 
 #include <algorithm>
 #include <cctype>
@@ -399,9 +399,9 @@ std::string FailureMessage(const std::string& url, const FetchOutcome& o, const 
 }
 
 std::string BodyAsText(std::string body) {
-    if (storage::IsValidUtf8(body))
+    if (text::IsValidUtf8(body))
         return body;
-    return storage::Windows1252ToUtf8(body);
+    return text::Windows1252ToUtf8(body);
 }
 
 } // namespace detail

@@ -6,8 +6,7 @@
 // crashes, runs out of time or memory, or answers nonsense is killed and replaced, and only that
 // page's verdict says so.
 
-#include "retrieval/HttpFetch.h"
-#include "retrieval/LinkFinder.h"
+#include "retrieval/page/LinkFinder.h"
 
 #include <atomic>
 #include <chrono>
@@ -16,9 +15,10 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <sys/types.h>
 
 namespace retrieval {
+
+class WorkerProcess;
 
 // Checks pages one at a time; `stop`, when given, ends a check early (LinkScan::Stopped).
 class LinkChecker {
@@ -66,15 +66,14 @@ public:
 
 private:
     bool start(const std::atomic<bool>* stop);
-    void finish(); // asks the worker to end (closes its socket) and waits for it
+    void finish(); // asks the worker to end (closes its channel) and waits for it
     LinkScan kill();
     LinkScan reap(); // after the worker's end: why it ended
 
     std::string program_;
     WorkerLimits limits_;
     std::mutex mutex_; // one page at a time
-    pid_t pid_ = -1;
-    int fd_ = -1;
+    std::unique_ptr<WorkerProcess> process_;
     bool seccomp_ = false;
     int started_ = 0;
 };

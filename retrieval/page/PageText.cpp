@@ -1,7 +1,7 @@
-#include "retrieval/PageText.h"
+#include "retrieval/page/PageText.h"
 
-#include "retrieval/AsciiText.h"
-#include "storage/Files.h"
+#include "text/Ascii.h"
+#include "text/Utf8.h"
 
 #include <algorithm>
 #include <array>
@@ -136,7 +136,7 @@ const Encoding& kWindows1258 = Named("windows-1258");
 
 // "Get an encoding": the label without surrounding whitespace, matched ignoring ASCII case.
 const Encoding* ForLabel(std::string_view rawLabel) {
-    const std::string label = ascii::Lower(ascii::Trim(rawLabel));
+    const std::string label = text::ascii::Lower(text::ascii::Trim(rawLabel));
     if (label.empty() || label.find(' ') != std::string::npos)
         return nullptr;
     for (const Encoding& e : kEncodings) {
@@ -178,7 +178,7 @@ std::pair<const Encoding*, std::size_t> BomEncoding(std::string_view body) {
 // old five- and six-byte forms, code points above U+10FFFF, surrogates, overlong forms) becomes
 // U+FFFD, one for each maximal part of a sequence, as browsers decode.
 std::string RepairUtf8(std::string_view bytes) {
-    if (storage::IsValidUtf8(bytes))
+    if (text::IsValidUtf8(bytes))
         return std::string(bytes);
     std::string out;
     out.reserve(bytes.size() + bytes.size() / 2);
@@ -255,7 +255,7 @@ std::string ConvertToUtf8(std::string_view bytes, const char* from, std::size_t 
     ::iconv(handle, nullptr, nullptr, &outPtr, &outLeft); // ends a shift state, if any
     out.append(buffer.data(), static_cast<std::size_t>(outPtr - buffer.data()));
     // glibc's converters let through what Unicode forbids (code points above U+10FFFF).
-    return storage::IsValidUtf8(out) ? out : RepairUtf8(out);
+    return text::IsValidUtf8(out) ? out : RepairUtf8(out);
 }
 
 // A code point below U+10000 as UTF-8.
@@ -298,7 +298,7 @@ std::string Decode(std::string_view body, const Encoding& encoding) {
     if (&encoding == &kUtf8)
         return RepairUtf8(body);
     if (&encoding == &kWindows1252)
-        return storage::Windows1252ToUtf8(body);
+        return text::Windows1252ToUtf8(body);
     if (&encoding == &kReplacementEncoding)
         return body.empty() ? std::string() : std::string(kReplacement);
     if (&encoding == &kUserDefined)
@@ -313,19 +313,19 @@ std::string Decode(std::string_view body, const Encoding& encoding) {
 
 // The encoding the content attribute of a meta element names, as the HTML standard extracts it.
 const Encoding* EncodingFromMetaContent(std::string_view s) {
-    const std::string lower = ascii::Lower(s);
+    const std::string lower = text::ascii::Lower(s);
     std::size_t pos = 0;
     for (;;) {
         const std::size_t found = lower.find("charset", pos);
         if (found == std::string::npos)
             return nullptr;
         pos = found + 7;
-        while (pos < s.size() && ascii::IsSpace(s[pos]))
+        while (pos < s.size() && text::ascii::IsSpace(s[pos]))
             ++pos;
         if (pos >= s.size() || s[pos] != '=')
             continue;
         ++pos;
-        while (pos < s.size() && ascii::IsSpace(s[pos]))
+        while (pos < s.size() && text::ascii::IsSpace(s[pos]))
             ++pos;
         if (pos >= s.size())
             return nullptr;
@@ -366,16 +366,16 @@ private:
 };
 
 bool Prescan::MetaAt() const {
-    if (b_.size() - pos_ < 6 || b_[pos_] != '<' || ascii::Lower(b_.substr(pos_ + 1, 4)) != "meta")
+    if (b_.size() - pos_ < 6 || b_[pos_] != '<' || text::ascii::Lower(b_.substr(pos_ + 1, 4)) != "meta")
         return false;
     const char after = b_[pos_ + 5];
-    return ascii::IsSpace(after) || after == '/';
+    return text::ascii::IsSpace(after) || after == '/';
 }
 
 Prescan::Got Prescan::GetAttribute(std::string& name, std::string& value) {
     name.clear();
     value.clear();
-    while (pos_ < b_.size() && (ascii::IsSpace(b_[pos_]) || b_[pos_] == '/'))
+    while (pos_ < b_.size() && (text::ascii::IsSpace(b_[pos_]) || b_[pos_] == '/'))
         ++pos_;
     if (pos_ >= b_.size())
         return Got::End;
@@ -388,16 +388,16 @@ Prescan::Got Prescan::GetAttribute(std::string& name, std::string& value) {
         const char c = b_[pos_];
         if (c == '=' && !name.empty())
             break;
-        if (ascii::IsSpace(c)) {
+        if (text::ascii::IsSpace(c)) {
             spaces = true;
             break;
         }
         if (c == '/' || c == '>')
             return Got::Attribute;
-        name += ascii::Lower(c);
+        name += text::ascii::Lower(c);
     }
     if (spaces) {
-        while (pos_ < b_.size() && ascii::IsSpace(b_[pos_]))
+        while (pos_ < b_.size() && text::ascii::IsSpace(b_[pos_]))
             ++pos_;
         if (pos_ >= b_.size())
             return Got::End;
@@ -405,7 +405,7 @@ Prescan::Got Prescan::GetAttribute(std::string& name, std::string& value) {
             return Got::Attribute;
     }
     ++pos_; // past '='
-    while (pos_ < b_.size() && ascii::IsSpace(b_[pos_]))
+    while (pos_ < b_.size() && text::ascii::IsSpace(b_[pos_]))
         ++pos_;
     if (pos_ >= b_.size())
         return Got::End;
@@ -416,7 +416,7 @@ Prescan::Got Prescan::GetAttribute(std::string& name, std::string& value) {
                 ++pos_;
                 return Got::Attribute;
             }
-            value += ascii::Lower(b_[pos_]);
+            value += text::ascii::Lower(b_[pos_]);
         }
         return Got::End;
     }
@@ -424,9 +424,9 @@ Prescan::Got Prescan::GetAttribute(std::string& name, std::string& value) {
         return Got::Attribute;
     for (; pos_ < b_.size(); ++pos_) {
         const char c = b_[pos_];
-        if (ascii::IsSpace(c) || c == '>')
+        if (text::ascii::IsSpace(c) || c == '>')
             return Got::Attribute;
-        value += ascii::Lower(c);
+        value += text::ascii::Lower(c);
     }
     return Got::End;
 }
@@ -591,7 +591,7 @@ std::string CharsetFromContentType(std::string_view contentType) {
         while (pos < s.size() && httpSpace(s[pos]))
             ++pos;
         const std::size_t nameEnd = std::min(s.find_first_of(";=", pos), s.size());
-        const std::string name = ascii::Lower(s.substr(pos, nameEnd - pos));
+        const std::string name = text::ascii::Lower(s.substr(pos, nameEnd - pos));
         pos = nameEnd;
         if (pos < s.size() && s[pos] == ';')
             continue;
@@ -634,16 +634,16 @@ std::string PrescanEncoding(std::string_view body) {
 }
 
 std::optional<std::string> OtherIdnaForm(std::string_view domain) {
-    if (domain.empty() || domain.find('\0') != std::string_view::npos || !storage::IsValidUtf8(domain))
+    if (domain.empty() || domain.find('\0') != std::string_view::npos || !text::IsValidUtf8(domain))
         return std::nullopt;
     const std::string text(domain);
     char* converted = nullptr;
     std::string other;
-    if (!ascii::IsAscii(text)) {
+    if (!text::ascii::IsAscii(text)) {
         // No case mapping: a domain with capitals has no ASCII form, so case keeps counting.
         if (idn2_to_ascii_8z(text.c_str(), &converted, IDN2_NFC_INPUT | IDN2_NO_TR46) == IDN2_OK)
             other = converted;
-    } else if (ascii::Lower(text).find("xn--") != std::string::npos) {
+    } else if (text::ascii::Lower(text).find("xn--") != std::string::npos) {
         if (idn2_to_unicode_8z8z(text.c_str(), &converted, 0) == IDN2_OK) {
             // Only a form that leads back to exactly the typed text is the same domain.
             char* back = nullptr;
@@ -669,9 +669,9 @@ std::string DecodePage(std::string_view body, std::string_view contentTypeHeader
         return Decode(body, *header);
     if (const Encoding* declared = PrescanFor(body))
         return Decode(body, *declared);
-    if (storage::IsValidUtf8(body))
+    if (text::IsValidUtf8(body))
         return std::string(body);
-    return storage::Windows1252ToUtf8(body);
+    return text::Windows1252ToUtf8(body);
 }
 
 bool MentionsDomain(std::string_view pageText, std::string_view domain) {

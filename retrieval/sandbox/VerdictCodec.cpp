@@ -1,4 +1,4 @@
-#include "retrieval/VerdictCodec.h"
+#include "retrieval/sandbox/VerdictCodec.h"
 
 #include <algorithm>
 

@@ -2,7 +2,7 @@
 // How a failed transfer is put into words. Apart from HttpFetch.h so that tests can check the
 // wording of failures they cannot provoke on loopback (a host that is not found).
 
-#include "retrieval/HttpFetch.h"
+#include "retrieval/http/HttpFetch.h"
 
 #include <chrono>
 #include <string>

@@ -1,17 +1,52 @@
 #pragma once
-// Fetching the linking pages for the cross-check over libcurl.
+// Fetching the linking pages: one at a time or several side by side, over libcurl.
 
-#include "retrieval/CrossCheck.h"
-#include "retrieval/HttpFetch.h"
+#include "retrieval/http/HttpFetch.h"
 
 #include <chrono>
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <map>
 #include <memory>
+#include <string>
 #include <vector>
 
 namespace retrieval {
+
+struct FetchedPage {
+    std::string body;        // the bytes as received
+    std::string contentType; // the Content-Type header, empty when there was none
+    std::string finalUrl{};  // after redirects; empty: the URL asked for
+    long status = 0;         // HTTP status of the final answer; 0 when unknown
+    long redirects = 0;
+    HeaderList headers{}; // of the final answer
+};
+
+// Fetches one page with a client of its own, released before it returns. Throws toolkit::Error
+// on any failure (also for an empty or malformed URL), toolkit::Cancelled when the window closes.
+using PageFetcher = std::function<FetchedPage(const std::string& url)>;
+
+// Fetches several pages side by side, each with a client of its own. Every fetch that was started
+// is handed back once by takeEnded(), with its page or its error (a FetchError as PageFetcher
+// throws it).
+class PageFetches {
+public:
+    struct Ended {
+        std::size_t id = 0;
+        FetchedPage page;
+        std::exception_ptr error;
+    };
+    virtual ~PageFetches() = default;
+    virtual void start(std::size_t id, const std::string& url) = 0;
+    virtual std::vector<Ended> takeEnded() = 0;
+    virtual std::size_t running() const = 0;
+    // Lets the running fetches progress, handling window events, until one has ended or `atMost`
+    // has passed. Throws what the keep-going hook throws (toolkit::Cancelled).
+    virtual void wait(std::chrono::milliseconds atMost) = 0;
+    // Ends every running fetch at once; none of them is handed back.
+    virtual void stopAll() = 0;
+};
 
 inline constexpr std::uint64_t kPageMaxBytes = std::uint64_t{16} << 20;
 inline constexpr std::chrono::milliseconds kPageTotalTimeout{60'000};

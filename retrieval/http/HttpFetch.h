@@ -5,6 +5,7 @@
 
 #include "app/contract/Error.h"
 #include "app/contract/EventSource.h"
+#include "retrieval/page/Headers.h"
 
 #include <chrono>
 #include <cstdint>
@@ -55,9 +56,6 @@ private:
     long httpStatus_ = 0;
     std::optional<std::chrono::seconds> retryAfter_;
 };
-
-// Header lines of one answer as sent: name and value, without the line end.
-using HeaderList = std::vector<std::pair<std::string, std::string>>;
 
 // A successful answer as it arrived. Failures, including a final status of 400 or above, throw.
 struct HttpResponse {

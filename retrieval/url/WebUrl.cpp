@@ -1,4 +1,4 @@
-#include "retrieval/WebUrl.h"
+#include "retrieval/url/WebUrl.h"
 
 #include <algorithm>
 #include <array>

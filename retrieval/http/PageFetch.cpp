@@ -1,6 +1,6 @@
-#include "retrieval/PageFetch.h"
+#include "retrieval/http/PageFetch.h"
 
-#include "retrieval/PollEventSource.h"
+#include "retrieval/http/PollEventSource.h"
 
 #include <utility>
 

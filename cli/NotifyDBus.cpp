@@ -1,16 +1,20 @@
+// The desktop notification over D-Bus: org.freedesktop.Notifications on the session bus, and
+// xdg-open for the report a click asks for.
 #include "cli/Notify.h"
 
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
+#include <QDBusInterface>
 #include <QDBusMessage>
 #include <QDBusReply>
-#include <QDBusInterface>
 #include <QObject>
 #include <QProcess>
 #include <QStringList>
 #include <QVariantMap>
 #include <cstdio>
+#include <map>
+#include <string>
 
 namespace cli {
 
@@ -30,30 +34,56 @@ QString Q(const std::string& text) {
 
 } // namespace
 
+class NotificationSignals;
+
+class DBusNotifier final : public Notifier {
+public:
+    // Qt D-Bus needs an application object: one is made here.
+    explicit DBusNotifier(bool listen);
+    ~DBusNotifier() override;
+    DBusNotifier(const DBusNotifier&) = delete;
+    DBusNotifier& operator=(const DBusNotifier&) = delete;
+
+    void notifyLoss(const RunRequest& request, const RunOutcome& outcome) override;
+    void waitForActions(std::chrono::milliseconds atMost, toolkit::EventSource& events,
+                        const std::atomic<int>& stop) override;
+
+    // Called from the bus.
+    void actionInvoked(unsigned id, const std::string& action);
+    void closed(unsigned id);
+
+private:
+    bool listen_;
+    std::unique_ptr<QCoreApplication> app_;
+    std::unique_ptr<NotificationSignals> signals_;
+    std::map<unsigned, std::string> open_; // notification id -> changes report
+    bool told_ = false;                     // the missing bus was said once
+};
+
 // Receives the notification service's two signals.
 class NotificationSignals : public QObject {
     Q_OBJECT
 public:
-    explicit NotificationSignals(Notifier& owner) : owner_(owner) {}
+    explicit NotificationSignals(DBusNotifier& owner) : owner_(owner) {}
 public slots:
     void onAction(uint id, const QString& action) { owner_.actionInvoked(id, action.toStdString()); }
     void onClosed(uint id, uint /*reason*/) { owner_.closed(id); }
 
 private:
-    Notifier& owner_;
+    DBusNotifier& owner_;
 };
 
-Notifier::Notifier(bool listen) : listen_(listen) {
+DBusNotifier::DBusNotifier(bool listen) : listen_(listen) {
     if (QCoreApplication::instance() == nullptr)
         app_ = std::make_unique<QCoreApplication>(g_argc, g_argv);
     signals_ = std::make_unique<NotificationSignals>(*this);
 }
 
-Notifier::~Notifier() {
+DBusNotifier::~DBusNotifier() {
     signals_.reset();
 }
 
-void Notifier::notifyLoss(const RunRequest& request, const RunOutcome& outcome) {
+void DBusNotifier::notifyLoss(const RunRequest& request, const RunOutcome& outcome) {
     if (outcome.lost <= 0)
         return;
     QDBusConnection bus = QDBusConnection::sessionBus();
@@ -94,7 +124,7 @@ void Notifier::notifyLoss(const RunRequest& request, const RunOutcome& outcome) 
         open_[reply.value()] = outcome.changesReport;
 }
 
-void Notifier::waitForActions(std::chrono::milliseconds atMost, toolkit::EventSource& events,
+void DBusNotifier::waitForActions(std::chrono::milliseconds atMost, toolkit::EventSource& events,
                               const std::atomic<int>& stop) {
     const auto until = std::chrono::steady_clock::now() + atMost;
     while (!open_.empty() && stop.load() == 0 && std::chrono::steady_clock::now() < until) {
@@ -103,7 +133,7 @@ void Notifier::waitForActions(std::chrono::milliseconds atMost, toolkit::EventSo
     }
 }
 
-void Notifier::actionInvoked(unsigned id, const std::string& action) {
+void DBusNotifier::actionInvoked(unsigned id, const std::string& action) {
     const auto it = open_.find(id);
     if (it == open_.end() || action != kOpenAction)
         return;
@@ -112,10 +142,14 @@ void Notifier::actionInvoked(unsigned id, const std::string& action) {
     open_.erase(it);
 }
 
-void Notifier::closed(unsigned id) {
+void DBusNotifier::closed(unsigned id) {
     open_.erase(id);
+}
+
+std::unique_ptr<Notifier> MakeNotifier(bool listen) {
+    return std::make_unique<DBusNotifier>(listen);
 }
 
 } // namespace cli
 
-#include "Notify.moc"
+#include "NotifyDBus.moc"

@@ -1,7 +1,7 @@
-#include "retrieval/LinkFinder.h"
+#include "retrieval/page/LinkFinder.h"
 
-#include "retrieval/AsciiText.h"
-#include "retrieval/WebUrl.h"
+#include "retrieval/url/WebUrl.h"
+#include "text/Ascii.h"
 
 #include <algorithm>
 #include <csetjmp>
@@ -141,7 +141,7 @@ public:
     void add(const char* text, bool shown = true) {
         for (std::size_t i = 0; text[i] != '\0' && !full(); ++i, ++read_) {
             const bool nbsp = text[i] == '\xC2' && text[i + 1] == '\xA0';
-            if (ascii::IsSpace(text[i]) || nbsp) {
+            if (text::ascii::IsSpace(text[i]) || nbsp) {
                 pendingSpace_ = !out_.empty();
                 i += nbsp ? 1 : 0;
                 continue;
@@ -219,16 +219,16 @@ std::vector<std::string_view> Tokens(std::string_view text, std::string_view sep
 std::string ComparableHost(std::string_view host) {
     while (!host.empty() && host.back() == '.')
         host.remove_suffix(1);
-    if (host.empty() || ascii::IsAscii(host))
-        return ascii::Lower(host);
+    if (host.empty() || text::ascii::IsAscii(host))
+        return text::ascii::Lower(host);
     const std::string text(host);
     char* converted = nullptr;
     std::string out;
     if (text.find('\0') == std::string::npos &&
         idn2_to_ascii_8z(text.c_str(), &converted, IDN2_NFC_INPUT | IDN2_NONTRANSITIONAL) == IDN2_OK)
-        out = ascii::Lower(converted);
+        out = text::ascii::Lower(converted);
     else
-        out = ascii::Lower(host);
+        out = text::ascii::Lower(host);
     idn2_free(converted);
     return out;
 }
@@ -259,7 +259,7 @@ private:
 
 // The host the domain field names: the text itself, or the host of an address typed there.
 std::string DomainHost(std::string_view domain) {
-    domain = ascii::Trim(domain);
+    domain = text::ascii::Trim(domain);
     if (domain.empty() || domain.find('\0') != std::string_view::npos)
         return {};
     std::string address(domain);
@@ -292,7 +292,7 @@ std::string LinkDomain(std::string_view domain) {
 
 void ApplyRobotsTokens(std::string_view directives, bool& noindex, bool& nofollow) {
     for (const std::string_view token : Tokens(directives, ", \t\r\n\f")) {
-        const std::string t = ascii::Lower(token);
+        const std::string t = text::ascii::Lower(token);
         if (t == "noindex" || t == "none")
             noindex = true;
         if (t == "nofollow" || t == "none")
@@ -310,10 +310,10 @@ bool IsValuedDirective(std::string_view name) {
 void ApplyRobotsHeader(std::string_view value, RobotsDirectives& robots) {
     std::string agent;
     for (std::string_view part : Tokens(value, ",")) {
-        part = ascii::Trim(part);
+        part = text::ascii::Trim(part);
         const std::size_t colon = part.find(':');
         if (colon != std::string_view::npos) {
-            const std::string before = ascii::Lower(ascii::Trim(part.substr(0, colon)));
+            const std::string before = text::ascii::Lower(text::ascii::Trim(part.substr(0, colon)));
             if (IsValuedDirective(before))
                 continue;
             agent = before;
@@ -453,7 +453,7 @@ void Walk(const GumboNode* root, const LinkLimits& limits, PageFacts& facts, Rob
                 }
             } else if (tag == GUMBO_TAG_META) {
                 const char* name = Attribute(node, "name");
-                const std::string lowered = name != nullptr ? ascii::Lower(ascii::Trim(name)) : std::string();
+                const std::string lowered = name != nullptr ? text::ascii::Lower(text::ascii::Trim(name)) : std::string();
                 if (lowered == "robots" || lowered == "googlebot")
                     if (const char* content = Attribute(node, "content"))
                         ApplyRobotsTokens(content, robots.metaNoindex, robots.metaNofollow);
@@ -468,7 +468,7 @@ void Walk(const GumboNode* root, const LinkLimits& limits, PageFacts& facts, Rob
 
 void ReadRel(std::string_view rel, PageLink& link) {
     for (const std::string_view token : Tokens(rel, " \t\r\n\f")) {
-        const std::string t = ascii::Lower(token);
+        const std::string t = text::ascii::Lower(token);
         link.nofollow = link.nofollow || t == "nofollow";
         link.sponsored = link.sponsored || t == "sponsored";
         link.ugc = link.ugc || t == "ugc";
@@ -481,7 +481,7 @@ LinkVerdict FindLinks(std::string_view page, std::string_view finalUrl, const He
                       std::string_view domain, const LinkLimits& limits, const std::atomic<bool>* stop) {
     LinkVerdict verdict;
     for (const auto& [name, value] : headers)
-        if (ascii::Lower(name) == "x-robots-tag")
+        if (text::ascii::Lower(name) == "x-robots-tag")
             ApplyRobotsHeader(value, verdict.robots);
 
     const std::string domainHost = LinkDomain(domain);
