@@ -41,6 +41,7 @@ std::string LinkUrl(int i) {
 storage::PageRow PageRow(int i) {
     storage::PageRow row;
     row.url = LinkUrl(i);
+    row.key = row.url; // already as the URL standard writes it
     row.status = "gefunden";
     row.httpStatus = 200;
     row.finalUrl = row.url;
@@ -49,6 +50,15 @@ storage::PageRow PageRow(int i) {
     row.rel = *row.followCount > 0 ? "follow" : "nofollow";
     row.anchor = "Beispiel Shop Angebot " + std::to_string(i % 97);
     row.target = "https://beispiel-shop.example/produkte/" + std::to_string(i % 53) + "/";
+    return row;
+}
+
+storage::PageRow FailedRow(const std::string& url, std::int64_t httpStatus, const char* reason) {
+    storage::PageRow row;
+    row.url = row.key = url;
+    row.status = "Fehler";
+    row.httpStatus = httpStatus;
+    row.reason = reason;
     return row;
 }
 
@@ -69,10 +79,10 @@ std::vector<storage::PageRow> NextWeek(std::vector<storage::PageRow> rows, int b
             row.rel = "nofollow";
             break;
         case 4:
-            row = {row.url, "Fehler", 403, "", 0, std::nullopt, std::nullopt, "", "", "", "", "HTTP-Status 403"};
+            row = FailedRow(row.url, 403, "HTTP-Status 403");
             break;
         case 5:
-            row = {row.url, "Fehler", 0, "", 0, std::nullopt, std::nullopt, "", "", "", "", "Zeitüberschreitung"};
+            row = FailedRow(row.url, 0, "Zeitüberschreitung");
             break;
         case 6:
             row = PageRow(base + static_cast<int>(i)); // a new record in place of one no longer listed

@@ -53,8 +53,10 @@ public:
     void setSeokicksText(const std::string& text) override { seokicksCode = text; }
     void setCaption(const std::string& text) override;
     void setStatusLine(const std::string& text) override { statusLine = text; }
-    void setChangeCounts(const std::vector<std::pair<std::string, std::int64_t>>& counts) override {
+    void setChangeCounts(const std::vector<std::pair<std::string, std::int64_t>>& counts,
+                         const std::vector<std::pair<std::string, std::int64_t>>& losses) override {
         changeCounts = counts;
+        lossCounts = losses;
         compared = true;
     }
 
@@ -66,6 +68,7 @@ public:
     std::string seokicksCode = "SEO-KICKS-Code";
     std::string statusLine;
     std::vector<std::pair<std::string, std::int64_t>> changeCounts;
+    std::vector<std::pair<std::string, std::int64_t>> lossCounts;
     bool compared = false;
 
 private:

@@ -355,9 +355,10 @@ std::string CommandsHelp() {
            "                          Desktop-Benachrichtigung. Arbeitet das Fenster im selben\n"
            "                          Ordner länger als --warten, wird die Domain übersprungen.\n"
            "\n"
-           "Rückgabewerte der Befehle: 0 fertig, nichts verloren; 3 fertig, mindestens ein Link\n"
-           "entfernt, nofollow geworden oder Seite nicht erreichbar; 1 Fehler (Meldung auf der\n"
-           "Standardfehlerausgabe); 2 falscher Aufruf; 130 bzw. 143 abgebrochen (SIGINT, SIGTERM).\n";
+           "Rückgabewerte der Befehle: 0 fertig, nichts verloren; 3 fertig, seit der letzten Prüfung\n"
+           "mindestens ein Link verloren (entfernt, nofollow geworden oder seine Seite nicht mehr\n"
+           "erreichbar; jeder Verlust zählt einmal); 1 Fehler (Meldung auf der Standardfehlerausgabe);\n"
+           "2 falscher Aufruf; 130 bzw. 143 abgebrochen (SIGINT, SIGTERM).\n";
 }
 
 int Main(int argc, char** argv) {

@@ -103,7 +103,7 @@ void DBusNotifier::notifyLoss(const RunRequest& request, const RunOutcome& outco
     const std::string summary = "Quandrel Halmfang: " + std::to_string(outcome.lost) +
                                 (outcome.lost == 1 ? " Link verloren" : " Links verloren");
     std::string body = request.domain;
-    for (const auto& [word, n] : outcome.changes)
+    for (const auto& [word, n] : outcome.losses)
         body += "\n" + std::to_string(n) + " × " + word;
     QStringList actions;
     const bool offer = listen_ && !outcome.changesReport.empty();

@@ -5,7 +5,6 @@
 #include "retrieval/CheckCommand.h"
 #include "retrieval/CrossCheck.h"
 #include "retrieval/http/PageFetch.h"
-#include "storage/Changes.h"
 #include "storage/Settings.h"
 #include "table/BacklinkTable.h"
 
@@ -132,7 +131,9 @@ RunOutcome RunDomain(const RunRequest& request, RunContext& context) {
     CollectReports(box.reportBases, outcome);
     outcome.compared = fields.compared;
     outcome.changes = fields.changeCounts;
-    outcome.lost = storage::LossCount(fields.changeCounts);
+    outcome.losses = fields.lossCounts;
+    for (const auto& loss : outcome.losses)
+        outcome.lost += loss.second;
     outcome.historyFailed = box.historyFailed;
     if (outcome.exitCode == kExitDone && outcome.lost > 0)
         outcome.exitCode = kExitLoss;
@@ -143,6 +144,9 @@ std::string OutcomeJson(const RunRequest& request, const RunOutcome& outcome) {
     QJsonObject changes;
     for (const auto& [word, n] : outcome.changes)
         changes.insert(Q(word), static_cast<qint64>(n));
+    QJsonObject losses;
+    for (const auto& [word, n] : outcome.losses)
+        losses.insert(Q(word), static_cast<qint64>(n));
     QJsonArray reports;
     for (const std::string& path : outcome.reports)
         reports.append(Q(path));
@@ -160,6 +164,7 @@ std::string OutcomeJson(const RunRequest& request, const RunOutcome& outcome) {
     o.insert(QStringLiteral("verglichen"), outcome.compared);
     o.insert(QStringLiteral("verlaufsfehler"), outcome.historyFailed);
     o.insert(QStringLiteral("verloren"), static_cast<qint64>(outcome.lost));
+    o.insert(QStringLiteral("verluste"), losses);
     o.insert(QStringLiteral("aenderungen"), changes);
     o.insert(QStringLiteral("zusammenfassung"), Q(outcome.summary));
     o.insert(QStringLiteral("berichte"), reports);

@@ -36,6 +36,7 @@ struct RunOutcome {
     std::int64_t failedPages = 0;
     bool compared = false;
     std::vector<std::pair<std::string, std::int64_t>> changes;
+    std::vector<std::pair<std::string, std::int64_t>> losses; // the changes that lost a link, told once
     std::int64_t lost = 0;
     std::vector<std::string> reports; // paths of the files written
     std::string changesReport;        // the changes report (.html), empty when none was written

@@ -251,16 +251,16 @@ public:
         std::stable_sort(done_.begin(), done_.end(),
                          [](const Done& a, const Done& b) { return a.row < b.row; });
         std::vector<std::int32_t> checkedRows;
-        std::vector<std::size_t> detailRows; // the checked row of each details line
+        std::vector<std::int32_t> detailRows; // the table row of each details line
         std::vector<std::vector<std::string>> details;
         for (Done& done : done_) {
             for (std::vector<std::string>& line : done.details) {
                 details.push_back(std::move(line));
-                detailRows.push_back(checkedRows.size());
+                detailRows.push_back(done.row);
             }
             checkedRows.push_back(done.row);
         }
-        std::optional<storage::Comparison> changes;
+        std::optional<CrossCheckHistory::Changes> changes;
         if (stopped)
             history_.stop();
         else
@@ -269,11 +269,12 @@ public:
         storage::WriteReports(w_, "\\reporting\\backlinks\\", [&](const std::string& basePath) {
             storage::WriteDetailsCsv(basePath + "_details.csv", details);
             if (changes)
-                WriteChangesReports(basePath, *changes, w_.fields.domainText());
+                WriteChangesReports(basePath, changes->comparison, w_.fields.domainText());
         });
         if (changes) {
-            w_.fields.setStatusLine(storage::SummaryLine(*changes));
-            w_.fields.setChangeCounts(storage::ChangeCounts(*changes));
+            w_.fields.setStatusLine(storage::SummaryLine(changes->comparison));
+            w_.fields.setChangeCounts(storage::ChangeCounts(changes->comparison),
+                                      storage::LossCounts(changes->comparison));
         }
         history_.tell(w_.box);
     }
@@ -350,7 +351,7 @@ private:
         // details file names it in the reason alone, as it always has.
         if (row.check.status == kStatusError)
             stored.httpStatus = row.failedStatus;
-        history_.add(std::move(stored));
+        history_.add(r, std::move(stored));
         w_.fields.setCaption(w_.shared.titleText + " checke: " + row.check.url);
     }
 

@@ -1,12 +1,14 @@
 #include "retrieval/RunHistory.h"
 
 #include "retrieval/CrossCheck.h"
+#include "retrieval/url/WebUrl.h"
 #include "storage/Files.h"
 #include "table/BacklinkTable.h"
 #include "text/Ascii.h"
 
 #include <algorithm>
 #include <idn2.h>
+#include <unordered_map>
 #include <utility>
 
 namespace retrieval {
@@ -31,16 +33,17 @@ constexpr std::int32_t kNumberColumn = 0;
 table::CellMark RowMarker(const storage::Comparison& comparison, std::size_t row) {
     if (!comparison.hasBase || row >= comparison.words.size())
         return table::CellMark::None;
-    const std::string_view word = comparison.words[row];
-    if (word == storage::kChangeLinkRemoved || word == storage::kChangeNowNofollow ||
-        word == storage::kChangeUnreachable)
+    if (comparison.losses[row])
         return table::CellMark::RowLoss;
-    return word == storage::kChangeNew ? table::CellMark::RowNew : table::CellMark::None;
+    return comparison.words[row] == storage::kChangeNew ? table::CellMark::RowNew : table::CellMark::None;
 }
 
 } // namespace
 
 std::string DomainKey(std::string_view text) {
+    if (std::string host = LinkDomainHost(text); !host.empty())
+        return host;
+    // Text that names no host: as it is, which keeps such a domain's history together too.
     const std::size_t scheme = text.find("://");
     if (scheme != std::string_view::npos)
         text.remove_prefix(scheme + 3);
@@ -61,9 +64,18 @@ std::string DomainKey(std::string_view text) {
     return key;
 }
 
+std::string PageKey(std::string_view url) {
+    std::optional<WebUrl> parsed = ParseWebUrl(url);
+    if (!parsed || !parsed->web())
+        return std::string(url);
+    parsed->fragment.reset();
+    return parsed->href();
+}
+
 storage::PageRow HistoryRow(const PageCheck& check) {
     storage::PageRow row;
     row.url = check.url;
+    row.key = PageKey(check.url);
     row.status = check.status;
     row.httpStatus = check.httpStatus;
     row.finalUrl = check.finalUrl;
@@ -72,6 +84,7 @@ storage::PageRow HistoryRow(const PageCheck& check) {
         row.linkCount = static_cast<std::int64_t>(check.links.linkCount);
         row.followCount = static_cast<std::int64_t>(check.links.followCount);
     }
+    row.onDomain = check.status != kStatusError && check.links.scan == LinkScan::OnDomain;
     // The first details line is the first link, put as the details file puts it.
     const std::vector<std::vector<std::string>> lines = DetailLines(check);
     if (!lines.empty() && lines.front().size() > kReason) {
@@ -83,6 +96,16 @@ storage::PageRow HistoryRow(const PageCheck& check) {
         row.reason = first[kReason];
     }
     return row;
+}
+
+storage::History::Opened OpenHistory(const std::string& programFolder) {
+    storage::History::Opened opened = storage::History::Open(programFolder);
+    if (opened.history)
+        if (storage::Fault fault = opened.history->KeyRows(PageKey)) {
+            opened.fault = std::move(fault);
+            opened.history.reset();
+        }
+    return opened;
 }
 
 void HistoryMessages::noteOpened(const storage::History::Opened& opened) {
@@ -134,7 +157,7 @@ bool CrossCheckHistory::open() {
         return true;
     if (messages_.failed())
         return false;
-    storage::History::Opened opened = storage::History::Open(folder_);
+    storage::History::Opened opened = OpenHistory(folder_);
     messages_.noteOpened(opened);
     if (!opened.history)
         return false;
@@ -161,11 +184,11 @@ void CrossCheckHistory::flush() {
     pending_.clear();
 }
 
-void CrossCheckHistory::add(storage::PageRow row) {
+void CrossCheckHistory::add(std::int32_t tableRow, storage::PageRow row) {
     if (messages_.failed())
         return;
     try {
-        rows_.push_back(row);
+        rows_.emplace_back(tableRow, row);
         pending_.push_back(std::move(row));
         if (pending_.size() >= kBatchRows || std::chrono::steady_clock::now() - lastCommit_ >= kBatchTime)
             flush();
@@ -175,7 +198,7 @@ void CrossCheckHistory::add(storage::PageRow row) {
     }
 }
 
-std::optional<storage::Comparison> CrossCheckHistory::finish() {
+std::optional<CrossCheckHistory::Changes> CrossCheckHistory::finish() {
     try {
         return compare();
     } catch (const std::exception& e) {
@@ -194,7 +217,7 @@ void CrossCheckHistory::stop() {
     history_.reset();
 }
 
-std::optional<storage::Comparison> CrossCheckHistory::compare() {
+std::optional<CrossCheckHistory::Changes> CrossCheckHistory::compare() {
     flush();
     if (!open())
         return std::nullopt;
@@ -207,27 +230,54 @@ std::optional<storage::Comparison> CrossCheckHistory::compare() {
     history_.reset();
     if (base.fault)
         return std::nullopt;
-    return storage::Compare(rows_, base.value);
+    // Pages finish in any order when fetched side by side: the comparison goes in table order,
+    // and a row stored twice counts as it was stored last.
+    std::stable_sort(rows_.begin(), rows_.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    Changes changes;
+    std::vector<storage::PageRow> rows;
+    rows.reserve(rows_.size());
+    for (std::size_t i = 0; i < rows_.size(); ++i) {
+        if (i + 1 < rows_.size() && rows_[i + 1].first == rows_[i].first)
+            continue;
+        changes.tableRows.push_back(rows_[i].first);
+        rows.push_back(std::move(rows_[i].second));
+    }
+    rows_.clear();
+    changes.comparison = storage::Compare(rows, base.value);
+    return changes;
 }
 
 void MarkChanges(table::BacklinkTable& table, std::int32_t statusCol, const std::vector<std::int32_t>& rows,
-                 const std::optional<storage::Comparison>& comparison, std::vector<std::vector<std::string>>& details,
-                 const std::vector<std::size_t>& detailRows) {
-    for (std::size_t i = 0; i < details.size(); ++i)
-        details[i].emplace_back(comparison && detailRows[i] < comparison->words.size()
-                                    ? comparison->words[detailRows[i]]
+                 const std::optional<CrossCheckHistory::Changes>& changes,
+                 std::vector<std::vector<std::string>>& details,
+                 const std::vector<std::int32_t>& detailRows) {
+    std::unordered_map<std::int32_t, std::size_t> compared; // table row -> row of the comparison
+    if (changes)
+        for (std::size_t i = 0; i < changes->tableRows.size(); ++i)
+            compared.emplace(changes->tableRows[i], i);
+    const auto at = [&compared](std::int32_t row) -> std::optional<std::size_t> {
+        const auto it = compared.find(row);
+        return it != compared.end() ? std::optional<std::size_t>(it->second) : std::nullopt;
+    };
+    for (std::size_t i = 0; i < details.size(); ++i) {
+        const std::optional<std::size_t> row = at(detailRows[i]);
+        details[i].emplace_back(row && *row < changes->comparison.words.size()
+                                    ? changes->comparison.words[*row]
                                     : std::string_view());
-    for (std::size_t i = 0; i < rows.size(); ++i) {
+    }
+    for (const std::int32_t tableRow : rows) {
+        const std::optional<std::size_t> row = at(tableRow);
         // A marker of an earlier Prüfe says nothing about this one.
-        table.SetCellMark(kNumberColumn, rows[i],
-                          comparison ? RowMarker(*comparison, i) : table::CellMark::None);
-        if (!comparison)
+        table.SetCellMark(kNumberColumn, tableRow,
+                          row ? RowMarker(changes->comparison, *row) : table::CellMark::None);
+        if (!row)
             continue;
-        const std::string line = storage::NoteLine(*comparison, i);
+        const std::string line = storage::NoteLine(changes->comparison, *row);
         if (line.empty())
             continue;
-        const std::string& note = table.GetCellNote(statusCol, rows[i]);
-        table.SetCellNote(statusCol, rows[i], note.empty() ? line : note + "\n" + line);
+        const std::string& note = table.GetCellNote(statusCol, tableRow);
+        table.SetCellNote(statusCol, tableRow, note.empty() ? line : note + "\n" + line);
     }
 }
 
@@ -263,7 +313,7 @@ storage::Result<storage::Comparison> CompareStoredRuns(const std::string& progra
                                                        std::int64_t runB) {
     storage::Result<storage::Comparison> result;
     try {
-        storage::History::Opened opened = storage::History::Open(programFolder);
+        storage::History::Opened opened = OpenHistory(programFolder);
         if (!opened.history) {
             result.fault = opened.fault;
             return result;

@@ -13,6 +13,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace table {
@@ -21,12 +22,21 @@ class BacklinkTable;
 
 namespace retrieval {
 
-// The domain as the history compares it: the host of the domain text (also when typed as an
-// address), without a final dot, in lower-case IDNA ASCII form.
+// The domain as the history and the watch list know it: the domain whose links the link finder
+// counts (also when typed as an address; without port, final dot and leading "www."), in
+// lower-case IDNA ASCII form. One domain, one history.
 std::string DomainKey(std::string_view domainText);
+
+// The address a page is known by across runs: a web address as the URL standard writes it
+// (scheme and host in lower case, no default port, "/" for an empty path), without its fragment;
+// any other text as it is.
+std::string PageKey(std::string_view url);
 
 // One history row from what the Prüfe found on a page.
 storage::PageRow HistoryRow(const PageCheck& check);
+
+// The history file with every stored row keyed (PageKey), for the comparisons.
+storage::History::Opened OpenHistory(const std::string& programFolder);
 
 // What is left to tell the user about the history, each at most once.
 class HistoryMessages {
@@ -50,14 +60,19 @@ public:
     // The run starts now; the file is opened with the first rows to store.
     CrossCheckHistory(std::string programFolder, std::string domain);
 
-    // Rows are committed every 50 rows or once a second has passed since the last commit, which
-    // the wait after each page makes one commit per page: a killed program loses at most the
-    // page in flight.
-    void add(storage::PageRow row);
+    // The row of table row `tableRow`, in whatever order the pages finish. Rows are committed
+    // every 50 rows or once a second has passed since the last commit, which the wait after each
+    // page makes one commit per page: a killed program loses at most the page in flight.
+    void add(std::int32_t tableRow, storage::PageRow row);
 
+    // The comparison of a finished run, with the table row of each of its rows.
+    struct Changes {
+        storage::Comparison comparison;
+        std::vector<std::int32_t> tableRows; // in the comparison's row order (table order)
+    };
     // Stores the rest, marks the run finished and compares it with the earlier finished runs.
     // Empty when the history failed.
-    std::optional<storage::Comparison> finish();
+    std::optional<Changes> finish();
     // Stores the rest and leaves the run unfinished: a stopped run is no base for a comparison.
     void stop();
 
@@ -66,7 +81,7 @@ public:
 private:
     bool open();
     void flush();
-    std::optional<storage::Comparison> compare();
+    std::optional<Changes> compare();
 
     std::string folder_;
     std::string domain_;
@@ -76,18 +91,19 @@ private:
     std::int64_t runId_ = 0;
     std::int64_t stored_ = 0;
     std::vector<storage::PageRow> pending_;
-    std::vector<storage::PageRow> rows_; // the whole run, for the comparison
+    // The whole run by table row, for the comparison.
+    std::vector<std::pair<std::int32_t, storage::PageRow>> rows_;
     std::chrono::steady_clock::time_point lastCommit_;
     HistoryMessages messages_;
 };
 
-// The Prüfe's rows (table rows `rows`, in run order) learn their change: one more line in the
-// status cell's note, a loss or new-row mark on their number cell, and the change word as the
-// last column of each of their details lines (`detailRows`: the run row of each line). Without a
-// comparison that column stays empty and the number cells lose their marks.
+// The Prüfe's checked table rows `rows` learn their change, matched by table row: one more line in
+// the status cell's note, a loss or new-row mark on their number cell, and the change word as the
+// last column of each of their details lines (`detailRows`: the table row of each line). Without
+// a comparison that column stays empty and the number cells lose their marks.
 void MarkChanges(table::BacklinkTable& table, std::int32_t statusCol, const std::vector<std::int32_t>& rows,
-                 const std::optional<storage::Comparison>& comparison, std::vector<std::vector<std::string>>& details,
-                 const std::vector<std::size_t>& detailRows);
+                 const std::optional<CrossCheckHistory::Changes>& changes,
+                 std::vector<std::vector<std::string>>& details, const std::vector<std::int32_t>& detailRows);
 
 // What Datei > Verlauf… shows of a domain: its stored Prüfe runs, oldest first, and the series of
 // the plot; `fault` is a German reason why the history could not be read.

@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <array>
+#include <optional>
 #include <unordered_map>
+#include <unordered_set>
 
 namespace storage {
 
@@ -14,10 +16,6 @@ constexpr std::string_view kError = "Fehler";
 
 bool Failed(const PageRow& row) {
     return row.status == kError;
-}
-
-bool Blocking(std::int64_t httpStatus) {
-    return httpStatus == 401 || httpStatus == 403 || httpStatus == 429 || httpStatus == 503;
 }
 
 // Link counts are known only for pages whose links were read.
@@ -46,6 +44,8 @@ std::string Describe(const PageRow& row) {
     if (Failed(row))
         return row.reason.empty() ? std::string(kError) : std::string(kError) + ": " + row.reason;
     std::string out = row.status;
+    if (row.onDomain)
+        return out + (row.redirects > 0 ? "; leitet auf die Domain weiter" : "; liegt auf der Domain selbst");
     if (!row.linkCount)
         return out + "; Links nicht geprüft";
     const auto links = static_cast<std::size_t>(*row.linkCount);
@@ -62,7 +62,7 @@ std::string Describe(const PageRow& row) {
     return out;
 }
 
-// The words whose "vorher" is the last row that could fetch the page.
+// The words whose "vorher" is the last row that read the page's links.
 bool ComparesLastSeen(std::string_view word) {
     return word == kChangeLinkRemoved || word == kChangeNowNofollow || word == kChangeNowFollow ||
            word == kChangeTarget || word == kChangeAnchor;
@@ -73,11 +73,14 @@ struct SummaryPart {
     const char* one;  // "1 Link entfernt"
     const char* many; // "3 Links entfernt"
 };
-constexpr std::array<SummaryPart, 10> kSummaryOrder = {{
+constexpr std::array<SummaryPart, 13> kSummaryOrder = {{
     {kChangeLinkRemoved, "Link entfernt", "Links entfernt"},
     {kChangeNowNofollow, "nofollow geworden", "nofollow geworden"},
     {kChangeUnreachable, "Seite nicht erreichbar", "Seiten nicht erreichbar"},
     {kChangeBlocked, "blockiert", "blockiert"},
+    {kChangeStillUnreachable, "Seite weiterhin nicht erreichbar", "Seiten weiterhin nicht erreichbar"},
+    {kChangeOnDomain, "Seite leitet auf die Domain weiter", "Seiten leiten auf die Domain weiter"},
+    {kChangeNotChecked, "Seite nicht geprüft", "Seiten nicht geprüft"},
     {kChangeUnlisted, "nicht mehr gelistet", "nicht mehr gelistet"},
     {kChangeNowFollow, "follow geworden", "follow geworden"},
     {kChangeBack, "wieder da", "wieder da"},
@@ -85,6 +88,58 @@ constexpr std::array<SummaryPart, 10> kSummaryOrder = {{
     {kChangeTarget, "Linkziel geändert", "Linkziele geändert"},
     {kChangeAnchor, "Ankertext geändert", "Ankertexte geändert"},
 }};
+
+std::vector<std::pair<std::string, std::int64_t>> Counts(const Comparison& c, bool lossesOnly) {
+    std::vector<std::pair<std::string, std::int64_t>> out;
+    if (!c.hasBase)
+        return out;
+    std::unordered_map<std::string_view, std::int64_t> counts;
+    for (const ChangeEntry& entry : c.entries)
+        if (entry.loss || !lossesOnly)
+            ++counts[entry.word];
+    for (const SummaryPart& part : kSummaryOrder)
+        if (const std::int64_t n = counts[part.word]; n > 0)
+            out.emplace_back(part.word, n);
+    return out;
+}
+
+std::string_view KeyOf(const PageRow& row) {
+    return row.key.empty() ? std::string_view(row.url) : std::string_view(row.key);
+}
+
+// Rows by key in one flat table (open addressing): a comparison looks up every row of a large
+// run, which a table of nodes makes slow. A key listed twice is found at its first row.
+class KeyIndex {
+public:
+    explicit KeyIndex(const std::vector<PageRow>& rows) : rows_(rows) {
+        std::size_t size = 16;
+        while (size < rows.size() * 2)
+            size <<= 1;
+        slots_.assign(size, 0);
+        for (std::size_t i = 0; i < rows.size(); ++i) {
+            const std::string_view key = KeyOf(rows[i]);
+            std::size_t slot = Slot(key);
+            while (slots_[slot] != 0 && KeyOf(rows_[slots_[slot] - 1]) != key)
+                slot = (slot + 1) & (slots_.size() - 1);
+            if (slots_[slot] == 0)
+                slots_[slot] = i + 1;
+        }
+    }
+    const PageRow* find(std::string_view key) const {
+        for (std::size_t slot = Slot(key); slots_[slot] != 0; slot = (slot + 1) & (slots_.size() - 1))
+            if (KeyOf(rows_[slots_[slot] - 1]) == key)
+                return &rows_[slots_[slot] - 1];
+        return nullptr;
+    }
+
+private:
+    std::size_t Slot(std::string_view key) const {
+        return std::hash<std::string_view>{}(key) & (slots_.size() - 1);
+    }
+
+    const std::vector<PageRow>& rows_;
+    std::vector<std::size_t> slots_; // row + 1, 0 for an empty slot
+};
 
 void AppendHtml(std::string& out, std::string_view text) {
     for (const char c : text) {
@@ -116,92 +171,138 @@ std::string DateText(std::time_t time) {
 
 } // namespace
 
-std::string_view ChangeWord(const PageRow& now, const PageRow* previous, const PageRow* lastSeen, bool known) {
-    if (!known)
-        return kChangeNew;
-    if (Failed(now))
-        return Blocking(now.httpStatus) ? kChangeBlocked : kChangeUnreachable;
+RowChange ChangeOf(const PageRow& now, const PageRow* latest, const PageRow* lastSeen, bool toldUnreachable) {
+    if (latest == nullptr)
+        return {kChangeNew};
+    const PageState state = StateOf(now);
+    const PageState before = StateOf(*latest);
+    const bool hadLink = lastSeen != nullptr && HasLinks(*lastSeen);
+    switch (state) {
+    case PageState::Blocked:
+        return {kChangeBlocked};
+    case PageState::Unreachable:
+        if (before == PageState::Unreachable)
+            return {kChangeStillUnreachable};
+        return {kChangeUnreachable, hadLink && !toldUnreachable};
+    case PageState::OnDomain:
+        // A Link-URL on the domain itself from the start is no backlink to check.
+        return {now.redirects > 0 ? kChangeOnDomain : kChangeNotChecked};
+    case PageState::NotChecked:
+        return {kChangeNotChecked};
+    case PageState::Seen:
+        break;
+    }
     if (lastSeen != nullptr) {
         if (HasLinks(*lastSeen) && HasNoLinks(now))
-            return kChangeLinkRemoved;
+            return {kChangeLinkRemoved, !toldUnreachable};
         if (HasFollowed(*lastSeen) && AllNofollow(now))
-            return kChangeNowNofollow;
+            return {kChangeNowNofollow, !toldUnreachable};
         if (AllNofollow(*lastSeen) && HasFollowed(now))
-            return kChangeNowFollow;
+            return {kChangeNowFollow};
     }
-    if (HasLinks(now) &&
-        ((previous != nullptr && Failed(*previous)) || lastSeen == nullptr || HasNoLinks(*lastSeen)))
-        return kChangeBack;
+    const bool wasAway =
+        before == PageState::Blocked || before == PageState::Unreachable || before == PageState::OnDomain;
+    if (HasLinks(now) && (wasAway || lastSeen == nullptr || HasNoLinks(*lastSeen)))
+        return {kChangeBack};
     if (lastSeen != nullptr && HasLinks(*lastSeen) && HasLinks(now)) {
         if (now.target != lastSeen->target)
-            return kChangeTarget;
+            return {kChangeTarget};
         if (now.anchor != lastSeen->anchor)
-            return kChangeAnchor;
+            return {kChangeAnchor};
     }
-    return kChangeNone;
+    return {kChangeNone};
 }
 
 Comparison Compare(const std::vector<PageRow>& rows, const ComparisonBase& base) {
     Comparison out;
     out.hasBase = base.exists;
     out.baseTime = base.previousTime;
-    // By Link-URL: the position of its first row in the previous Prüfe.
-    std::unordered_map<std::string_view, std::size_t> previous;
-    const bool matched = base.previousRow.size() == rows.size();
-    if (!matched) {
-        previous.reserve(base.previous.size());
-        for (std::size_t i = 0; i < base.previous.size(); ++i)
-            previous.emplace(base.previous[i].url, i);
-    }
-    const auto previousRow = [&](std::size_t i) -> std::ptrdiff_t {
-        if (matched)
-            return base.previousRow[i];
-        const auto p = previous.find(rows[i].url);
-        return p != previous.end() ? static_cast<std::ptrdiff_t>(p->second) : -1;
+    // A page's row in the previous Prüfe. Runs mostly list their pages in the same order: the row
+    // after the last one found is tried first, and the index is only built when that fails.
+    std::optional<KeyIndex> previousIndex;
+    std::size_t guess = 0;
+    const auto findPrevious = [&](std::string_view key) -> const PageRow* {
+        if (guess < base.previous.size() && KeyOf(base.previous[guess]) == key)
+            return &base.previous[guess++];
+        if (!previousIndex)
+            previousIndex.emplace(base.previous);
+        const PageRow* found = previousIndex->find(key);
+        if (found != nullptr)
+            guess = static_cast<std::size_t>(found - base.previous.data()) + 1;
+        return found;
     };
-    std::vector<bool> listed(base.previous.size()); // the new Prüfe has the Link-URL too
+    const auto findEarlier = [&base](std::string_view key) -> const EarlierPage* {
+        const auto e = base.earlier.find(key);
+        return e != base.earlier.end() ? &e->second : nullptr;
+    };
+    std::optional<KeyIndex> listedNow;              // the pages of the new Prüfe, when a twin needs it
+    std::vector<bool> listed(base.previous.size()); // the new Prüfe has the page too
+    std::unordered_set<std::string> told;           // key and word of each report line
 
     out.words.reserve(rows.size());
-    for (std::size_t i = 0; i < rows.size(); ++i) {
-        const PageRow& row = rows[i];
-        const std::ptrdiff_t at = previousRow(i);
-        const PageRow* before = nullptr;
-        if (at >= 0) {
-            before = &base.previous[static_cast<std::size_t>(at)];
-            listed[static_cast<std::size_t>(at)] = true;
+    out.losses.reserve(rows.size());
+    for (const PageRow& row : rows) {
+        std::string_view key = KeyOf(row);
+        const PageRow* before = findPrevious(key);
+        const EarlierPage* earlier =
+            before == nullptr || StateOf(*before) != PageState::Seen ? findEarlier(key) : nullptr;
+        std::string other; // the key of its http/https twin, when the page is known by that
+        if (before == nullptr && earlier == nullptr && !(other = OtherSchemeKey(key)).empty()) {
+            const PageRow* twin = findPrevious(other);
+            const EarlierPage* twinEarlier =
+                twin == nullptr || StateOf(*twin) != PageState::Seen ? findEarlier(other) : nullptr;
+            if ((twin != nullptr || twinEarlier != nullptr) && !listedNow)
+                listedNow.emplace(rows);
+            if ((twin != nullptr || twinEarlier != nullptr) && listedNow->find(other) == nullptr) {
+                before = twin;
+                earlier = twinEarlier;
+                key = other;
+            }
         }
-        // Last seen in the previous Prüfe when it could fetch the page, else further back.
+        if (before != nullptr)
+            listed[static_cast<std::size_t>(before - base.previous.data())] = true;
+
+        const PageRow* latest = before;
+        std::time_t latestTime = base.previousTime;
+        if (latest == nullptr && earlier != nullptr) {
+            latest = &earlier->latest.row;
+            latestTime = earlier->latest.runTime;
+        }
         const PageRow* seen = nullptr;
         std::time_t seenTime = 0;
-        if (before != nullptr && !Failed(*before)) {
+        bool toldUnreachable = false;
+        if (before != nullptr && StateOf(*before) == PageState::Seen) {
             seen = before;
             seenTime = base.previousTime;
-        } else if (const auto s = base.lastSeen.find(row.url); s != base.lastSeen.end()) {
-            seen = &s->second.row;
-            seenTime = s->second.runTime;
+        } else {
+            if (earlier != nullptr && earlier->lastSeen) {
+                seen = &earlier->lastSeen->row;
+                seenTime = earlier->lastSeen->runTime;
+            }
+            toldUnreachable = (before != nullptr && StateOf(*before) == PageState::Unreachable) ||
+                              (earlier != nullptr && earlier->unreachableSinceSeen);
         }
-        const bool known = before != nullptr || base.known.count(row.url) != 0;
-        const std::string_view word = ChangeWord(row, before, seen, known);
-        out.words.push_back(word);
-        if (word == kChangeNone)
+
+        const RowChange change = ChangeOf(row, latest, seen, toldUnreachable);
+        out.words.push_back(change.word);
+        out.losses.push_back(change.loss);
+        // A page listed twice is told once.
+        if (change.word == kChangeNone ||
+            !told.insert(std::string(key) + '\x1F' + std::string(change.word)).second)
             continue;
-        ChangeEntry entry{row.url, word, {}, Describe(row), 0};
-        if (seen != nullptr && (ComparesLastSeen(word) || before == nullptr)) {
-            entry.before = Describe(*seen);
-            entry.beforeTime = seenTime;
-        } else if (before != nullptr) {
-            entry.before = Describe(*before);
-            entry.beforeTime = base.previousTime;
+        ChangeEntry entry{row.url, change.word, {}, Describe(row), 0, change.loss};
+        const bool toSeen = seen != nullptr && ComparesLastSeen(change.word);
+        if (const PageRow* shown = toSeen ? seen : latest) {
+            entry.before = Describe(*shown);
+            entry.beforeTime = toSeen ? seenTime : latestTime;
         }
         out.entries.push_back(std::move(entry));
     }
 
-    for (std::size_t i = 0; i < base.previous.size(); ++i) {
-        const PageRow& row = base.previous[i];
-        // A Link-URL listed twice counts at its first row.
-        if (!listed[i] && (matched || previous.find(row.url)->second == i))
-            out.entries.push_back({row.url, kChangeUnlisted, Describe(row), {}, base.previousTime});
-    }
+    for (std::size_t i = 0; i < base.previous.size(); ++i)
+        if (!listed[i])
+            out.entries.push_back(
+                {base.previous[i].url, kChangeUnlisted, Describe(base.previous[i]), {}, base.previousTime});
     return out;
 }
 
@@ -214,24 +315,11 @@ std::string RunTimeText(std::time_t time) {
 }
 
 std::vector<std::pair<std::string, std::int64_t>> ChangeCounts(const Comparison& c) {
-    std::vector<std::pair<std::string, std::int64_t>> out;
-    if (!c.hasBase)
-        return out;
-    std::unordered_map<std::string_view, std::int64_t> counts;
-    for (const ChangeEntry& entry : c.entries)
-        ++counts[entry.word];
-    for (const SummaryPart& part : kSummaryOrder)
-        if (const std::int64_t n = counts[part.word]; n > 0)
-            out.emplace_back(part.word, n);
-    return out;
+    return Counts(c, false);
 }
 
-std::int64_t LossCount(const std::vector<std::pair<std::string, std::int64_t>>& counts) {
-    std::int64_t lost = 0;
-    for (const auto& [word, n] : counts)
-        if (word == kChangeLinkRemoved || word == kChangeNowNofollow || word == kChangeUnreachable)
-            lost += n;
-    return lost;
+std::vector<std::pair<std::string, std::int64_t>> LossCounts(const Comparison& c) {
+    return Counts(c, true);
 }
 
 std::string SummaryLine(const Comparison& c) {

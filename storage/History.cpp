@@ -12,6 +12,7 @@
 #include <sqlite3.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <unordered_set>
 #include <utility>
 
 namespace storage {
@@ -86,7 +87,44 @@ CREATE TABLE watch_list(
   last_run INTEGER);
 )sql";
 
-constexpr const char* kMigrations[] = {kSchemaV1, kMigrateV1ToV2, kMigrateV2ToV3}; // step i leads to version i + 1
+// Version 4: rows are matched across runs on a key, their normalised address, which History::KeyRows
+// gives the rows stored before; a page on the domain itself is told apart (the older rows by the
+// reason their details line gave it); domain keys lose a port and a leading "www." as the link
+// finder's domain does, and watch-list entries that thus meet keep the one already so named.
+constexpr const char* kMigrateV3ToV4 = R"sql(
+ALTER TABLE cross_rows ADD COLUMN key_id INTEGER REFERENCES urls(id);
+ALTER TABLE cross_rows ADD COLUMN on_domain INTEGER;
+UPDATE cross_rows SET on_domain = 1 WHERE status <> 'Fehler' AND link_count IS NULL AND
+  (reason LIKE 'Seite leitet auf die Domain selbst weiter%' OR reason LIKE 'Seite liegt auf der Domain selbst%');
+DROP INDEX cross_rows_url;
+CREATE INDEX cross_rows_key ON cross_rows(key_id);
+CREATE INDEX cross_rows_unkeyed ON cross_rows(url_id) WHERE key_id IS NULL;
+
+UPDATE cross_runs SET domain_key = substr(domain_key, 1, instr(domain_key, ':') - 1)
+  WHERE domain_key NOT LIKE '[%' AND instr(domain_key, ':') > 0;
+UPDATE cross_runs SET domain_key = substr(domain_key, 1, instr(domain_key, ']')) WHERE domain_key LIKE '[%]:%';
+UPDATE cross_runs SET domain_key = substr(domain_key, 5)
+  WHERE domain_key LIKE 'www.%' AND instr(substr(domain_key, 6), '.') > 0;
+
+UPDATE check_runs SET domain_key = substr(domain_key, 1, instr(domain_key, ':') - 1)
+  WHERE domain_key NOT LIKE '[%' AND instr(domain_key, ':') > 0;
+UPDATE check_runs SET domain_key = substr(domain_key, 1, instr(domain_key, ']')) WHERE domain_key LIKE '[%]:%';
+UPDATE check_runs SET domain_key = substr(domain_key, 5)
+  WHERE domain_key LIKE 'www.%' AND instr(substr(domain_key, 6), '.') > 0;
+
+UPDATE OR IGNORE watch_list SET domain_key = substr(domain_key, 1, instr(domain_key, ':') - 1)
+  WHERE domain_key NOT LIKE '[%' AND instr(domain_key, ':') > 0;
+DELETE FROM watch_list WHERE domain_key NOT LIKE '[%' AND instr(domain_key, ':') > 0;
+UPDATE OR IGNORE watch_list SET domain_key = substr(domain_key, 1, instr(domain_key, ']'))
+  WHERE domain_key LIKE '[%]:%';
+DELETE FROM watch_list WHERE domain_key LIKE '[%]:%';
+UPDATE OR IGNORE watch_list SET domain_key = substr(domain_key, 5)
+  WHERE domain_key LIKE 'www.%' AND instr(substr(domain_key, 6), '.') > 0;
+DELETE FROM watch_list WHERE domain_key LIKE 'www.%' AND instr(substr(domain_key, 6), '.') > 0;
+)sql";
+
+constexpr const char* kMigrations[] = {kSchemaV1, kMigrateV1ToV2, kMigrateV2ToV3,
+                                       kMigrateV3ToV4}; // step i leads to version i + 1
 static_assert(std::size(kMigrations) == kHistorySchemaVersion);
 
 constexpr char kCellSeparator = '\x1F'; // the unit separator: no table cell holds it
@@ -197,11 +235,12 @@ template <typename Body> Fault Guarded(Body&& body) {
 
 struct History::Statements {
     explicit Statements(Database& db)
-        : findUrl(db, "SELECT id FROM urls WHERE url = ?1"),
-          addUrl(db, "INSERT INTO urls(url) VALUES (?1)"),
-          addCrossRow(db, "INSERT INTO cross_rows(run_id, row_no, url_id, status, http_status, final_id, "
-                          "redirects, link_count, follow_count, rel, anchor, target_id, robots, reason) "
-                          "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14)") {}
+        : findUrl(db, "SELECT id FROM urls WHERE url = ?1"), addUrl(db, "INSERT INTO urls(url) VALUES (?1)"),
+          addCrossRow(
+              db,
+              "INSERT INTO cross_rows(run_id, row_no, url_id, status, http_status, final_id, "
+              "redirects, link_count, follow_count, rel, anchor, target_id, robots, reason, key_id, "
+              "on_domain) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15, ?16)") {}
 
     Statement findUrl;
     Statement addUrl;
@@ -223,13 +262,22 @@ struct History::Statements {
             return std::nullopt;
         return urlId(db, url);
     }
+    // Without adding it.
+    std::optional<std::int64_t> knownUrlId(std::string_view url) {
+        findUrl.bind(1, url);
+        std::optional<std::int64_t> id;
+        if (findUrl.step())
+            id = findUrl.integer(0);
+        findUrl.reset();
+        return id;
+    }
 };
 
-// Columns 0..13 of a row selected by kRowColumns. The final address and the link target are read
-// by id through UrlTexts: they repeat (the Link-URL itself, the few targets on the domain).
+// Columns 0..14 of a row selected by kRowColumns. The final address, the link target and the key
+// are read by id through UrlTexts: they repeat (the Link-URL itself, the few targets on the domain).
 constexpr const char* kRowColumns =
     "u.url, r.status, r.http_status, r.final_id, r.redirects, r.link_count, r.follow_count, r.rel, r.anchor, "
-    "r.target_id, r.robots, r.reason, r.url_id";
+    "r.target_id, r.robots, r.reason, r.url_id, coalesce(r.key_id, r.url_id), r.on_domain";
 constexpr const char* kRowJoins = " JOIN urls u ON u.id = r.url_id ";
 
 // Addresses by id, each looked up once.
@@ -271,10 +319,44 @@ PageRow ReadRow(const Statement& st, UrlTexts& urls, int first = 0) {
     row.target = urls.text(st.optionalInteger(first + 9));
     row.robots = st.text(first + 10);
     row.reason = st.text(first + 11);
+    const std::int64_t keyId = st.integer(first + 13);
+    row.key = keyId == st.integer(first + 12) ? row.url : urls.text(keyId);
+    row.onDomain = st.optionalInteger(first + 14).value_or(0) != 0;
     return row;
 }
 
+// The state of a row selected by kRowColumns from column `first`, without reading all of it.
+PageState StateOfColumns(const Statement& st, int first) {
+    PageRow row;
+    row.status = st.text(first + 1);
+    row.httpStatus = st.optionalInteger(first + 2).value_or(0);
+    row.linkCount = st.optionalInteger(first + 5);
+    row.reason = st.text(first + 11);
+    row.onDomain = st.optionalInteger(first + 14).value_or(0) != 0;
+    return StateOf(row);
+}
+
 } // namespace
+
+PageState StateOf(const PageRow& row) {
+    if (row.status == kStatusError) {
+        const std::int64_t http = row.httpStatus;
+        return http == 401 || http == 403 || http == 429 || http == 503 || row.reason.starts_with("blockiert")
+                   ? PageState::Blocked
+                   : PageState::Unreachable;
+    }
+    if (row.onDomain)
+        return PageState::OnDomain;
+    return row.linkCount ? PageState::Seen : PageState::NotChecked;
+}
+
+std::string OtherSchemeKey(std::string_view key) {
+    if (key.starts_with("http://"))
+        return "https://" + std::string(key.substr(7));
+    if (key.starts_with("https://"))
+        return "http://" + std::string(key.substr(8));
+    return {};
+}
 
 std::string HistoryPath(const std::string& programFolder) {
     return ProgramPath(programFolder, std::string("\\") + kHistoryFileName);
@@ -371,7 +453,8 @@ Fault History::AddCrossRows(std::int64_t runId, std::int64_t firstRowNo, const s
         Statement& add = st_->addCrossRow;
         std::int64_t rowNo = firstRowNo;
         for (const PageRow& row : rows) {
-            add.bind(1, runId).bind(2, rowNo++).bind(3, st_->urlId(*db_, row.url)).bind(4, row.status);
+            const std::int64_t urlId = st_->urlId(*db_, row.url);
+            add.bind(1, runId).bind(2, rowNo++).bind(3, urlId).bind(4, row.status);
             if (row.httpStatus != 0)
                 add.bind(5, row.httpStatus);
             add.bind(6, st_->optionalUrlId(*db_, row.finalUrl));
@@ -381,6 +464,9 @@ Fault History::AddCrossRows(std::int64_t runId, std::int64_t firstRowNo, const s
             add.bindOrNull(10, row.rel).bindOrNull(11, row.anchor);
             add.bind(12, st_->optionalUrlId(*db_, row.target));
             add.bindOrNull(13, row.robots).bindOrNull(14, row.reason);
+            add.bind(15, row.key.empty() || row.key == row.url ? urlId : st_->urlId(*db_, row.key));
+            if (row.onDomain)
+                add.bind(16, std::int64_t{1});
             add.run();
         }
         tx.commit();
@@ -417,45 +503,73 @@ Result<ComparisonBase> History::LoadBase(const std::string& domainKey, std::int6
         base.previousTime = static_cast<std::time_t>(last.integer(1));
         base.previous.reserve(static_cast<std::size_t>(last.integer(2)));
 
-        // Rows are matched by the id of their Link-URL, which is cheaper to look up than its text.
+        // Rows are matched by the id of their key, which is cheaper to look up than its text.
         Statement rows(*db_, std::string("SELECT ") + kRowColumns + " FROM cross_rows r" + kRowJoins +
                                  "WHERE r.run_id = ?1 ORDER BY r.row_no");
         rows.bind(1, previousId);
         UrlTexts texts(*db_);
-        std::unordered_map<std::int64_t, std::ptrdiff_t> previousById;
+        std::unordered_map<std::int64_t, std::size_t> previousById;
         previousById.reserve(base.previous.capacity());
-        while (rows.step())
-            if (previousById.emplace(rows.integer(12), static_cast<std::ptrdiff_t>(base.previous.size())).second)
+        while (rows.step()) {
+            const auto [at, added] = previousById.emplace(rows.integer(13), base.previous.size());
+            if (added)
                 base.previous.push_back(ReadRow(rows, texts));
+            else if (StateOf(base.previous[at->second]) != PageState::Seen)
+                if (PageRow row = ReadRow(rows, texts); StateOf(row) == PageState::Seen)
+                    base.previous[at->second] = std::move(row);
+        }
 
-        // Only Link-URLs whose page the last run could not fetch, or that it lacked, need the
-        // runs before it.
+        // Only the pages that run lacked or did not see need the runs before it.
         Statement earlier(*db_, std::string("SELECT ru.started, ") + kRowColumns +
                                     " FROM cross_rows r JOIN cross_runs ru ON ru.id = r.run_id" + kRowJoins +
-                                    "WHERE r.url_id = ?1 AND ru.domain_key = ?2 AND ru.finished = 1 AND "
+                                    "WHERE r.key_id = ?1 AND ru.domain_key = ?2 AND ru.finished = 1 AND "
                                     "ru.id < ?3 ORDER BY ru.id DESC, r.row_no");
-        Statement current(*db_, "SELECT url_id FROM cross_rows WHERE run_id = ?1 ORDER BY row_no");
-        current.bind(1, runId);
         std::unordered_set<std::int64_t> lookedUp;
-        while (current.step()) {
-            const std::int64_t urlId = current.integer(0);
-            const auto it = previousById.find(urlId);
-            const std::ptrdiff_t at = it != previousById.end() ? it->second : -1;
-            base.previousRow.push_back(at);
-            if ((at >= 0 && base.previous[static_cast<std::size_t>(at)].status != kStatusError) ||
-                !lookedUp.insert(urlId).second)
-                continue;
-            earlier.bind(1, urlId).bind(2, domainKey).bind(3, previousId);
+        const auto lookUp = [&](std::int64_t keyId) {
+            const auto at = previousById.find(keyId);
+            if ((at != previousById.end() && StateOf(base.previous[at->second]) == PageState::Seen) ||
+                !lookedUp.insert(keyId).second)
+                return;
+            earlier.bind(1, keyId).bind(2, domainKey).bind(3, previousId);
+            std::optional<EarlierPage> page;
             while (earlier.step()) {
-                const std::string url = earlier.text(1);
-                base.known.insert(url);
-                if (earlier.text(2) == kStatusError)
-                    continue;
-                base.lastSeen.emplace(url, EarlierRow{ReadRow(earlier, texts, 1),
-                                                      static_cast<std::time_t>(earlier.integer(0))});
-                break;
+                const PageState state = StateOfColumns(earlier, 1);
+                if (!page || state == PageState::Seen) {
+                    EarlierRow row{ReadRow(earlier, texts, 1), static_cast<std::time_t>(earlier.integer(0))};
+                    if (!page)
+                        page.emplace().latest = row;
+                    if (state == PageState::Seen) {
+                        page->lastSeen = std::move(row);
+                        break;
+                    }
+                }
+                page->unreachableSinceSeen = page->unreachableSinceSeen || state == PageState::Unreachable;
             }
             earlier.reset();
+            if (page)
+                base.earlier.emplace(texts.text(keyId), std::move(*page));
+        };
+
+        Statement current(*db_, "SELECT coalesce(key_id, url_id) FROM cross_rows WHERE run_id = ?1");
+        current.bind(1, runId);
+        std::vector<std::int64_t> currentIds;
+        while (current.step())
+            currentIds.push_back(current.integer(0));
+        std::unordered_set<std::int64_t> listedNow; // built when needed
+        for (const std::int64_t keyId : currentIds) {
+            lookUp(keyId);
+            if (previousById.count(keyId) != 0)
+                continue;
+            // A page new under its key may be known under its http/https twin, unless the new
+            // run lists that too.
+            const std::string other = OtherSchemeKey(texts.text(keyId));
+            const std::optional<std::int64_t> otherId = other.empty() ? std::nullopt : st_->knownUrlId(other);
+            if (!otherId)
+                continue;
+            if (listedNow.empty())
+                listedNow.insert(currentIds.begin(), currentIds.end());
+            if (listedNow.count(*otherId) == 0)
+                lookUp(*otherId);
         }
     });
     if (result.fault)
@@ -541,6 +655,28 @@ Result<std::vector<PageRow>> History::CrossRows(std::int64_t runId) {
     if (result.fault)
         result.value.clear();
     return result;
+}
+
+Fault History::KeyRows(const std::function<std::string(std::string_view)>& keyOf) {
+    return Guarded([&] {
+        std::vector<std::pair<std::int64_t, std::string>> unkeyed;
+        {
+            Statement find(*db_,
+                           "SELECT DISTINCT r.url_id, u.url FROM cross_rows r JOIN urls u ON u.id = r.url_id "
+                           "WHERE r.key_id IS NULL");
+            while (find.step())
+                unkeyed.emplace_back(find.integer(0), find.text(1));
+        }
+        if (unkeyed.empty())
+            return;
+        Transaction tx(*db_);
+        Statement setKey(*db_, "UPDATE cross_rows SET key_id = ?1 WHERE url_id = ?2 AND key_id IS NULL");
+        for (const auto& [urlId, url] : unkeyed) {
+            const std::string key = keyOf(url);
+            setKey.bind(1, key.empty() || key == url ? urlId : st_->urlId(*db_, key)).bind(2, urlId).run();
+        }
+        tx.commit();
+    });
 }
 
 Result<std::vector<WatchEntry>> History::WatchList() {

@@ -6,11 +6,12 @@
 
 #include <cstdint>
 #include <ctime>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <unordered_map>
-#include <unordered_set>
 #include <vector>
 
 namespace storage {
@@ -20,7 +21,7 @@ class Database;
 }
 
 inline constexpr const char* kHistoryFileName = "halmfang.db";
-inline constexpr int kHistorySchemaVersion = 3;
+inline constexpr int kHistorySchemaVersion = 4;
 
 // A failure of the history with its German reason; empty when there was none.
 struct Fault {
@@ -47,9 +48,23 @@ struct PageRow {
     std::string target; // of the first link
     std::string robots;
     std::string reason; // why the fetch failed
+    bool onDomain = false; // the page lies on the domain itself (a linking page now leads there)
+    // The address rows are matched on across runs (scheme and host in lower case, no default port,
+    // "/" for an empty path, as the caller normalises it); empty: the Link-URL itself.
+    std::string key;
 
     bool operator==(const PageRow&) const = default;
 };
+
+// What a stored row says about its page.
+enum class PageState {
+    Seen,        // fetched and its links read
+    NotChecked,  // fetched, its links not read (a limit, the worker, links built by script)
+    OnDomain,    // it lies on the domain itself
+    Blocked,     // refused: HTTP 401, 403, 429 or 503, or a reason that begins with "blockiert"
+    Unreachable, // any other failure
+};
+PageState StateOf(const PageRow& row);
 
 struct CheckRun {
     std::time_t time = 0;
@@ -67,22 +82,33 @@ struct EarlierRow {
     std::time_t runTime = 0;
 };
 
-// What the earlier finished Prüfe runs of a domain say about the Link-URLs of a new one.
+// What the finished runs before the previous one say about a page.
+struct EarlierPage {
+    EarlierRow latest;                  // its most recent row
+    std::optional<EarlierRow> lastSeen; // its most recent row whose links were read
+    bool unreachableSinceSeen = false;  // a row after lastSeen (or any, without one) found it unreachable
+};
+
+// Keys looked up by string_view.
+struct KeyHash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view key) const { return std::hash<std::string_view>{}(key); }
+};
+
+// What the earlier finished Prüfe runs of a domain say about the pages of a new one.
 struct ComparisonBase {
     bool exists = false;       // there is an earlier finished Prüfe of the domain
     std::time_t previousTime = 0;
-    // The rows of the last earlier finished Prüfe in table order; a Link-URL listed twice at its
-    // first row only.
+    // The rows of the last earlier finished Prüfe as stored, one per key: its first row, or a
+    // later one that read the page's links where the first did not.
     std::vector<PageRow> previous;
-    // For each row of the new Prüfe: the position of its Link-URL's row in `previous`, -1 when
-    // it has none. Empty: to be found by Link-URL.
-    std::vector<std::ptrdiff_t> previousRow;
-    // For the Link-URLs that `previous` lacks or could not fetch (the others were last seen
-    // there): their row in the last finished Prüfe before it that could fetch the page.
-    std::unordered_map<std::string, EarlierRow> lastSeen;
-    // Those of them that some earlier finished Prüfe of the domain had.
-    std::unordered_set<std::string> known;
+    // By key, for the pages of the new Prüfe that `previous` lacks or did not read the links of,
+    // and for the http/https twins of those it lacks: the runs before it, where they had the page.
+    std::unordered_map<std::string, EarlierPage, KeyHash, std::equal_to<>> earlier;
 };
+
+// The key of the same address under the other of http and https; empty for any other key.
+std::string OtherSchemeKey(std::string_view key);
 
 struct StoredRun {
     std::int64_t id = 0;
@@ -159,8 +185,12 @@ public:
     Result<std::vector<StoredRun>> CrossCheckRuns(const std::string& domainKey);
     // The same with their counts, for the run list.
     Result<std::vector<RunSummary>> RunSummaries(const std::string& domainKey);
-    // The rows of a Prüfe in table order.
+    // The rows of a Prüfe in the order they were stored.
     Result<std::vector<PageRow>> CrossRows(std::int64_t runId);
+
+    // Keys the rows stored before rows had keys, once, with `keyOf` of their Link-URL; the
+    // comparisons need it. Rows stored since then came with their key.
+    Fault KeyRows(const std::function<std::string(std::string_view)>& keyOf);
 
     // Adds the entry, or replaces the one of its domain key (keeping that one's last run).
     Fault SaveWatch(const WatchEntry& entry);

@@ -70,10 +70,12 @@ public:
     virtual void setCaption(const std::string& text) = 0;
     // The plain-text status line under the grid; empty hides it. Windows without one ignore it.
     virtual void setStatusLine(const std::string& /*text*/) {}
-    // What the Prüfe found changed, as (change word, number of rows) in the summary line's order;
-    // empty when there was nothing to compare with. For callers that act on losses; the window
-    // has the summary line and ignores it.
-    virtual void setChangeCounts(const std::vector<std::pair<std::string, std::int64_t>>& /*counts*/) {}
+    // What the Prüfe found changed, as (change word, number of rows) in the summary line's order,
+    // and the same of the rows that lost a link for the first time; empty when there was nothing
+    // to compare with. For callers that act on losses; the window has the summary line and
+    // ignores it.
+    virtual void setChangeCounts(const std::vector<std::pair<std::string, std::int64_t>>& /*counts*/,
+                                 const std::vector<std::pair<std::string, std::int64_t>>& /*losses*/) {}
     // How far the running command is; a total of 0 ends the display. Windows without a progress
     // display ignore it.
     virtual void setProgress(const Progress& /*progress*/) {}

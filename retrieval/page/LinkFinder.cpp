@@ -542,4 +542,8 @@ LinkVerdict FindLinks(std::string_view page, std::string_view finalUrl, const He
     return verdict; // the tree goes with the budget
 }
 
+std::string LinkDomainHost(std::string_view domain) {
+    return LinkDomain(domain);
+}
+
 } // namespace retrieval

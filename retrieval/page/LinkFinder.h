@@ -84,4 +84,9 @@ LinkVerdict FindLinks(std::string_view page, std::string_view finalUrl, const He
                       std::string_view domain, const LinkLimits& limits = {},
                       const std::atomic<bool>* stop = nullptr);
 
+// The host whose links count for the domain field's text, as FindLinks takes it: lower-case
+// IDNA ASCII form, no port, no final dot, no leading "www." (unless only a top-level name would
+// remain); empty when the text names no host.
+std::string LinkDomainHost(std::string_view domain);
+
 } // namespace retrieval

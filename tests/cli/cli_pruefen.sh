@@ -48,12 +48,14 @@ program_env=(env -u DISPLAY -u WAYLAND_DISPLAY -u no_proxy -u NO_PROXY -u HTTP_P
     PATH="$work/bin:$PATH" http_proxy="http://127.0.0.1:$port" https_proxy="http://127.0.0.1:$port" all_proxy="http://127.0.0.1:$port" \
     LC_ALL=C.UTF-8)
 run() { "${program_env[@]}" DBUS_SESSION_BUS_ADDRESS="$bus" "$work/quandrel-halmfang" "$@"; }
-remove_link() {
+control() {
   exec 3<>"/dev/tcp/127.0.0.1/$port"
-  printf 'GET http://loopback.steuerung/link-entfernen HTTP/1.1\r\nHost: loopback.steuerung\r\n\r\n' >&3
+  printf 'GET http://loopback.steuerung/%s HTTP/1.1\r\nHost: loopback.steuerung\r\n\r\n' "$1" >&3
   cat <&3 >/dev/null
   exec 3<&-
 }
+remove_link() { control link-entfernen; }
+take_page_off() { control seite-abschalten; }
 
 # Another process at work in the program folder (as the window during a command), for 2 s.
 hold_lock() {
@@ -72,15 +74,15 @@ cases=(
   "Hilfe||pruefen --help|0|Rückgabewerte|"
   "erste Prüfe||pruefen müller.example|0|^Erste Prüfung dieser Domain|checke: http://gefunden.example"
   "nur Check||pruefen müller.example --ohne-pruefe --max 5|0|^6 Backlinks von SEOkicks geholt$|Report gespeichert"
-  "weiter nicht erreichbar||pruefen müller.example|3|: 1 Seite nicht erreichbar$|"
-  "Link entfernt|remove_link|pruefen müller.example --json --benachrichtigen|3|\"Link entfernt\":1.*_aenderungen.html|^Keine Benachrichtigung: Es gibt keinen Sitzungsbus"
+  "weiter nicht erreichbar||pruefen müller.example|0|: 1 Seite weiterhin nicht erreichbar$|"
+  "Link entfernt|remove_link|pruefen müller.example --json --benachrichtigen|3|\"Link entfernt\":1.*_aenderungen.html.*\"verloren\":1,\"verluste\":\\{\"Link entfernt\":1\\}|^Keine Benachrichtigung: Es gibt keinen Sitzungsbus"
   "Dienst fällt aus||pruefen müller.example --dienst xovi|1||api.xovi.net"
   "aufnehmen||ueberwachen --hinzufuegen müller.example --intervall täglich|0|täglich geprüft|"
   "falsches Intervall||ueberwachen --hinzufuegen a.example --intervall stündlich|2||Unbekanntes Intervall"
   "zwei Aktionen||ueberwachen --liste --faellige|2||Nur eine von"
   "Liste||ueberwachen --liste|0|^müller.example.seokicks.100.täglich.nie.fällig$|"
   "Ordner belegt|hold_lock|ueberwachen --faellige --warten 1|1||^müller.example: Übersprungen: Ein anderer Lauf"
-  "fällige prüfen|release_lock; use_private_bus|ueberwachen --faellige|3|^müller.example: Seit der Prüfung|"
+  "fällige prüfen|release_lock; use_private_bus; take_page_off|ueberwachen --faellige|3|^müller.example: Seit der Prüfung.*: 1 Seite nicht erreichbar, 1 Seite weiterhin nicht erreichbar$|"
   "nichts mehr fällig||ueberwachen --liste|0|täglich.[0-9]{2}\.[0-9]{2}\.[0-9]{4} [0-9:]{5}$|"
   "entfernen||ueberwachen --entfernen MÜLLER.example|0||"
   "nicht in der Liste||ueberwachen --entfernen müller.example|1||steht nicht in der"

@@ -11,6 +11,7 @@
 #include <map>
 #include <regex>
 #include <stdexcept>
+#include <thread>
 
 using namespace storage_test;
 namespace fs = std::filesystem;
@@ -157,6 +158,91 @@ TEST(CrossCheck, HistoryFaultsAreToldOnceAfterTheReports) {
         std::sort(expected.begin(), expected.end());
         EXPECT_EQ(written, expected);
     }
+}
+
+namespace {
+
+// Pages side by side that end in the reverse order of their start, one at each wait.
+class ReversedFetches final : public retrieval::PageFetches {
+public:
+    explicit ReversedFetches(const std::map<std::string, FetchedPage>& pages) : pages_(pages) {}
+    void start(std::size_t id, const std::string& url) override { running_.emplace_back(id, url); }
+    std::vector<Ended> takeEnded() override {
+        if (running_.empty() || !waited_)
+            return {};
+        waited_ = false;
+        const auto [id, url] = running_.back();
+        running_.pop_back();
+        Ended ended{id, {}, nullptr};
+        if (const auto it = pages_.find(url); it != pages_.end())
+            ended.page = it->second;
+        else
+            ended.error = std::make_exception_ptr(
+                retrieval::FetchError("Abruf fehlgeschlagen", "HTTP-Status 404", 404));
+        return {ended};
+    }
+    std::size_t running() const override { return running_.size(); }
+    // Apart enough that each page's link check is done before the next one ends.
+    void wait(std::chrono::milliseconds) override {
+        std::this_thread::sleep_for(std::chrono::milliseconds(150));
+        waited_ = true;
+    }
+    void stopAll() override { running_.clear(); }
+
+private:
+    const std::map<std::string, FetchedPage>& pages_;
+    std::vector<std::pair<std::size_t, std::string>> running_;
+    bool waited_ = false;
+};
+
+} // namespace
+
+// Four at a time, finishing last page first: each row's change word, note, loss mark and details
+// line are its own, whatever order the pages finished in.
+TEST(CrossCheck, ChangesLandOnTheirRowsWhenPagesFinishOutOfOrder) {
+    CrossCheckHarness h;
+    const Lines urls = {"http://a.example/", "http://b.example/", "http://c.example/", "http://d.example/"};
+    h.SeokicksTable(urls, "<a href=\"http://shop.example/\">Shop</a>");
+    h.waiter.during = [] { std::this_thread::sleep_for(std::chrono::milliseconds(5)); };
+    const auto run = [&h] {
+        ReversedFetches fetches(h.pages);
+        retrieval::RunCrossCheck(h.window, retrieval::CrossCheckSetup{{}, &fetches, 4});
+    };
+    run();
+    h.pages["http://a.example/"] = {"nichts mehr", "text/html"};
+    h.pages.erase("http://c.example/");
+    h.events.clear();
+    run();
+
+    Lines done; // the pages in the order they were done
+    for (const std::string& e : h.events)
+        if (const std::size_t at = e.find(" checke: "); at != std::string::npos)
+            done.push_back(e.substr(at + 9));
+    ASSERT_EQ(done, Lines(urls.rbegin(), urls.rend()));
+    Lines words;
+    for (std::string note : h.Notes(6))
+        words.push_back(note.empty() ? "" : note.substr(note.find(": ", note.rfind("Seit ")) + 2));
+    EXPECT_EQ(words,
+              (Lines{"", "", "Link entfernt", "unverändert", "Seite nicht erreichbar", "unverändert"}));
+    std::vector<table::CellMark> marks;
+    for (std::int32_t row = 2; row < 6; ++row)
+        marks.push_back(h.table.GetCellMark(0, row));
+    using table::CellMark;
+    EXPECT_EQ(marks,
+              (std::vector<CellMark>{CellMark::RowLoss, CellMark::None, CellMark::RowLoss, CellMark::None}));
+    // The details file's last column, line by line after its header.
+    const std::string dir = h.folder / "reporting/backlinks";
+    std::string details;
+    for (const std::string& name : FolderEntries(dir))
+        if (name.ends_with("_details.csv"))
+            details = ReadBytes(dir + "/" + name);
+    Lines lastColumns;
+    for (std::size_t start = details.find("\r\n") + 2, end;
+         (end = details.find("\r\n", start)) != std::string::npos; start = end + 2) {
+        const std::size_t comma = details.rfind(',', end);
+        lastColumns.push_back(details.substr(comma + 1, end - comma - 1));
+    }
+    EXPECT_EQ(lastColumns, (Lines{"Link entfernt", "unverändert", "Seite nicht erreichbar", "unverändert"}));
 }
 
 TEST(CrossCheck, DomainIsReadAfreshForEveryRow) {

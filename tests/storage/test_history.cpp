@@ -110,12 +110,14 @@ TEST(History, FreshFileIsPrivateAndAStoredVersionOneFileIsMigratedWithItsRuns) {
     EXPECT_TRUE(base.value.exists);
     EXPECT_EQ(base.value.previousTime, 1796040300);
     PageRow rowA = Row(a, "gefunden", 1, 1);
+    rowA.key = a; // rows stored before keys go by their Link-URL until keyed
     rowA.httpStatus = 200;
     rowA.finalUrl = a;
     rowA.rel = "follow";
     rowA.anchor = "Müller";
     rowA.target = "http://müller.example/";
     PageRow rowB = Row(b, "gefunden", 2, 0);
+    rowB.key = b;
     rowB.httpStatus = 200;
     rowB.finalUrl = "http://blog.example/b/neu";
     rowB.redirects = 1;
@@ -124,13 +126,12 @@ TEST(History, FreshFileIsPrivateAndAStoredVersionOneFileIsMigratedWithItsRuns) {
     rowB.target = "http://müller.example/";
     rowB.robots = "noindex (Meta-Robots)";
     PageRow rowForum = Row(forum, "Fehler", std::nullopt, 0);
+    rowForum.key = forum;
     rowForum.httpStatus = 403;
     rowForum.reason = "HTTP-Status 403";
     EXPECT_EQ(base.value.previous, (std::vector<PageRow>{rowA, rowB, rowForum}));
-    EXPECT_EQ(base.value.previousRow, (std::vector<std::ptrdiff_t>{1, -1, 2, 0}));
     // The forum page, which that run could not fetch, and the new page are in no run before it.
-    EXPECT_TRUE(base.value.known.empty());
-    EXPECT_TRUE(base.value.lastSeen.empty());
+    EXPECT_TRUE(base.value.earlier.empty());
 }
 
 // A version-2 file keeps its runs and gains the watch list: entries added, replaced (keeping their
@@ -140,7 +141,7 @@ TEST(History, AStoredVersionTwoFileGainsTheWatchList) {
     fs::copy_file(DataFile("halmfang_v2.db"), old / "halmfang.db");
     auto h = OpenOk(old.path());
     ASSERT_TRUE(h);
-    EXPECT_EQ(h->schemaVersion(), 3);
+    EXPECT_EQ(h->schemaVersion(), storage::kHistorySchemaVersion);
     const auto runs = h->CrossCheckRuns(kKey);
     ASSERT_FALSE(runs.fault);
     EXPECT_EQ(runs.value.size(), 2u);
@@ -166,15 +167,75 @@ TEST(History, AStoredVersionTwoFileGainsTheWatchList) {
     EXPECT_EQ(h->WatchList().value, (std::vector<WatchEntry>{b}));
 }
 
-// "Last seen" reaches back past runs that could not fetch the page; unfinished runs and other
-// domains never count.
-TEST(History, LastSeenSkipsFailedFetchesAndUnfinishedRuns) {
+// A version-3 file: the runs stored under "www." and a port join the domain's history, watch-list
+// entries that thus meet keep the one already so named; pages on the domain itself are told
+// apart by what their row said; the old rows, once keyed, are found under their normalised
+// address, also in the runs before the previous one.
+TEST(History, AStoredVersionThreeFileJoinsDomainKeysAndKeysItsRows) {
+    TempFolder old;
+    fs::copy_file(DataFile("halmfang_v3.db"), old / "halmfang.db");
+    auto h = OpenOk(old.path());
+    ASSERT_TRUE(h);
+    EXPECT_EQ(h->schemaVersion(), storage::kHistorySchemaVersion);
+    const auto runs = h->RunSummaries(kKey);
+    ASSERT_FALSE(runs.fault);
+    ASSERT_EQ(runs.value.size(), 3u);
+    EXPECT_EQ(runs.value[2].time, 1796100000);
+    EXPECT_EQ(runs.value[2].service, "XOVI"); // its Check, stored under the same old key
+    using storage::WatchEntry;
+    EXPECT_EQ(
+        h->WatchList().value,
+        (std::vector<WatchEntry>{{"müller.example", kKey, "seokicks", "100", "wöchentlich", 1796040000},
+                                 {"shop.example:8080", "shop.example", "seokicks", "100", "monatlich", 0},
+                                 {"[::1]:8080", "[::1]", "seokicks", "100", "monatlich", 0},
+                                 {"www.de", "www.de", "seokicks", "100", "monatlich", 0}}));
+
+    const std::string a = "http://blog.example/a";
+    ASSERT_FALSE(h->KeyRows(
+        [&a](std::string_view url) { return url == "HTTP://Blog.Example:80/a" ? a : std::string(url); }));
+    const auto run = h->BeginCrossCheck(1796200000, "müller.example", kKey);
+    PageRow now = Row(a, "gefunden", 0, 0);
+    now.key = a;
+    ASSERT_FALSE(h->AddCrossRows(run.value, 0, {now}));
+    const auto base = h->LoadBase(kKey, run.value);
+    ASSERT_FALSE(base.fault) << base.fault.reason;
+    EXPECT_EQ(base.value.previousTime, 1796100000);
+    ASSERT_EQ(base.value.previous.size(), 3u);
+    EXPECT_EQ(base.value.previous[0].url, "HTTP://Blog.Example:80/a");
+    EXPECT_EQ(base.value.previous[0].key, a);
+    EXPECT_EQ(storage::StateOf(base.value.previous[0]), storage::PageState::Unreachable);
+    EXPECT_EQ(storage::StateOf(base.value.previous[1]), storage::PageState::OnDomain);
+    EXPECT_EQ(storage::StateOf(base.value.previous[2]), storage::PageState::NotChecked);
+    // Not seen in the previous run: seen in the first, under the address it was stored with.
+    ASSERT_EQ(base.value.earlier.count(a), 1u);
+    const storage::EarlierPage& page = base.value.earlier.find(a)->second;
+    ASSERT_TRUE(page.lastSeen);
+    EXPECT_EQ(page.lastSeen->runTime, 1796040300);
+    EXPECT_EQ(page.lastSeen->row.anchor, "Müller");
+    EXPECT_FALSE(page.unreachableSinceSeen);
+    h.reset();
+    h = OpenOk(old.path());
+    EXPECT_FALSE(h->KeyRows([](std::string_view) -> std::string {
+        ADD_FAILURE() << "rows keyed twice";
+        return {};
+    }));
+}
+
+// "Last seen" reaches back past runs that could not fetch the page, did not read its links or
+// found it on the domain itself; unfinished runs and other domains never count.
+TEST(History, LastSeenSkipsPagesNotSeenAndUnfinishedRuns) {
     TempFolder folder;
     auto h = OpenOk(folder.path());
     ASSERT_TRUE(h);
     const std::string url = "http://a.example/";
     const std::int64_t first = FinishedRun(*h, 1000, {Row(url, "gefunden", 1, 1)});
     FinishedRun(*h, 2000, {Row(url, "Fehler", std::nullopt, 0)});
+    PageRow onDomain = Row(url, "gefunden", std::nullopt, 0);
+    onDomain.onDomain = true;
+    onDomain.redirects = 1;
+    onDomain.key = url;
+    FinishedRun(*h, 2200, {onDomain});
+    FinishedRun(*h, 2500, {Row(url, "gefunden", std::nullopt, 0)}); // links not read
     const auto unfinished = h->BeginCrossCheck(3000, "müller.example", kKey);
     ASSERT_FALSE(h->AddCrossRows(unfinished.value, 0, {Row(url, "gefunden", 0, 0)}));
     const auto other = h->BeginCrossCheck(3500, "other.example", "other.example");
@@ -185,16 +246,22 @@ TEST(History, LastSeenSkipsFailedFetchesAndUnfinishedRuns) {
     ASSERT_FALSE(h->AddCrossRows(now.value, 0, {Row(url, "gefunden", 0, 0)}));
     const auto base = h->LoadBase(kKey, now.value);
     ASSERT_FALSE(base.fault);
-    EXPECT_EQ(base.value.previousTime, 2000);
-    ASSERT_EQ(base.value.lastSeen.count(url), 1u);
-    EXPECT_EQ(base.value.lastSeen.at(url).runTime, 1000);
-    EXPECT_EQ(base.value.lastSeen.at(url).row.linkCount, 1);
+    EXPECT_EQ(base.value.previousTime, 2500);
+    ASSERT_EQ(base.value.earlier.count(url), 1u);
+    const storage::EarlierPage& page = base.value.earlier.find(url)->second;
+    EXPECT_EQ(page.latest.runTime, 2200);
+    EXPECT_EQ(page.latest.row, onDomain);
+    ASSERT_TRUE(page.lastSeen);
+    EXPECT_EQ(page.lastSeen->runTime, 1000);
+    EXPECT_EQ(page.lastSeen->row.linkCount, 1);
+    EXPECT_TRUE(page.unreachableSinceSeen);
     EXPECT_FALSE(h->LoadBase(kKey, 1).value.exists); // nothing before the first run
     // A chosen earlier run stands as the previous one; an unfinished one never does.
     const auto chosen = h->LoadBase(kKey, now.value, first);
     EXPECT_EQ(chosen.value.previousTime, 1000);
     ASSERT_EQ(chosen.value.previous.size(), 1u);
     EXPECT_EQ(chosen.value.previous[0].linkCount, 1);
+    EXPECT_TRUE(chosen.value.earlier.empty());
     EXPECT_FALSE(h->LoadBase(kKey, now.value, unfinished.value).value.exists);
 }
 

@@ -6,8 +6,9 @@
 // have changed (history/ in the data folder).
 // The chosen port goes to stdout and to <port-file> (written whole, then renamed into place).
 // Every request line goes to <log-file> as it arrives. A request for http://loopback.steuerung/
-// link-entfernen takes the link off the page of gefunden.example from then on, for tests of what
-// a later Prüfe finds lost. The proxy ends on SIGTERM or SIGINT, and
+// link-entfernen takes the link off the page of gefunden.example from then on, one for
+// http://loopback.steuerung/seite-abschalten makes the page of puny.example answer 404, for tests
+// of what a later Prüfe finds lost. The proxy ends on SIGTERM or SIGINT, and
 // by itself after the lifetime (300 s unless given), so a crashed test leaves nothing behind.
 
 #include <arpa/inet.h>
@@ -38,6 +39,8 @@ constexpr const char* kServicePath = "/SEOkicksService/V1/inlinkData";
 constexpr std::chrono::seconds kSlowPageDelay{3};
 constexpr const char* kFoundPage = "http://gefunden.example/artikel.html";
 constexpr const char* kRemoveLinkControl = "http://loopback.steuerung/link-entfernen";
+constexpr const char* kPunyPage = "http://puny.example/links.html";
+constexpr const char* kPageOffControl = "http://loopback.steuerung/seite-abschalten";
 
 std::atomic<bool> g_stop{false};
 std::atomic<bool> g_later{false};
@@ -164,6 +167,15 @@ public:
         }
         if (linkRemoved_ && target == kFoundPage)
             return Page("<html><body><p>Alles f\xc3\xbcr den Garten.</p></body></html>\n");
+        if (target == kPageOffControl) {
+            pageOff_ = true;
+            return Page("ok\n");
+        }
+        if (pageOff_ && target == kPunyPage) {
+            Answer gone = Page("<html><body>Nicht gefunden</body></html>\n");
+            gone.status = 404;
+            return gone;
+        }
         const auto page = pages_.find(target);
         if (page != pages_.end())
             return page->second;
@@ -249,6 +261,7 @@ private:
     int logFd_ = -1;
     std::mutex logMutex_;
     mutable std::atomic<bool> linkRemoved_{false};
+    mutable std::atomic<bool> pageOff_{false};
 };
 
 } // namespace
