@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <ctime>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -180,5 +181,9 @@ private:
 
 // The file's path in the program folder.
 std::string HistoryPath(const std::string& programFolder);
+
+// Called when Open has found the file damaged, before it moves it aside (tests widen the window
+// in which other processes find it damaged too).
+std::function<void()>& DamageFoundHook();
 
 } // namespace storage
