@@ -357,7 +357,8 @@ std::string CommandsHelp() {
            "\n"
            "Rückgabewerte der Befehle: 0 fertig, nichts verloren; 3 fertig, mindestens ein Link\n"
            "entfernt, nofollow geworden oder Seite nicht erreichbar; 1 Fehler (Meldung auf der\n"
-           "Standardfehlerausgabe); 2 falscher Aufruf; 130 bzw. 143 abgebrochen (SIGINT, SIGTERM).\n";
+           "Standardfehlerausgabe); 2 falscher Aufruf; 130 bzw. 143 abgebrochen (SIGINT, SIGTERM oder "
+           "SIGHUP).\n";
 }
 
 int Main(int argc, char** argv) {
