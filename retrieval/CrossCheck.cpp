@@ -276,6 +276,9 @@ public:
             w_.fields.setChangeCounts(storage::ChangeCounts(*changes));
         }
         history_.tell(w_.box);
+        // Once per run, so that a user on a system without the filter knows what checked the pages.
+        if (const std::string notice = checker_->weakeningNotice(); !notice.empty())
+            w_.box.showMessage(notice);
     }
 
 private:

@@ -47,17 +47,20 @@ std::optional<std::string> MoveDamagedAside(const std::string& path, const FileI
     for (int n = 1; n <= 100; ++n) {
         const std::string aside = n == 1 ? name : name + "-" + std::to_string(n);
         const std::string asidePath = folder + aside;
-        if (::renameat2(AT_FDCWD, path.c_str(), AT_FDCWD, asidePath.c_str(), RENAME_NOREPLACE) != 0) {
-            if (errno == EEXIST)
-                continue;
+        if (IdentityOf(asidePath) || IdentityOf(asidePath + "-wal") || IdentityOf(asidePath + "-shm"))
+            continue;
+        // The -wal and -shm first: as long as the path names the damaged file they are its own,
+        // while once it is gone another process may at once start a fresh file with its own.
+        for (const char* suffix : {"-wal", "-shm"})
+            ::renameat2(AT_FDCWD, (path + suffix).c_str(), AT_FDCWD, (asidePath + suffix).c_str(),
+                        RENAME_NOREPLACE);
+        if (::renameat2(AT_FDCWD, path.c_str(), AT_FDCWD, asidePath.c_str(), RENAME_NOREPLACE) == 0)
+            return aside;
+        if (errno != EEXIST) {
             fault = "Die Verlaufsdatei ist beschädigt und konnte nicht beiseitegelegt werden (" +
                     text::SystemReason(errno) + ")";
             return std::nullopt;
         }
-        for (const char* suffix : {"-wal", "-shm"})
-            ::renameat2(AT_FDCWD, (path + suffix).c_str(), AT_FDCWD, (asidePath + suffix).c_str(),
-                        RENAME_NOREPLACE);
-        return aside;
     }
     fault = "Die Verlaufsdatei ist beschädigt und konnte nicht beiseitegelegt werden (" +
             text::SystemReason(EEXIST) + ")";

@@ -13,6 +13,7 @@
 #include <set>
 #include <sqlite3.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 #include <utility>
 
@@ -300,12 +301,21 @@ History::Opened History::Open(const std::string& programFolder, std::time_t now,
     };
     // Another process may find the same file damaged and replace it with a fresh one meanwhile:
     // only the file that failed the check is moved aside, never the one that took its place.
-    for (int attempt = 0;; ++attempt) {
+    for (int attempt = 0, busy = 0;; ++attempt) {
         const std::optional<FileIdentity> checked = IdentityOf(path);
+        const auto started = std::chrono::steady_clock::now();
         try {
             open();
             return opened;
         } catch (const SqliteError& e) {
+            // SQLite answers "busy" at once, without waiting, where waiting could deadlock: two
+            // processes that set up a fresh file together. Another try a moment later succeeds.
+            if (e.primary() == SQLITE_BUSY && ++busy < 20 &&
+                std::chrono::steady_clock::now() - started < std::chrono::milliseconds(busyTimeoutMs / 2)) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(10 + 10 * busy));
+                --attempt;
+                continue;
+            }
             if (!e.corrupt() || attempt == 3) {
                 opened.fault = {e.what()};
                 return opened;
