@@ -294,11 +294,24 @@ void TForm1::FormCreate() {
     GleichzeitigeAbrufe->setValue(storage::LoadParallelFetches(shared_.programFolder));
 }
 
-TForm1::CommandScope::CommandScope(TForm1& form)
-    : form_(form), folderLock_(storage::FolderLock::Acquire(form.shared_.programFolder, std::chrono::milliseconds(0))) {
+TForm1::CommandScope::CommandScope(TForm1& form) : form_(form) {
     form_.busy_ = true;
     form_.statusBar()->show();
     form_.setCommandsEnabled(false);
+    // A scheduled run at work in the same folder would share its politeness per host, its
+    // domain list and its report names: the command waits for it, or does not start.
+    folderLock_ = storage::FolderLock::Acquire(form_.shared_.programFolder, std::chrono::milliseconds(0));
+    if (folderLock_ || !form_.box_->askYesNo(kFolderBusyQuestion))
+        return;
+    form_.fields_->setProgress({0, 1, kFolderBusyWaiting});
+    try {
+        while (!(folderLock_ =
+                     storage::FolderLock::Acquire(form_.shared_.programFolder, std::chrono::milliseconds(0))))
+            form_.waiter_.pacedWait(250);
+    } catch (const toolkit::Cancelled&) {
+        // "Abbrechen", Esc or a closing window: the command does not start.
+    }
+    form_.fields_->setProgress({});
 }
 
 TForm1::CommandScope::~CommandScope() {
@@ -376,6 +389,8 @@ void TForm1::Button1Click() {
     if (busy_)
         return;
     CommandScope scope(*this);
+    if (!scope.ownsFolder())
+        return;
     guarded([this] { retrieval::RunCheck(*window_, checkSetup()); });
 }
 
@@ -387,6 +402,8 @@ void TForm1::Button3Click() {
     if (busy_)
         return;
     CommandScope scope(*this);
+    if (!scope.ownsFolder())
+        return;
     guarded([this] {
         // A page whose fetch the closing window or "Abbrechen" cut short did not fail: its row stays
         // unmarked.

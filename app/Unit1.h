@@ -36,6 +36,12 @@ class BacklinkTable;
 
 namespace app {
 
+inline constexpr const char* kFolderBusyQuestion =
+    "Ein Lauf ohne Fenster arbeitet gerade in diesem Ordner (etwa die geplante Überwachung). Zwei Läufe "
+    "zugleich würden sich stören.\n\nAuf sein Ende warten? Mit „Nein“ können Sie es später erneut "
+    "versuchen.";
+inline constexpr const char* kFolderBusyWaiting = "Warte, bis der Lauf ohne Fenster den Ordner freigibt …";
+
 class BacklinkModel;
 class CategoryPanel;
 class CategoryPanelGroup;
@@ -145,11 +151,14 @@ private:
         ~CommandScope();
         CommandScope(const CommandScope&) = delete;
         CommandScope& operator=(const CommandScope&) = delete;
+        // Whether the command may run: it holds the program folder. When a run without a window
+        // holds it, the user is asked whether to wait; the wait shows in the status bar and ends
+        // with "Abbrechen".
+        bool ownsFolder() const { return folderLock_ != nullptr; }
 
     private:
         TForm1& form_;
-        // Keeps a scheduled run off the program folder meanwhile; null when one is at work there
-        // already (the history's own locking then keeps the file sound).
+        // Keeps a scheduled run off the program folder meanwhile.
         std::unique_ptr<storage::FolderLock> folderLock_;
     };
 

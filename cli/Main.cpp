@@ -358,7 +358,7 @@ std::string CommandsHelp() {
            "Rückgabewerte der Befehle: 0 fertig, nichts verloren; 3 fertig, seit der letzten Prüfung\n"
            "mindestens ein Link verloren (entfernt, nofollow geworden oder seine Seite nicht mehr\n"
            "erreichbar; jeder Verlust zählt einmal); 1 Fehler (Meldung auf der Standardfehlerausgabe);\n"
-           "2 falscher Aufruf; 130 bzw. 143 abgebrochen (SIGINT, SIGTERM).\n";
+           "2 falscher Aufruf; 130 bzw. 143 abgebrochen (SIGINT, SIGTERM oder SIGHUP).\n";
 }
 
 int Main(int argc, char** argv) {

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <chrono>
 #include <memory>
+#include <string>
 
 namespace cli {
 
@@ -24,6 +25,10 @@ public:
     virtual void waitForActions(std::chrono::milliseconds atMost, toolkit::EventSource& events,
                                 const std::atomic<int>& stop) = 0;
 };
+
+// The notification's body: the domain, then one line per word of a loss with its count. For a server
+// that reads markup in the body, `markup` escapes what would be read as markup.
+std::string LossNotificationBody(const RunRequest& request, const RunOutcome& outcome, bool markup);
 
 // `listen`: offer "Bericht öffnen" and, in waitForActions, open the changes report when it is chosen.
 std::unique_ptr<Notifier> MakeNotifier(bool listen);

@@ -32,6 +32,16 @@ QString Q(const std::string& text) {
     return QString::fromStdString(text);
 }
 
+// A server that reads markup in the body would take a domain's "<" or "&" for markup.
+bool ServerReadsMarkup(QDBusConnection& bus) {
+    QDBusMessage call =
+        QDBusMessage::createMethodCall(kService, kPath, kService, QStringLiteral("GetCapabilities"));
+    const QDBusReply<QStringList> reply = bus.call(call, QDBus::Block, 5000);
+    // Where it cannot be asked, escaping is the safe side: a server without markup shows "&amp;"
+    // at worst, one with markup never runs what a stored domain holds.
+    return !reply.isValid() || reply.value().contains(QStringLiteral("body-markup"));
+}
+
 } // namespace
 
 class NotificationSignals;
@@ -102,9 +112,7 @@ void DBusNotifier::notifyLoss(const RunRequest& request, const RunOutcome& outco
     }
     const std::string summary = "Quandrel Halmfang: " + std::to_string(outcome.lost) +
                                 (outcome.lost == 1 ? " Link verloren" : " Links verloren");
-    std::string body = request.domain;
-    for (const auto& [word, n] : outcome.losses)
-        body += "\n" + std::to_string(n) + " × " + word;
+    const std::string body = LossNotificationBody(request, outcome, ServerReadsMarkup(bus));
     QStringList actions;
     const bool offer = listen_ && !outcome.changesReport.empty();
     if (offer)

@@ -32,19 +32,20 @@ StopOnSignals::StopOnSignals(toolkit::EventSource& events, std::atomic<int>& sto
         unsigned char byte = 0;
         while (::read(fd, &byte, 1) == 1)
             if (stop.load() == 0)
-                stop.store(byte);
+                stop.store(byte == SIGHUP ? SIGTERM
+                                          : byte); // a closed terminal asks to stop, as SIGTERM does
     });
     struct sigaction action{};
     action.sa_handler = OnSignal;
     sigemptyset(&action.sa_mask);
-    for (const int signal : {SIGINT, SIGTERM})
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP})
         ::sigaction(signal, &action, nullptr);
 }
 
 StopOnSignals::~StopOnSignals() {
     if (readFd_ < 0)
         return;
-    for (const int signal : {SIGINT, SIGTERM})
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP})
         std::signal(signal, SIG_DFL);
     events_.watchSocket(readFd_, toolkit::EventSource::kNone, {});
     ::close(readFd_);

@@ -1,7 +1,8 @@
 #pragma once
-// SIGINT and SIGTERM during a console run: the handler only writes the signal number into a pipe;
-// the run's event loop reads it, sets the stop flag and so ends the run as closing the window
-// does. A second signal of the same kind ends the process at once (the default action).
+// SIGINT, SIGTERM and SIGHUP during a console run: the handler only writes the signal number into a
+// pipe; the run's event loop reads it, sets the stop flag and so ends the run as closing the window
+// does. SIGHUP (the terminal or SSH session closed) counts as SIGTERM, so that the pages checked
+// are reported. A second signal of the same kind ends the process at once (the default action).
 
 #include "app/contract/EventSource.h"
 

@@ -277,6 +277,9 @@ public:
                                       storage::LossCounts(changes->comparison));
         }
         history_.tell(w_.box);
+        // Once per run, so that a user on a system without the filter knows what checked the pages.
+        if (const std::string notice = checker_->weakeningNotice(); !notice.empty())
+            w_.box.showMessage(notice);
     }
 
 private:

@@ -1,5 +1,6 @@
 #include "storage/History.h"
 
+#include "storage/DamagedFile.h"
 #include "storage/Files.h"
 #include "storage/Sqlite.h"
 #include "text/SystemReason.h"
@@ -7,10 +8,12 @@
 #include <cerrno>
 #include <chrono>
 #include <fcntl.h>
+#include <functional>
 #include <mutex>
 #include <set>
 #include <sqlite3.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 #include <unordered_set>
 #include <utility>
@@ -358,6 +361,11 @@ std::string OtherSchemeKey(std::string_view key) {
     return {};
 }
 
+std::function<void()>& DamageFoundHook() {
+    static std::function<void()> hook;
+    return hook;
+}
+
 std::string HistoryPath(const std::string& programFolder) {
     return ProgramPath(programFolder, std::string("\\") + kHistoryFileName);
 }
@@ -373,36 +381,45 @@ History::Opened History::Open(const std::string& programFolder, std::time_t now,
         std::unique_ptr<Database> db = OpenChecked(path, busyTimeoutMs);
         opened.history.reset(new History(std::move(db)));
     };
-    try {
-        open();
-        return opened;
-    } catch (const SqliteError& e) {
-        if (!e.corrupt()) {
-            opened.fault = {e.what()};
+    // Another process may find the same file damaged and replace it with a fresh one meanwhile:
+    // only the file that failed the check is moved aside, never the one that took its place.
+    for (int attempt = 0, busy = 0;; ++attempt) {
+        const std::optional<FileIdentity> checked = IdentityOf(path);
+        const auto started = std::chrono::steady_clock::now();
+        try {
+            open();
+            return opened;
+        } catch (const SqliteError& e) {
+            // SQLite answers "busy" at once, without waiting, where waiting could deadlock: two
+            // processes that set up a fresh file together. Another try a moment later succeeds.
+            if (e.primary() == SQLITE_BUSY && ++busy < 20 &&
+                std::chrono::steady_clock::now() - started < std::chrono::milliseconds(busyTimeoutMs / 2)) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(10 + 10 * busy));
+                --attempt;
+                continue;
+            }
+            if (!e.corrupt() || attempt == 3) {
+                opened.fault = {e.what()};
+                return opened;
+            }
+        } catch (const std::bad_alloc&) {
+            opened.fault = {"Nicht genug Arbeitsspeicher"};
             return opened;
         }
-    } catch (const std::bad_alloc&) {
-        opened.fault = {"Nicht genug Arbeitsspeicher"};
-        return opened;
+        if (DamageFoundHook())
+            DamageFoundHook()();
+        if (!checked || IdentityOf(path) != checked)
+            continue;
+        // Damaged: kept for a closer look, never silently replaced.
+        const std::optional<std::string> aside =
+            MoveDamagedAside(path, *checked, DefectName(now), opened.fault.reason);
+        if (opened.fault)
+            return opened;
+        if (!aside)
+            continue; // moved by another process: its fresh file is ours too
+        opened.notice = "Die Verlaufsdatei war beschädigt. Sie wurde als " + *aside +
+                        " beiseitegelegt, und ein neuer Verlauf wurde begonnen.";
     }
-    // Damaged: kept for a closer look, never silently replaced.
-    const std::string aside = DefectName(now);
-    const std::string asidePath = ProgramPath(programFolder, "\\" + aside);
-    if (::rename(path.c_str(), asidePath.c_str()) != 0) {
-        opened.fault = {"Die Verlaufsdatei ist beschädigt und konnte nicht beiseitegelegt werden (" +
-                        text::SystemReason(errno) + ")"};
-        return opened;
-    }
-    ::rename((path + "-wal").c_str(), (asidePath + "-wal").c_str());
-    ::unlink((path + "-shm").c_str());
-    opened.notice = "Die Verlaufsdatei war beschädigt. Sie wurde als " + aside +
-                    " beiseitegelegt, und ein neuer Verlauf wurde begonnen.";
-    try {
-        open();
-    } catch (const SqliteError& e) {
-        opened.fault = {e.what()};
-    }
-    return opened;
 }
 
 int History::schemaVersion() const {

@@ -211,4 +211,8 @@ private:
 // The file's path in the program folder.
 std::string HistoryPath(const std::string& programFolder);
 
+// Called when Open has found the file damaged, before it moves it aside (tests widen the window
+// in which other processes find it damaged too).
+std::function<void()>& DamageFoundHook();
+
 } // namespace storage

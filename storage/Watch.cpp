@@ -42,7 +42,9 @@ std::string_view IntervalName(Interval interval) {
 
 bool IsDue(const WatchEntry& entry, std::time_t now) {
     const std::optional<Interval> interval = ReadInterval(entry.interval);
-    if (entry.lastRun == 0 || !interval)
+    // A last run after now can only come from a clock that was once ahead; waiting for that date
+    // would leave the entry unchecked for as long.
+    if (entry.lastRun == 0 || !interval || entry.lastRun > now)
         return true;
     const year_month_day last = LocalDay(entry.lastRun);
     sys_days next;

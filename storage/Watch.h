@@ -26,7 +26,8 @@ std::string_view IntervalName(Interval interval);
 // Due by calendar days in local time, so that a timer firing a little earlier than the day
 // before still runs: täglich from the day after the last run, wöchentlich seven days after,
 // monatlich on the same day of the next month (its last day where it has no such day). An entry
-// never run, or with an unknown interval, is due.
+// never run, with an unknown interval, or with a last run after `now` (a clock that was once
+// ahead) is due.
 bool IsDue(const WatchEntry& entry, std::time_t now);
 
 } // namespace storage

@@ -1,11 +1,16 @@
-// The worker's confinement on Linux: resource limits, no new privileges, a seccomp filter.
+// The worker's confinement on Linux: namespaces, resource limits, no new privileges, a seccomp filter.
 #include "retrieval/sandbox/Confinement.h"
 
 #include <cstdio>
+#include <initializer_list>
+#include <linux/capability.h>
+#include <sched.h>
 #include <seccomp.h>
 #include <sys/mman.h>
+#include <sys/mount.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 namespace retrieval {
@@ -32,13 +37,13 @@ void Limit(int resource, rlim_t soft, rlim_t hard) {
     setrlimit(resource, &limit);
 }
 
-void SetResourceLimits(int channelFd) {
-    Limit(RLIMIT_AS, MappedNow() + kAddressSpace, MappedNow() + kAddressSpace);
+void SetResourceLimits(int channelFd, rlim_t mapped) {
+    Limit(RLIMIT_AS, mapped + kAddressSpace, mapped + kAddressSpace);
     Limit(RLIMIT_CPU, kCpuSeconds, kCpuSeconds + 1);
     Limit(RLIMIT_CORE, 0, 0);
     Limit(RLIMIT_FSIZE, 0, 0);
     Limit(RLIMIT_NOFILE, channelFd + 1, channelFd + 1); // no descriptor beyond stdio and the socket
-    Limit(RLIMIT_NPROC, 0, 0);                          // no new processes where the filter is missing
+    Limit(RLIMIT_NPROC, 0, 0);                          // no new processes (execve is not stopped by it)
     Limit(RLIMIT_MEMLOCK, 0, 0);
 }
 
@@ -65,12 +70,46 @@ bool InstallFilter(int channelFd) {
     return ok;
 }
 
+// Namespaces of its own, so that even without the filter the worker reaches nothing: a new user
+// namespace (no uid map: it owns no file), an empty network namespace, and a mount namespace whose
+// root is an empty, read-only tmpfs with the old root detached; then no capabilities at all.
+// False where the kernel allows no unprivileged user namespaces, or a step fails.
+bool Isolate() {
+    if (unshare(CLONE_NEWUSER | CLONE_NEWNS | CLONE_NEWNET | CLONE_NEWIPC) != 0)
+        return false;
+    if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+        return false;
+    // Any folder will do as the mount point: the mount is seen in this namespace only.
+    const char* point = nullptr;
+    for (const char* candidate : {"/tmp", "/mnt", "/var/tmp", "/dev"})
+        if (mount("none", candidate, "tmpfs", MS_NOSUID | MS_NODEV | MS_NOEXEC, "size=4k,mode=0555") == 0) {
+            point = candidate;
+            break;
+        }
+    // pivot_root(".", ".") stacks the old root on the new one, which the detach then removes.
+    if (point == nullptr || chdir(point) != 0 || syscall(SYS_pivot_root, ".", ".") != 0 ||
+        umount2(".", MNT_DETACH) != 0 || chdir("/") != 0)
+        return false;
+    mount(nullptr, "/", nullptr, MS_REMOUNT | MS_RDONLY | MS_NOSUID | MS_NODEV | MS_NOEXEC, nullptr);
+    for (int cap = 0; cap <= 63; ++cap)
+        prctl(PR_CAPBSET_DROP, cap, 0, 0, 0);
+    prctl(PR_CAP_AMBIENT, PR_CAP_AMBIENT_CLEAR_ALL, 0, 0, 0);
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct data[2]{};
+    return syscall(SYS_capset, &header, data) == 0;
+}
+
 } // namespace
 
-bool ConfineWorker(int channelFd) {
-    SetResourceLimits(channelFd);
+Confinement ConfineWorker(int channelFd, bool refuseFilter) {
+    const rlim_t mapped = MappedNow(); // while /proc is still there
+    Confinement confinement;
+    confinement.isolated = Isolate();
+    SetResourceLimits(channelFd, mapped);
+    prctl(PR_SET_DUMPABLE, 0, 0, 0, 0); // no core file, no tracing by the user's other processes
     prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0);
-    return InstallFilter(channelFd);
+    confinement.seccomp = !refuseFilter && InstallFilter(channelFd);
+    return confinement;
 }
 
 } // namespace retrieval

@@ -68,6 +68,9 @@ bool WorkerLinkChecker::start(const std::atomic<bool>* stop) {
         return false;
     }
     seccomp_ = hello->seccomp;
+    isolated_ = hello->isolated;
+    if (!seccomp_)
+        unfiltered_ = true;
     return true;
 }
 
@@ -138,12 +141,23 @@ SandboxState WorkerLinkChecker::sandbox() {
     const std::lock_guard lock(mutex_);
     if (!process_ && !start(nullptr))
         return SandboxState::Unavailable;
-    return seccomp_ ? SandboxState::Seccomp : SandboxState::ResourceLimits;
+    return seccomp_    ? SandboxState::Seccomp
+           : isolated_ ? SandboxState::Isolated
+                       : SandboxState::ResourceLimits;
 }
 
-std::optional<int> RunLinkWorkerIfAsked(int argc, char** argv, WorkerPageHook hook) {
+std::string WorkerLinkChecker::weakeningNotice() const {
+    if (!unfiltered_)
+        return {};
+    return "Hinweis: Dieses System lässt den Systemaufruf-Filter (seccomp) nicht zu. Die Seiten wurden "
+           "deshalb in einem Prüfprozess geprüft, der nur durch Ressourcengrenzen" +
+           std::string(isolated_ ? " und eigene Namensräume (kein Dateizugriff, kein Netz)" : "") +
+           " eingeschränkt ist.";
+}
+
+std::optional<int> RunLinkWorkerIfAsked(int argc, char** argv, WorkerPageHook hook, bool refuseFilter) {
     if (argc == 2 && std::strcmp(argv[1], kLinkWorkerArgument) == 0)
-        EndWorkerProcess(RunLinkWorker(kWorkerFd, hook));
+        EndWorkerProcess(RunLinkWorker(kWorkerFd, hook, refuseFilter));
     workerCapable = true;
     return std::nullopt;
 }
@@ -165,9 +179,12 @@ std::string SandboxLine() {
     switch (WorkerLinkChecker(SelfProgram(), DefaultWorkerLimits()).sandbox()) {
     case SandboxState::Seccomp:
         return "Sandbox: aktiv (eigener Prüfprozess mit seccomp-Filter und Ressourcengrenzen)";
+    case SandboxState::Isolated:
+        return "Sandbox: eingeschränkt (eigener Prüfprozess ohne seccomp-Filter, den das System ablehnt; "
+               "eigene Namensräume ohne Dateien und Netz, Ressourcengrenzen)";
     case SandboxState::ResourceLimits:
-        return "Sandbox: eingeschränkt (eigener Prüfprozess nur mit Ressourcengrenzen; seccomp vom System "
-               "abgelehnt)";
+        return "Sandbox: eingeschränkt (eigener Prüfprozess nur mit Ressourcengrenzen; seccomp und "
+               "Namensräume vom System abgelehnt)";
     case SandboxState::Unavailable:
         break;
     }

@@ -26,6 +26,9 @@ public:
     virtual ~LinkChecker() = default;
     virtual LinkVerdict check(std::string_view page, std::string_view finalUrl, const HeaderList& headers,
                               std::string_view domain, const std::atomic<bool>* stop) = 0;
+    // A sentence for the user when the pages checked so far were checked without the system call
+    // filter; empty otherwise.
+    virtual std::string weakeningNotice() const { return {}; }
 };
 
 // FindLinks in this process: for tests and programs that cannot start a worker.
@@ -43,8 +46,9 @@ struct WorkerLimits {
 
 // What a worker reports once it is ready.
 enum class SandboxState {
-    Seccomp,        // system call filter and resource limits
-    ResourceLimits, // the kernel refused the filter: resource limits only
+    Seccomp,        // system call filter, resource limits, and namespaces where the kernel allows them
+    Isolated,       // the kernel refused the filter: namespaces and resource limits
+    ResourceLimits, // the kernel refused the filter and the namespaces: resource limits only
     Unavailable,    // no worker starts
 };
 
@@ -61,6 +65,7 @@ public:
 
     // Starts a worker when none runs and says how it is confined.
     SandboxState sandbox();
+    std::string weakeningNotice() const override;
     // Workers started so far.
     int started() const { return started_; }
 
@@ -75,14 +80,18 @@ private:
     std::mutex mutex_; // one page at a time
     std::unique_ptr<WorkerProcess> process_;
     bool seccomp_ = false;
+    bool isolated_ = false;
+    std::atomic<bool> unfiltered_{false}; // a worker of this checker ran without the filter
     int started_ = 0;
 };
 
 // Called first thing in main(). When the arguments ask for the worker, runs it and returns its
 // exit status. Otherwise remembers that this program can be started as the worker and returns
-// nothing. `hook` (test programs only) sees each page before the worker checks it.
+// nothing. `hook` (test programs only) sees each page before the worker checks it;
+// `refuseFilter` (test programs only) makes the worker act as on a kernel that refuses the filter.
 using WorkerPageHook = void (*)(std::string& page);
-std::optional<int> RunLinkWorkerIfAsked(int argc, char** argv, WorkerPageHook hook = nullptr);
+std::optional<int> RunLinkWorkerIfAsked(int argc, char** argv, WorkerPageHook hook = nullptr,
+                                        bool refuseFilter = false);
 
 // Those a Prüfe uses; tests may shorten them.
 WorkerLimits& DefaultWorkerLimits();
@@ -94,7 +103,7 @@ std::unique_ptr<LinkChecker> MakeLinkChecker();
 std::string SandboxLine();
 
 // The worker's side (LinkWorkerMain.cpp): runs on socket `fd` until the window's side closes it.
-int RunLinkWorker(int fd, WorkerPageHook hook);
+int RunLinkWorker(int fd, WorkerPageHook hook, bool refuseFilter);
 
 inline constexpr const char* kLinkWorkerArgument = "--qh-link-worker";
 inline constexpr int kWorkerFd = 3;

@@ -21,11 +21,13 @@ void WarmUp() {
 
 } // namespace
 
-int RunLinkWorker(int fd, WorkerPageHook hook) {
+int RunLinkWorker(int fd, WorkerPageHook hook, bool refuseFilter) {
     try {
         WarmUp();
-        const bool seccomp = ConfineWorker(fd);
-        if (!ChannelWriteAll(fd, wire::MakeFrame(wire::Kind::Hello, wire::EncodeHello({seccomp}))))
+        const Confinement confinement = ConfineWorker(fd, refuseFilter);
+        if (!ChannelWriteAll(fd,
+                             wire::MakeFrame(wire::Kind::Hello,
+                                             wire::EncodeHello({confinement.seccomp, confinement.isolated}))))
             return 0;
         std::string body;
         for (;;) {

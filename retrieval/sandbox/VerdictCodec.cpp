@@ -137,16 +137,16 @@ std::optional<PageRequest> DecodePage(std::string_view payload) {
 }
 
 std::string EncodeHello(const Hello& hello) {
-    return std::string(1, hello.seccomp ? '\1' : '\0');
+    return std::string(1, static_cast<char>((hello.seccomp ? 1 : 0) | (hello.isolated ? 2 : 0)));
 }
 
 std::optional<Hello> DecodeHello(std::string_view payload) {
     Reader r(payload);
     const std::uint8_t flags = r.u8();
-    r.require(flags <= 1);
+    r.require(flags <= 3);
     if (!r.done())
         return std::nullopt;
-    return Hello{flags == 1};
+    return Hello{(flags & 1) != 0, (flags & 2) != 0};
 }
 
 std::string EncodeVerdict(const LinkVerdict& v) {

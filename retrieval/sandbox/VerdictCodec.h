@@ -41,7 +41,8 @@ struct PageRequest {
 
 // What the worker reports of itself once it is ready.
 struct Hello {
-    bool seccomp = false; // the system call filter is in force
+    bool seccomp = false;  // the system call filter is in force
+    bool isolated = false; // namespaces of its own: an empty read-only file system, no network
 };
 
 // A whole frame, header included.

@@ -1,20 +1,13 @@
 #include "retrieval/url/WebUrl.h"
 
+#include "retrieval/url/Punycode.h"
+
 #include <algorithm>
 #include <array>
 #include <cstddef>
 #include <idn2.h>
 #include <unordered_map>
 #include <utility>
-
-// libidn2's punycode coder (RFC 3492's interface) is exported under the version IDN2_0.0.0 only,
-// not declared in its header; the references are bound to that version explicitly.
-extern "C" int qh_idn2_punycode_encode(std::size_t input_length, const std::uint32_t input[],
-                                       std::size_t* output_length, char output[]);
-extern "C" int qh_idn2_punycode_decode(std::size_t input_length, const char input[], std::size_t* output_length,
-                                       std::uint32_t output[]);
-__asm__(".symver qh_idn2_punycode_encode,_idn2_punycode_encode@IDN2_0.0.0");
-__asm__(".symver qh_idn2_punycode_decode,_idn2_punycode_decode@IDN2_0.0.0");
 
 namespace retrieval {
 
@@ -425,25 +418,6 @@ bool IsRightToLeft(char32_t cp) {
 
 bool IsLabelError(int rc) {
     return rc == IDN2_DISALLOWED || rc == IDN2_2HYPHEN || rc == IDN2_HYPHEN_STARTEND;
-}
-
-// Never more code points than the text has characters.
-std::optional<std::u32string> PunycodeDecode(std::string_view ascii) {
-    std::vector<std::uint32_t> buffer(ascii.size() + 1);
-    std::size_t length = buffer.size();
-    if (qh_idn2_punycode_decode(ascii.size(), ascii.data(), &length, buffer.data()) != 0)
-        return std::nullopt;
-    return std::u32string(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(length));
-}
-
-std::optional<std::string> PunycodeEncode(std::u32string_view label) {
-    const std::vector<std::uint32_t> input(label.begin(), label.end());
-    std::string out(label.size() * 8 + 16, '\0');
-    std::size_t length = out.size();
-    if (qh_idn2_punycode_encode(input.size(), input.data(), &length, out.data()) != 0)
-        return std::nullopt;
-    out.resize(length);
-    return out;
 }
 
 std::optional<std::string> Idn2Lookup(const std::string& text, int& rc) {

@@ -7,10 +7,10 @@
 // Hosts are mapped by UTS 46 (nontransitional) through libidn2. libidn2 adds IDNA2008's rules,
 // which the URL standard leaves out: for a label it refuses for its hyphens or for symbols, the
 // parts between hyphens and known symbol and emoji blocks are mapped by libidn2 and the label
-// encoded with libidn2's punycode coder. What still differs from browsers: symbols outside those
-// blocks that IDNA2008 refuses (vulgar fractions, for one) make the host fail; in a label with
-// such symbols no bidi or joiner rule is checked across the parts, and a combining mark right
-// after a symbol fails. libidn2 applies the bidi rule to labels of digits like U+0660, which
+// encoded with our own punycode coder (Punycode.h). What still differs from browsers: symbols
+// outside those blocks that IDNA2008 refuses (vulgar fractions, for one) make the host fail; in a
+// label with such symbols no bidi or joiner rule is checked across the parts, and a combining mark
+// right after a symbol fails. libidn2 applies the bidi rule to labels of digits like U+0660, which
 // some browsers accept.
 //
 // Input is UTF-8; invalid sequences read as U+FFFD, as a browser's decoder would have made them.

@@ -1,5 +1,7 @@
 // "Check" through the window, against loopback servers standing in for both services.
 #include "FormFixture.h"
+#include "app/ProgressStatus.h"
+#include "storage/FolderLock.h"
 #include "storage/Reports.h"
 #include "tests/support/LoopbackServer.h"
 
@@ -8,9 +10,11 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QRadioButton>
+#include <QStatusBar>
 #include <QTimer>
 #include <algorithm>
 #include <chrono>
@@ -491,6 +495,50 @@ TEST_F(Check, BeendenDuringAFetchEndsTheEventLoopWithStatusZero) {
     EXPECT_FALSE(form.busy());
     EXPECT_TRUE(boxes_.empty());
     EXPECT_EQ(files(), std::set<std::string>{"domains.txt"});
+}
+
+// A run without a window holds the program folder: the window asks; "Nein" starts nothing, "Ja"
+// waits in the status bar until the folder is free, or until "Abbrechen".
+TEST_F(Check, AFolderHeldByARunWithoutAWindowIsWaitedForOrLeftAlone) {
+    serveSeokicks(Fixture("seokicks_answer.xml"));
+    const struct {
+        const char* name;
+        bool wait;    // the answer to the question
+        bool release; // the other run ends meanwhile
+        bool checked; // the Check ran
+    } cases[] = {
+        {"try later", false, true, false},
+        {"wait for it", true, true, true},
+        {"wait, then Abbrechen", true, false, false},
+    };
+    TForm1& form = makeCheckForm(kSeokicks);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        boxes_.clear();
+        const std::size_t before = requestCount();
+        auto held = storage::FolderLock::Acquire(folder_, 0ms); // as the scheduled run holds it
+        ASSERT_TRUE(held);
+        app::QtMessageBox::setNextAnswer(c.wait);
+        bool waitingShown = false;
+        QTimer::singleShot(300, &form, [&] {
+            waitingShown = form.statusBar()->isVisible() && form.Abbrechen->isEnabled() &&
+                           form.Fortschritt->LabelSeite->text().toStdString() == app::kFolderBusyWaiting;
+            if (c.release)
+                held.reset();
+            else
+                QTest::mouseClick(form.Abbrechen, Qt::LeftButton);
+        });
+        clickCheck(form);
+        held.reset();
+        ASSERT_FALSE(boxes_.empty());
+        EXPECT_EQ(boxes_[0].kind, Kind::Question);
+        EXPECT_EQ(boxes_[0].text, app::kFolderBusyQuestion);
+        EXPECT_EQ(waitingShown, c.wait);
+        EXPECT_EQ(requestCount() > before, c.checked);
+        EXPECT_EQ(boxes_.size() == 2 && boxes_[1].text == "Report gespeichert", c.checked);
+        EXPECT_FALSE(form.busy());
+        EXPECT_FALSE(form.statusBar()->isVisible());
+    }
 }
 
 } // namespace

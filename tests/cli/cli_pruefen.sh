@@ -123,24 +123,27 @@ else
   failures=$((failures + 1))
 fi
 
-# SIGTERM while the Prüfe waits for the slow page: stopped as "Abbrechen" stops it, with the
-# reports written for the pages checked.
-"${program_env[@]}" DBUS_SESSION_BUS_ADDRESS="$bus" "$work/quandrel-halmfang" pruefen müller.example \
-  >"$work/out" 2>"$work/err" &
-run_pid=$!
-for _ in $(seq 1 200); do grep -q 'checke: http://anders.example' "$work/err" && break; sleep 0.05; done
-kill -TERM "$run_pid"
-set +e
-wait "$run_pid"
-status=$?
-set -e
-run_pid=""
-if ((status == 143)) && grep -q 'Abgebrochen' "$work/err" && grep -q 'Gegenprüfung abgebrochen' "$work/err" &&
-   grep -q 'Report gespeichert' "$work/err"; then
-  echo "ok   SIGTERM"
-else
-  echo "FAIL SIGTERM: exit status $status"; cat "$work/err"; failures=$((failures + 1))
-fi
+# SIGTERM, and SIGHUP (the terminal closed), while the Prüfe waits for the slow page: stopped as
+# "Abbrechen" stops it, with the reports written for the pages checked.
+for signal in TERM HUP; do
+  : >"$work/err" # the last run's lines must not count for this one
+  "${program_env[@]}" DBUS_SESSION_BUS_ADDRESS="$bus" "$work/quandrel-halmfang" pruefen müller.example \
+    >"$work/out" 2>"$work/err" &
+  run_pid=$!
+  for _ in $(seq 1 200); do grep -q 'checke: http://anders.example' "$work/err" && break; sleep 0.05; done
+  kill -"$signal" "$run_pid"
+  set +e
+  wait "$run_pid"
+  status=$?
+  set -e
+  run_pid=""
+  if ((status == 143)) && grep -q 'Abgebrochen' "$work/err" && grep -q 'Gegenprüfung abgebrochen' "$work/err" &&
+     grep -q 'Report gespeichert' "$work/err"; then
+    echo "ok   SIG$signal"
+  else
+    echo "FAIL SIG$signal: exit status $status"; cat "$work/err"; failures=$((failures + 1))
+  fi
+done
 
 ((failures == 0)) || { echo "$failures failed"; exit 1; }
 echo "all passed"

@@ -7,9 +7,15 @@
 #include "retrieval/sandbox/VerdictCodec.h"
 #include "tests/storage/StorageTestSupport.h"
 
+#include <algorithm>
+#include <arpa/inet.h>
+#include <cstdlib>
 #include <fcntl.h>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <memory>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <unistd.h>
 #include <vector>
 
@@ -49,6 +55,33 @@ void MisbehaveOnRequest(std::string& page) {
         if (write(retrieval::kWorkerFd, frame.data(), frame.size()) < 0)
             return;
     }
+    // What code that took over the parser would try without the filter: the path or port follows
+    // the marker; success leaves a trace the test looks for.
+    const auto argument = [&page](std::string_view marker) {
+        const std::size_t end = page.find("-->");
+        return std::string(page.substr(marker.size(), end - marker.size()));
+    };
+    if (page.starts_with("<!--unlink:"))
+        unlink(argument("<!--unlink:").c_str());
+    if (page.starts_with("<!--rename:"))
+        rename(argument("<!--rename:").c_str(), (argument("<!--rename:") + ".weg").c_str());
+    if (page.starts_with("<!--truncate:"))
+        close(open(argument("<!--truncate:").c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC));
+    if (page.starts_with("<!--create:"))
+        close(open(argument("<!--create:").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600));
+    if (page.starts_with("<!--exec:")) {
+        const std::string command = "echo x > " + argument("<!--exec:");
+        execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+    }
+    if (page.starts_with("<!--connect:")) {
+        const int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_port = htons(static_cast<std::uint16_t>(std::stoi(argument("<!--connect:"))));
+        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        connect(s, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+        close(s);
+    }
     if (page.starts_with("<!--passwd-->")) {
         const int fd = open("/etc/passwd", O_RDONLY | O_CLOEXEC);
         if (fd >= 0) { // what was read would show as the anchor of a link
@@ -70,7 +103,9 @@ std::string Frame(std::uint8_t version, std::uint8_t kind, const std::string& pa
 } // namespace
 
 int main(int argc, char** argv) {
-    if (const auto worker = retrieval::RunLinkWorkerIfAsked(argc, argv, MisbehaveOnRequest))
+    // The worker is this program: a test that wants it without the filter says so in its environment.
+    const bool refuseFilter = std::getenv("QH_TEST_REFUSE_FILTER") != nullptr;
+    if (const auto worker = retrieval::RunLinkWorkerIfAsked(argc, argv, MisbehaveOnRequest, refuseFilter))
         return *worker;
     retrieval::DefaultWorkerLimits().wallClock = std::chrono::milliseconds(1500);
     testing::InitGoogleTest(&argc, argv);
@@ -172,4 +207,82 @@ TEST(LinkWorker, StoppedCheckEndsAtOnceAndTheNextOneGetsANewWorker) {
                   .check("x", "http://a.example/", {}, "shop.example", nullptr)
                   .scan,
               LinkScan::WorkerUnavailable);
+}
+
+// Where the kernel refuses the filter, the worker still reaches no file of the user's, no network
+// and no program: each row is what code that took over the parser would do, and its trace.
+TEST(LinkWorker, WithoutTheFilterTheWorkerReachesNoFileNetworkOrProgram) {
+    ::setenv("QH_TEST_REFUSE_FILTER", "1", 1);
+    retrieval::WorkerLinkChecker checker("/proc/self/exe");
+    const retrieval::SandboxState state = checker.sandbox();
+    ::unsetenv("QH_TEST_REFUSE_FILTER");
+    ASSERT_NE(state, retrieval::SandboxState::Seccomp);
+    EXPECT_NE(checker.weakeningNotice(), "");
+    if (state != retrieval::SandboxState::Isolated)
+        GTEST_SKIP() << "this kernel allows no unprivileged user namespaces: resource limits only";
+
+    TempFolder folder;
+    const std::string kept = folder / "kept.txt";
+    const std::string made = folder / "made.txt";
+    const int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    sockaddr_in at{};
+    at.sin_family = AF_INET;
+    at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof at;
+    ASSERT_EQ(bind(listener, reinterpret_cast<const sockaddr*>(&at), sizeof at), 0);
+    ASSERT_EQ(listen(listener, 4), 0);
+    ASSERT_EQ(getsockname(listener, reinterpret_cast<sockaddr*>(&at), &length), 0);
+    const std::string port = std::to_string(ntohs(at.sin_port));
+
+    const std::vector<std::pair<std::string, std::string>> attempts = {
+        {"unlink:" + kept, "removes a file"},
+        {"rename:" + kept, "renames a file"},
+        {"truncate:" + kept, "empties a file"},
+        {"create:" + made, "creates a file"},
+        {"exec:" + made, "starts a program"},
+        {"connect:" + port, "opens a connection"},
+        {"passwd", "reads a file"},
+    };
+    for (const auto& [marker, what] : attempts) {
+        SCOPED_TRACE(what);
+        WriteBytes(kept, "Inhalt");
+        const retrieval::LinkVerdict v =
+            checker.check("<!--" + marker + "--><a href='http://shop.example/'>Shop</a>", "http://a.example/",
+                          {}, "shop.example", nullptr);
+        EXPECT_EQ(ReadBytes(kept), "Inhalt");
+        EXPECT_FALSE(std::filesystem::exists(made));
+        EXPECT_LT(accept(listener, nullptr, nullptr), 0) << "a connection arrived";
+        if (v.parsed()) {
+            ASSERT_EQ(v.links.size(), 1u);
+            EXPECT_EQ(v.links[0].anchor, "Shop"); // nothing read from /etc/passwd
+        }
+    }
+    close(listener);
+}
+
+// A Prüfe whose pages were checked without the filter says so once, after its reports.
+TEST(LinkWorker, ARunWithoutTheFilterSaysSoOnce) {
+    for (const bool refused : {false, true}) {
+        SCOPED_TRACE(refused ? "filter refused" : "filter in force");
+        if (refused)
+            ::setenv("QH_TEST_REFUSE_FILTER", "1", 1);
+        Harness h;
+        h.fields.domain = "shop.example";
+        h.table.ResetWithHeaders(retrieval::Headers(retrieval::Service::Seokicks));
+        for (const char* url : {"http://a.example/", "http://b.example/"})
+            h.table.AppendRecord({url, "Ankertext", "http://shop.example/", "follow"});
+        retrieval::RunCrossCheck(h.window, [](const std::string&) {
+            return retrieval::FetchedPage{"<a href='http://shop.example/'>Shop</a>", "text/html"};
+        });
+        ::unsetenv("QH_TEST_REFUSE_FILTER");
+        const auto notices =
+            std::count_if(h.box.messages.begin(), h.box.messages.end(), [](const std::string& m) {
+                return m.find("Systemaufruf-Filter (seccomp)") != std::string::npos;
+            });
+        EXPECT_EQ(notices, refused || retrieval::WorkerLinkChecker("/proc/self/exe").sandbox() !=
+                                          retrieval::SandboxState::Seccomp
+                               ? 1
+                               : 0);
+        EXPECT_EQ(h.box.messages.front(), "Report gespeichert");
+    }
 }

@@ -362,6 +362,59 @@ TEST(History, DamagedFileIsMovedAsideAndAFreshOneStarted) {
     }
 }
 
+// Processes that find one damaged file at once: the damaged original is kept exactly once, and
+// every process's run lands in the one fresh file, none in the file set aside.
+TEST(History, DamagedFileFoundByManyProcessesAtOnceIsMovedAsideOnce) {
+    const std::string damaged(5000, '\x5A');
+    constexpr int kProcesses = 8;
+    for (int round = 0; round < 5; ++round) {
+        SCOPED_TRACE(round);
+        TempFolder folder;
+        WriteBytes(folder / "halmfang.db", damaged);
+        int start[2];
+        ASSERT_EQ(::pipe(start), 0);
+        std::vector<pid_t> children;
+        for (int i = 0; i < kProcesses; ++i) {
+            const pid_t child = ::fork();
+            if (child == 0) {
+                ::close(start[1]);
+                char go;
+                if (::read(start[0], &go, 1) != 0) // all start when the pipe closes
+                    ::_exit(4);
+                // Each finds the file damaged before any has moved it aside.
+                storage::DamageFoundHook() = [] {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+                };
+                History::Opened opened = History::Open(folder.path(), 1796133780);
+                const std::string key = "c" + std::to_string(i) + ".example";
+                ::_exit(opened.history && !opened.history->BeginCrossCheck(1796133780, key, key).fault ? 0
+                                                                                                       : 1);
+            }
+            children.push_back(child);
+        }
+        ::close(start[0]);
+        ::close(start[1]);
+        for (const pid_t child : children) {
+            int status = 0;
+            ::waitpid(child, &status, 0);
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+        }
+        std::vector<std::string> aside;
+        for (const std::string& name : FolderEntries(folder.path()))
+            if (name.find(".defekt-") != std::string::npos && !name.ends_with("-wal") &&
+                !name.ends_with("-shm"))
+                aside.push_back(name);
+        ASSERT_EQ(aside.size(), 1u) << ::testing::PrintToString(FolderEntries(folder.path()));
+        EXPECT_TRUE(ReadBytes(folder / aside.front()) == damaged) << "the damaged original is lost";
+        auto h = OpenOk(folder.path());
+        ASSERT_TRUE(h);
+        for (int i = 0; i < kProcesses; ++i) {
+            const std::string key = "c" + std::to_string(i) + ".example";
+            EXPECT_EQ(h->CrossCheckRuns(key).value.size(), 1u) << key;
+        }
+    }
+}
+
 // Without the right to write in the folder the history is a fault with its reason; nothing throws
 // and nothing is left behind.
 TEST(History, FolderThatCannotBeWrittenIsAFaultWithItsReason) {

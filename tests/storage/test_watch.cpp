@@ -47,6 +47,9 @@ TEST(Watch, DueByCalendarDaysOfTheInterval) {
         {"monatlich", At(2027, 1, 31, 12, 0), At(2027, 2, 28, 6, 0), true}, // February's last day
         {"monatlich", At(2026, 12, 20, 12, 0), At(2027, 1, 20, 6, 0), true}, // into the next year
         {"stündlich", At(2026, 12, 7, 0, 5), At(2026, 12, 7, 0, 6), true}, // unknown: due
+        // A last run after now: the clock was once ahead, so the entry must not wait for that date.
+        {"wöchentlich", At(2027, 6, 1, 9, 0), At(2026, 12, 7, 9, 0), true},
+        {"täglich", At(2026, 12, 7, 9, 30), At(2026, 12, 7, 9, 0), true},
     };
     for (const Case& c : cases) {
         storage::WatchEntry entry{"a.example", "a.example", "seokicks", "100", c.interval, c.last};
