@@ -14,9 +14,9 @@ namespace retrieval {
 std::optional<std::chrono::seconds> TurnedAway(const std::exception_ptr& error);
 
 // Whether a page whose first fetch failed so is fetched once more at the end of the run: a
-// time-out, a connection refused or broken off, a name the name server could not look up just
-// then, or a server error 500, 502, 503 or 504 whose server did not ask for a longer pause than
-// the run waits. Anything else (404, 403, a certificate, a page too large) is an answer.
+// time-out, a connection refused, unreachable or broken off, a name the name server could not
+// look up just then, or a server error 500, 502, 503 or 504 whose server did not ask for a longer
+// pause than the run waits. Anything else (404, 403, a certificate, a page too large) is an answer.
 bool RetryAtEnd(const std::exception_ptr& error);
 
 } // namespace retrieval

@@ -50,8 +50,9 @@ public:
         httpStatus_ = status;
         retryAfter_ = retryAfter;
     }
-    // A failure that may pass by itself: a time-out, a connection refused or broken off, a name the
-    // name server could not look up just then. Error answers are told by their status instead.
+    // A failure that may pass by itself: a time-out, a connection refused, unreachable or broken
+    // off, a name the name server could not look up just then. Error answers are told by their
+    // status instead.
     bool transient() const noexcept { return transient_; }
     void setTransient(bool transient) noexcept { transient_ = transient; }
 

@@ -155,16 +155,3 @@ TEST(RobotsTxt, MatchingThatWouldTakeTooLongDecidesNothing) {
     EXPECT_EQ(rules.check("/" + std::string(8000, 'a')), Verdict::Undecided);
     EXPECT_EQ(rules.check("/" + std::string(40, 'a') + "b"), kDisallowed);
 }
-
-TEST(RobotsTxt, PathsAreComparedInOneEncoding) {
-    const struct {
-        const char* in;
-        const char* out;
-    } cases[] = {
-        {"/a/b?c=d&e", "/a/b?c=d&e"}, {"/%7e%41", "/~A"},   {"/%2f", "/%2F"},   {"/a b", "/a%20b"},
-        {"/\xC3\xA4", "/%C3%A4"},     {"/100%", "/100%25"}, {"/%zz", "/%25zz"}, {"/*$", "/%2A%24"},
-        {"/\"<>", "/%22%3C%3E"},      {"/\x7F", "/%7F"},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(retrieval::NormalisedRobotsPath(c.in), c.out) << c.in;
-}
