@@ -181,20 +181,46 @@ RobotsRules RobotsRules::Parse(std::string_view body, std::string_view agent) {
             pattern.remove_suffix(1);
         for (std::size_t start = 0;;) {
             const std::size_t star = pattern.find('*', start);
-            rule.pieces.push_back(NormalisedRobotsPath(pattern.substr(start, star - start)));
-            rule.length += rule.pieces.back().size();
+            rule.pattern += NormalisedRobotsPath(pattern.substr(start, star - start));
             if (star == std::string_view::npos)
                 break;
-            ++rule.length;
+            rule.pattern += '*';
             start = star + 1;
         }
-        rule.length += rule.anchored ? 1 : 0;
         if (forOwn)
             own.rules_.push_back(rule);
         if (forStar)
             star.rules_.push_back(std::move(rule));
     }
     return ownGroupSeen ? own : star;
+}
+
+// Pieces between the wildcards are placed as early as they fit, which finds a match if there is one.
+bool RobotsRules::Matches(const Rule& rule, std::string_view path, std::uint64_t& steps) {
+    std::string_view pattern = rule.pattern;
+    std::size_t star = pattern.find('*');
+    const std::string_view first = pattern.substr(0, star);
+    steps += first.size() + 1;
+    if (!path.starts_with(first))
+        return false;
+    if (star == std::string_view::npos)
+        return !rule.anchored || path.size() == first.size();
+    std::size_t at = first.size();
+    for (;;) {
+        pattern.remove_prefix(star + 1);
+        star = pattern.find('*');
+        const std::string_view piece = pattern.substr(0, star);
+        if (star == std::string_view::npos && rule.anchored) {
+            steps += piece.size() + 1;
+            return path.size() - at >= piece.size() && path.ends_with(piece);
+        }
+        at = Find(path, piece, at, steps);
+        if (at == std::string_view::npos)
+            return false;
+        if (star == std::string_view::npos)
+            return true;
+        at += piece.size();
+    }
 }
 
 RobotsRules::Verdict RobotsRules::check(std::string_view pathAndQuery) const {
@@ -207,39 +233,16 @@ RobotsRules::Verdict RobotsRules::check(std::string_view pathAndQuery) const {
     bool bestAllow = true;
     for (const Rule& rule : rules_) {
         // Only a longer match, or an Allow as long as the Disallow found, changes the outcome.
-        if (matched &&
-            (rule.length < bestLength || (rule.length == bestLength && (!rule.allow || bestAllow))))
+        const std::size_t length = rule.length();
+        if (matched && (length < bestLength || (length == bestLength && (!rule.allow || bestAllow))))
             continue;
-        const std::string& first = rule.pieces.front();
-        steps += first.size() + 1;
-        if (!std::string_view(path).starts_with(first))
-            continue;
-        std::size_t at = first.size();
-        bool matches = true;
-        for (std::size_t k = 1; matches && k < rule.pieces.size(); ++k) {
-            const std::string& piece = rule.pieces[k];
-            if (k + 1 == rule.pieces.size() && rule.anchored) {
-                at = path.size() >= piece.size() && path.size() - piece.size() >= at
-                         ? path.size() - piece.size()
-                         : std::string::npos;
-                steps += piece.size();
-                matches = at != std::string::npos && std::string_view(path).substr(at) == piece;
-                at = path.size();
-            } else {
-                at = Find(path, piece, at, steps);
-                matches = at != std::string::npos;
-                if (matches)
-                    at += piece.size();
-            }
-        }
+        const bool matches = Matches(rule, path, steps);
         if (steps > kMaxSteps)
             return Verdict::Undecided;
-        if (matches && rule.anchored && at != path.size())
-            matches = false;
         if (!matches)
             continue;
         matched = true;
-        bestLength = rule.length;
+        bestLength = length;
         bestAllow = rule.allow;
     }
     return bestAllow ? Verdict::Allowed : Verdict::Disallowed;

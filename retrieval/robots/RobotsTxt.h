@@ -4,6 +4,7 @@
 // kRobotsMaxBytes of it and keeps nothing but the rules of that one group.
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -33,12 +34,16 @@ public:
     std::size_t size() const { return rules_.size(); }
 
 private:
+    // One string a rule, little beyond the line it came from: a file is kept for the whole run.
     struct Rule {
-        std::vector<std::string> pieces; // the pattern split at '*', each piece normalised
-        bool anchored = false;           // ended with '$': matches to the end of the path only
-        std::size_t length = 0;          // octets of the normalised pattern, for the longest match
+        std::string pattern;   // normalised; '*' stands for any text (a literal one reads "%2A")
+        bool anchored = false; // ended with '$': matches to the end of the path only
         bool allow = false;
+        // Octets of the pattern as written, for the longest match.
+        std::size_t length() const { return pattern.size() + (anchored ? 1 : 0); }
     };
+    static bool Matches(const Rule& rule, std::string_view path, std::uint64_t& steps);
+
     std::vector<Rule> rules_;
 };
 
