@@ -412,11 +412,13 @@ void TForm1::Button3Click() {
                 throw toolkit::Cancelled();
             return true;
         };
-        retrieval::CurlPageFetches sideBySide(pageFetch, keepGoing,
-                                              [] { return std::make_unique<QtEventSource>(); });
-        retrieval::RunCrossCheck(*window_,
-                                 {retrieval::MakeCurlPageFetcher(pageFetch, keepGoing, &events_), &sideBySide,
-                                  GleichzeitigeAbrufe->value(), [this] { return stopping_ && !closing_; }});
+        const auto newEvents = [] { return std::make_unique<QtEventSource>(); };
+        retrieval::CurlPageFetches sideBySide(pageFetch, keepGoing, newEvents);
+        retrieval::CurlPageFetches robotsSideBySide(robotsFetch, keepGoing, newEvents);
+        retrieval::RunCrossCheck(
+            *window_, {retrieval::MakeCurlPageFetcher(pageFetch, keepGoing, &events_), &sideBySide,
+                       GleichzeitigeAbrufe->value(), [this] { return stopping_ && !closing_; },
+                       retrieval::MakeCurlPageFetcher(robotsFetch, keepGoing, &events_), &robotsSideBySide});
     });
 }
 

@@ -10,6 +10,7 @@
 #include "app/contract/Window.h"
 #include "app/filter/TableFilter.h"
 #include "retrieval/CheckCommand.h"
+#include "retrieval/SiteRobots.h"
 #include "retrieval/http/HttpFetch.h"
 #include "retrieval/http/PageFetch.h"
 #include "storage/FolderLock.h"
@@ -132,6 +133,8 @@ public:
     // How "Prüfe" fetches the linking pages; tests trust their own certificate or shorten the
     // time-outs here.
     retrieval::FetchOptions pageFetch = retrieval::PageFetchOptions();
+    // The same for the robots.txt of the hosts whose pages link to the domain.
+    retrieval::FetchOptions robotsFetch = retrieval::RobotsFetchOptions();
 
     // The snapshot of the Tools > Tabelle > Filter items, kept until a reset.
     const filter::TableFilter& tableFilter() const { return filter_; }

@@ -11,6 +11,12 @@
 // 200 ms late, fetched with "Gleichzeitige Abrufe" 8, and the first pages again with 1 (1,000 at
 // one a time would take 20 minutes; the speed-up compares the time per page). Every host name is
 // served by a loopback server that is the process's HTTP proxy, so nothing leaves 127.0.0.1.
+//
+// bench_crosscheck --extra: what robots.txt and the second pass add to a "Prüfe" of 100 pages over
+// 10 host names (ten neighbouring rows each), one at a time and four at once. The same run three
+// times: no page needs either; the first page of each host links to the domain (ten robots.txt
+// requests); the first page of each host fails once with 503 (ten pages fetched again at the end).
+// Pages answer at once, through the same loopback proxy.
 #include "app/QtToolkit.h"
 #include "app/Unit1.h"
 #include "bench/BenchSupport.h"
@@ -268,6 +274,7 @@ struct ParallelRun {
     double rssAtTenthMiB = 0;
     double rssEndMiB = 0;
     int found = 0;
+    int failed = 0;
 };
 
 // "Prüfe" through the window over the first `pages` addresses with `parallel` fetches at once.
@@ -293,9 +300,92 @@ ParallelRun RunParallel(const std::string& folder, const std::vector<std::string
     run.seconds = std::chrono::duration<double>(Clock::now() - start).count();
     run.windowCpuMsPerPage = (ThreadCpuMs() - cpuStart) / pages;
     run.rssEndMiB = CurrentRssMiB();
-    for (int r = 2; r < table.RowCount(); ++r)
+    for (int r = 2; r < table.RowCount(); ++r) {
         run.found += table.GetCell(table.ColCount() - 1, r) == "gefunden";
+        run.failed += table.GetCell(table.ColCount() - 1, r) == "Fehler";
+    }
     return run;
+}
+
+int ExtraTimes() {
+    constexpr int kPages = 100;
+    constexpr int kPerHost = 10;
+    enum Variant { kPlain, kRobots, kRetry };
+    testsupport::LoopbackServer server;
+    std::mutex mutex;
+    Variant variant = kPlain;
+    std::map<std::string, int> asked; // requests per path in the current run
+    const auto page = [](const char* body) {
+        testsupport::Response r;
+        r.body = body;
+        r.headers.emplace_back("Content-Type", "text/html; charset=utf-8");
+        return r;
+    };
+    std::vector<std::string> urls;
+    for (int i = 0; i < kPages; ++i) {
+        const std::string path = "/seite/" + std::to_string(i) + ".html";
+        urls.push_back("http://h" + std::to_string(i / kPerHost) + ".example" + path);
+        const bool firstOfHost = i % kPerHost == 0;
+        server.handle(path, [&, path, firstOfHost](const testsupport::Request&) {
+            std::lock_guard lock(mutex);
+            const int n = ++asked[path];
+            if (firstOfHost && variant == kRetry && n == 1)
+                return testsupport::Response::Text("Wartung", 503);
+            return page(
+                firstOfHost && variant == kRobots
+                    ? "<html><body><a href=\"https://beispiel-shop.example/\">Beispiel Shop</a></body></html>"
+                    : "<html><body><p>Ratgeber</p></body></html>");
+        });
+    }
+    server.handle("/robots.txt", [&](const testsupport::Request&) {
+        std::lock_guard lock(mutex);
+        ++asked["/robots.txt"];
+        return testsupport::Response::Text("User-agent: *\nDisallow: /privat/\n");
+    });
+    ::setenv("http_proxy", server.baseUrl().c_str(), 1);
+    ::unsetenv("HTTP_PROXY");
+
+    QTemporaryDir folder;
+    if (!folder.isValid())
+        return 1;
+    app::QtMessageBox::setHook([](app::QtMessageBox::Kind, const std::string&) {});
+    std::printf(
+        "%d pages over %d host names, answered at once; 10 need a robots.txt, or fail once with 503\n",
+        kPages, kPages / kPerHost);
+    for (const int parallel : {1, 4}) {
+        double seconds[3] = {};
+        for (const Variant v : {kPlain, kRobots, kRetry}) {
+            {
+                std::lock_guard lock(mutex);
+                variant = v;
+                asked.clear();
+            }
+            const ParallelRun run = RunParallel(folder.path().toStdString() + "/", urls, kPages, parallel);
+            seconds[v] = run.seconds;
+            int pages = 0;
+            for (const auto& [path, n] : asked)
+                pages += path == "/robots.txt" ? 0 : n;
+            const int robots = asked.count("/robots.txt") ? asked.at("/robots.txt") : 0;
+            if (run.failed != 0 || run.found != (v == kRobots ? 10 : 0) ||
+                robots != (v == kRobots ? 10 : 0) || pages != kPages + (v == kRetry ? 10 : 0)) {
+                std::fprintf(stderr, "unexpected run: %d found, %d failed, %d pages, %d robots.txt\n",
+                             run.found, run.failed, pages, robots);
+                app::QtMessageBox::setHook(nullptr);
+                return 1;
+            }
+        }
+        std::printf("N=%d: none %.1f s; robots.txt %.1f s (+%.1f s, %.2f s per file); second pass %.1f s "
+                    "(+%.1f s, %.2f s per page)\n",
+                    parallel, seconds[kPlain], seconds[kRobots], seconds[kRobots] - seconds[kPlain],
+                    (seconds[kRobots] - seconds[kPlain]) / 10, seconds[kRetry],
+                    seconds[kRetry] - seconds[kPlain], (seconds[kRetry] - seconds[kPlain]) / 10);
+    }
+    app::QtMessageBox::setHook(nullptr);
+    std::printf(
+        "One at a time a robots.txt costs its request and the second its host then waits before its next "
+        "page;\na page fetched again costs its fetch and its own second of waiting. Four at a time other "
+        "hosts fill\nthose seconds, as far as the per-host rule lets them.\n");
+    return 0;
 }
 
 int ParallelComparison(int pagesAtOne) {
@@ -372,6 +462,11 @@ int ParallelComparison(int pagesAtOne) {
 int main(int argc, char** argv) {
     if (const auto worker = retrieval::RunLinkWorkerIfAsked(argc, argv, CrashOnRequest))
         return *worker;
+    if (argc > 1 && std::string(argv[1]) == "--extra") {
+        const bench::OffscreenEnvironment offscreen;
+        QApplication application(argc, argv);
+        return ExtraTimes();
+    }
     if (argc > 1 && std::string(argv[1]) == "--parallel") {
         const bench::OffscreenEnvironment offscreen;
         QApplication application(argc, argv);

@@ -4,6 +4,7 @@
 #include "cli/ConsoleToolkit.h"
 #include "retrieval/CheckCommand.h"
 #include "retrieval/CrossCheck.h"
+#include "retrieval/SiteRobots.h"
 #include "retrieval/http/PageFetch.h"
 #include "storage/Settings.h"
 #include "table/BacklinkTable.h"
@@ -113,6 +114,8 @@ RunOutcome RunDomain(const RunRequest& request, RunContext& context) {
             crossSetup.fetch =
                 retrieval::MakeCurlPageFetcher(retrieval::PageFetchOptions(), keepGoing, &context.events);
             crossSetup.stopped = stopped;
+            crossSetup.robots =
+                retrieval::MakeCurlPageFetcher(retrieval::RobotsFetchOptions(), keepGoing, &context.events);
             retrieval::RunCrossCheck(window, crossSetup);
             if (stopped())
                 throw toolkit::Cancelled();

@@ -3,7 +3,9 @@
 #include "app/contract/Error.h"
 #include "retrieval/FetchScheduler.h"
 #include "retrieval/LinkReport.h"
+#include "retrieval/RetryRule.h"
 #include "retrieval/RunHistory.h"
+#include "retrieval/SiteRobots.h"
 #include "retrieval/http/HttpFetch.h"
 #include "retrieval/page/LinkFinder.h"
 #include "retrieval/page/PageText.h"
@@ -20,6 +22,7 @@
 #include <memory>
 #include <new>
 #include <optional>
+#include <set>
 #include <utility>
 #include <vector>
 
@@ -113,20 +116,10 @@ long StatusOf(const std::exception_ptr& error) {
     return 0;
 }
 
-// A server's "not now" (429, 503): how long it asked to be left alone, if it said so.
-std::optional<std::chrono::seconds> TurnedAway(const std::exception_ptr& error) {
-    try {
-        std::rethrow_exception(error);
-    } catch (const FetchError& e) {
-        if (e.httpStatus() == 429 || e.httpStatus() == 503)
-            return e.retryAfter();
-    } catch (...) {
-    }
-    return std::nullopt;
-}
-
-// A page turned away with a Retry-After within the limit is asked once more after that wait.
-FetchedPage FetchPolitely(const PageFetcher& fetch, const std::string& url, toolkit::PacedWaiter& waiter) {
+// A page turned away with a Retry-After within the limit is asked once more after that wait, and
+// `askedTwice` set.
+FetchedPage FetchPolitely(const PageFetcher& fetch, const std::string& url, toolkit::PacedWaiter& waiter,
+                          bool& askedTwice) {
     try {
         return fetch(url);
     } catch (const FetchError&) {
@@ -136,6 +129,7 @@ FetchedPage FetchPolitely(const PageFetcher& fetch, const std::string& url, tool
         const auto wait = std::max<std::chrono::milliseconds>(FetchScheduler::kHostGap, *after);
         waiter.pacedWait(static_cast<std::int32_t>(wait.count()));
     }
+    askedTwice = true;
     return fetch(url);
 }
 
@@ -146,41 +140,56 @@ public:
         : w_(w), stopped_(std::move(stopped)), table_(w.table), urls_(table_.ColumnText(kLinkUrlColumn)),
           statusCol_(AddStatusColumn()), history_(ClearedStatusLine(w), w.fields.domainText()) {}
 
-    void runInOrder(const PageFetcher& fetch) {
+    void runInOrder(const PageFetcher& fetch, const PageFetcher& robots) {
         const auto n = static_cast<std::int32_t>(urls_.size());
-        for (std::int32_t r = kFirstRecordRow; r < n; ++r) {
-            Row row;
-            begin(r, row);
-            try {
-                w_.memo3.clear();
-                TestPage(w_, *checker_, FetchPolitely(fetch, row.check.url, w_.waiter), row.check, row.links);
-            } catch (...) {
-                fail(row, std::current_exception());
+        std::vector<Again> again;
+        std::size_t next = 0; // the first of them not yet done
+        try {
+            for (std::int32_t r = kFirstRecordRow; r < n; ++r) {
+                Row row;
+                if (!visit(r, row, fetch, robots))
+                    again.push_back({r, row.check, row.failedStatus});
             }
-            markFetched(r, row);
-            try {
-                w_.waiter.pacedWait(kWaitAfterFetch);
-                if (row.links)
-                    w_.waiter.waitUntil([&row] { return row.links->ready(); });
-            } catch (const toolkit::Cancelled&) {
-                if (stopping())
-                    complete(r, row); // its page is in: it counts
-                throw;
+            retryTotal_ = again.size();
+            for (; next < again.size(); ++next) {
+                Row row;
+                row.retryNumber = next + 1;
+                try {
+                    visit(again[next].row, row, fetch, robots);
+                } catch (const toolkit::Cancelled&) {
+                    next += row.completed ? 1 : 0;
+                    throw;
+                }
             }
-            complete(r, row);
+        } catch (const toolkit::Cancelled&) {
+            if (stopping())
+                for (; next < again.size(); ++next)
+                    completeUnretried(again[next]);
+            throw;
         }
     }
 
-    void runSideBySide(PageFetches& fetches, int parallel) {
+    void runSideBySide(PageFetches& fetches, PageFetches* robots, int parallel) {
         const std::size_t first = std::min<std::size_t>(kFirstRecordRow, urls_.size());
         FetchScheduler plan({urls_.begin() + static_cast<std::ptrdiff_t>(first), urls_.end()}, parallel);
         const auto rowOf = [first](std::size_t job) { return static_cast<std::int32_t>(first + job); };
-        std::map<std::size_t, Row> open; // started and not yet done, by job
+        std::map<std::size_t, Row> open;          // started and not yet done, by job
+        std::map<std::size_t, Again> again;       // waiting for the second pass, by job
+        std::map<std::size_t, std::string> asked; // robots.txt requests not yet answered, by job
+        std::set<std::string> askedFiles;         // their addresses
         try {
             while (!plan.done()) {
                 auto now = Clock::now();
                 while (const std::optional<std::size_t> job = plan.next(now)) {
+                    if (plan.isRequest(*job)) {
+                        robots->start(*job, asked.at(*job));
+                        continue;
+                    }
                     Row& row = open[*job];
+                    if (again.count(*job) > 0 && row.retryNumber == 0) {
+                        retryTotal_ = plan.secondPass();
+                        row.retryNumber = ++retriesStarted_;
+                    }
                     begin(rowOf(*job), row);
                     fetches.start(*job, row.check.url);
                 }
@@ -198,23 +207,52 @@ public:
                         TestPage(w_, *checker_, std::move(ended.page), row.check, row.links);
                     } catch (...) {
                         fail(row, std::current_exception());
+                        row.again = plan.firstFetch(ended.id) && RetryAtEnd(std::current_exception());
                     }
                     markFetched(rowOf(ended.id), row);
                     row.waitEnds = now + std::chrono::milliseconds(kWaitAfterFetch);
                 }
-                // Each row is done once its second of waiting is over and its links are read.
-                std::optional<Clock::time_point> wake = plan.full() ? std::nullopt : plan.nextStart();
+                if (robots != nullptr)
+                    for (PageFetches::Ended& ended : robots->takeEnded()) {
+                        plan.ended(ended.id, Clock::now());
+                        const std::string file = asked.at(ended.id);
+                        asked.erase(ended.id);
+                        askedFiles.erase(file);
+                        if (ended.error)
+                            robots_.failed(file, ended.error);
+                        else
+                            robots_.answered(file, ended.page);
+                    }
+                // Each row is done once its second of waiting is over, its links are read and the
+                // robots.txt it needs is in.
+                std::optional<Clock::time_point> wake = plan.nextStart();
                 for (auto it = open.begin(); it != open.end();) {
                     Row& row = it->second;
+                    if (row.links && row.links->ready())
+                        takeLinks(row);
+                    const std::string file =
+                        robots != nullptr && !row.links ? RobotsFileFor(row) : std::string();
+                    if (!file.empty() && !robots_.known(file) && askedFiles.insert(file).second) {
+                        asked[plan.addRequest(file)] = file;
+                        wake = Clock::now();
+                    }
                     const bool waited = row.waitEnds && Clock::now() >= *row.waitEnds;
-                    if (waited && (!row.links || row.links->ready())) {
-                        complete(rowOf(it->first), row);
-                        plan.release(it->first);
+                    if (waited && !row.links && (file.empty() || robots_.known(file))) {
+                        if (row.again && plan.retryAtEnd(it->first)) {
+                            again[it->first] = {rowOf(it->first), row.check, row.failedStatus};
+                        } else {
+                            row.check.robotsTxt = robots_.finding(row.check.finalUrl);
+                            complete(rowOf(it->first), row);
+                            plan.release(it->first);
+                            again.erase(it->first);
+                        }
                         it = open.erase(it);
                         wake = Clock::now(); // a place is free
                         continue;
                     }
-                    if (row.waitEnds) {
+                    // Links still being read are looked for every few milliseconds; a robots.txt
+                    // request ends the wait by itself.
+                    if (row.waitEnds && (!waited || row.links)) {
                         const auto due = waited ? Clock::now() + std::chrono::milliseconds(5) : *row.waitEnds;
                         wake = wake ? std::min(*wake, due) : due;
                     }
@@ -224,18 +262,28 @@ public:
                     std::clamp(std::chrono::duration_cast<std::chrono::milliseconds>(
                                    wake ? *wake - Clock::now() : std::chrono::milliseconds(1000)),
                                std::chrono::milliseconds(0), std::chrono::milliseconds(1000));
+                // Event sources that share the window's loop end either wait at any transfer's news.
                 if (fetches.running() > 0)
                     fetches.wait(step);
+                else if (robots != nullptr && robots->running() > 0)
+                    robots->wait(step);
                 else if (step.count() > 0)
                     w_.waiter.pacedWait(static_cast<std::int32_t>(step.count()));
             }
         } catch (const toolkit::Cancelled&) {
-            // Stopped: the pages in flight go, those already in count.
+            // Stopped: the pages in flight go, those already in count, with their first answer if
+            // their second is still to come.
             if (stopping()) {
                 fetches.stopAll();
+                if (robots != nullptr)
+                    robots->stopAll();
                 for (auto& [job, row] : open)
-                    if (row.waitEnds)
+                    if (row.waitEnds) {
                         complete(rowOf(job), row);
+                        again.erase(job);
+                    }
+                for (auto& [job, waiting] : again)
+                    completeUnretried(waiting);
             }
             throw;
         }
@@ -285,9 +333,18 @@ public:
 private:
     struct Row {
         PageCheck check;
-        std::optional<LinkCheck> links;
+        std::optional<LinkCheck> links;            // until its verdict is taken into check.links
         std::optional<Clock::time_point> waitEnds; // side by side: when its second of waiting is over
         long failedStatus = 0;                     // the error status of a failed fetch
+        bool again = false;                        // fetched once more at the end of the run
+        std::size_t retryNumber = 0;               // in that second pass: its place there, from 1
+        bool completed = false;
+    };
+    // A row waiting for its second fetch, with what its first one gave.
+    struct Again {
+        std::int32_t row;
+        PageCheck check;
+        long failedStatus = 0;
     };
     struct Done {
         std::int32_t row;
@@ -314,11 +371,89 @@ private:
         row.failedStatus = StatusOf(error);
     }
 
+    static void takeLinks(Row& row) {
+        if (!row.links)
+            return;
+        row.check.links = row.links->take();
+        row.links.reset();
+    }
+
+    // The robots.txt a row needs: that of its page's origin, if the page links to the domain.
+    static std::string RobotsFileFor(const Row& row) {
+        if (row.check.status == kStatusError || row.check.links.linkCount == 0)
+            return {};
+        return RobotsUrlOf(row.check.finalUrl);
+    }
+
+    // "Wiederholung 2 von 5" for a row of the second pass, "" for any other.
+    std::string passLabel(const Row& row) const {
+        if (row.retryNumber == 0)
+            return {};
+        return "Wiederholung " + std::to_string(row.retryNumber) + " von " + std::to_string(retryTotal_);
+    }
+
     void begin(std::int32_t r, Row& row) {
         row.check.number = table_.GetCell(kNumberColumn, r);
         row.check.url = urls_[static_cast<std::size_t>(r)];
-        fetching_ = row.check.url;
+        fetching_ = row.retryNumber > 0 ? passLabel(row) + ": " + row.check.url : row.check.url;
         reportProgress();
+    }
+
+    // One row, one at a time: its fetch (asked again after a short Retry-After in the first pass),
+    // its second of waiting while its links are read, then the robots.txt it needs. False when the
+    // row waits for the second pass instead of being done.
+    bool visit(std::int32_t r, Row& row, const PageFetcher& fetch, const PageFetcher& robots) {
+        begin(r, row);
+        // The host of the robots.txt just asked for has its second before the next request.
+        if (!robotsHost_.empty() && HostOf(row.check.url) == robotsHost_)
+            w_.waiter.pacedWait(static_cast<std::int32_t>(FetchScheduler::kHostGap.count()));
+        robotsHost_.clear();
+        bool askedTwice = row.retryNumber > 0;
+        try {
+            w_.memo3.clear();
+            FetchedPage page = askedTwice ? fetch(row.check.url)
+                                          : FetchPolitely(fetch, row.check.url, w_.waiter, askedTwice);
+            TestPage(w_, *checker_, std::move(page), row.check, row.links);
+        } catch (...) {
+            fail(row, std::current_exception());
+            row.again = !askedTwice && RetryAtEnd(std::current_exception());
+        }
+        markFetched(r, row);
+        try {
+            w_.waiter.pacedWait(kWaitAfterFetch);
+            if (row.links)
+                w_.waiter.waitUntil([&row] { return row.links->ready(); });
+            takeLinks(row);
+            if (const std::string file = robots ? RobotsFileFor(row) : std::string(); !file.empty()) {
+                if (!robots_.known(file)) {
+                    robotsHost_ = HostOf(file);
+                    try {
+                        robots_.answered(file, robots(file));
+                    } catch (const toolkit::Cancelled&) {
+                        throw;
+                    } catch (...) {
+                        robots_.failed(file, std::current_exception());
+                    }
+                }
+                row.check.robotsTxt = robots_.finding(row.check.finalUrl);
+            }
+        } catch (const toolkit::Cancelled&) {
+            if (stopping())
+                complete(r, row); // its page is in: it counts, with its first answer if need be
+            throw;
+        }
+        if (row.again)
+            return false;
+        complete(r, row);
+        return true;
+    }
+
+    // A stopped run keeps the first answer of a row whose second fetch did not come.
+    void completeUnretried(Again& waiting) {
+        Row row;
+        row.check = std::move(waiting.check);
+        row.failedStatus = waiting.failedStatus;
+        complete(waiting.row, row);
     }
 
     void reportProgress() {
@@ -336,17 +471,17 @@ private:
         table_.SetCell(statusCol_, r, row.check.status);
         table_.SetCellMark(statusCol_, r, PageMark(row.check));
         if (!row.links)
-            table_.SetCellNote(statusCol_, r, PageNote(row.check));
+            table_.SetCellNote(statusCol_, r,
+                               PageNote(row.check) +
+                                   (row.again ? "\nwird am Ende noch einmal abgerufen" : ""));
     }
 
     // The links found go into the note; the row into the history, the details and the caption.
     void complete(std::int32_t r, Row& row) {
-        if (row.links) {
-            row.check.links = row.links->take();
-            row.links.reset();
-            table_.SetCellNote(statusCol_, r, PageNote(row.check));
-            table_.SetCellMark(statusCol_, r, PageMark(row.check));
-        }
+        row.completed = true;
+        takeLinks(row);
+        table_.SetCellNote(statusCol_, r, PageNote(row.check));
+        table_.SetCellMark(statusCol_, r, PageMark(row.check));
         done_.push_back({r, DetailLines(row.check)});
         reportProgress();
         storage::PageRow stored = HistoryRow(row.check);
@@ -355,7 +490,9 @@ private:
         if (row.check.status == kStatusError)
             stored.httpStatus = row.failedStatus;
         history_.add(r, std::move(stored));
-        w_.fields.setCaption(w_.shared.titleText + " checke: " + row.check.url);
+        w_.fields.setCaption(w_.shared.titleText +
+                             (row.retryNumber > 0 ? " " + passLabel(row) + ": " : " checke: ") +
+                             row.check.url);
     }
 
     toolkit::Window& w_;
@@ -367,6 +504,10 @@ private:
     const std::unique_ptr<LinkChecker> checker_ = MakeLinkChecker(); // one worker for the whole run
     std::vector<Done> done_;
     std::string fetching_; // the page last started
+    SiteRobots robots_;
+    std::string robotsHost_;         // one at a time: the host of the robots.txt just asked for
+    std::size_t retryTotal_ = 0;     // rows of the second pass
+    std::size_t retriesStarted_ = 0; // side by side: those of them started so far
 };
 
 } // namespace
@@ -379,9 +520,9 @@ void RunCrossCheck(toolkit::Window& w, const CrossCheckSetup& setup) {
     CrossCheckRun run(w, setup.stopped);
     try {
         if (setup.parallelFetches > 1 && setup.parallel != nullptr)
-            run.runSideBySide(*setup.parallel, setup.parallelFetches);
+            run.runSideBySide(*setup.parallel, setup.robotsParallel, setup.parallelFetches);
         else
-            run.runInOrder(setup.fetch);
+            run.runInOrder(setup.fetch, setup.robots);
     } catch (const toolkit::Cancelled&) {
         if (!run.stopping())
             throw;

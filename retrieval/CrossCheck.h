@@ -29,6 +29,10 @@ struct CrossCheckSetup {
     // flight are dropped, the caption says "abgebrochen", the history keeps the run unfinished.
     // Without it (or while it is false) Cancelled ends the command at once, as a closing window does.
     std::function<bool()> stopped{};
+    // robots.txt of the hosts whose pages link to the domain, fetched as `fetch` and `parallel`
+    // fetch pages, with RobotsFetchOptions(). Without them no robots.txt is asked.
+    PageFetcher robots{};
+    PageFetches* robotsParallel = nullptr;
 };
 
 // Runs the whole command on the window thread. A failure of a row only makes its cell "Fehler",
@@ -36,6 +40,8 @@ struct CrossCheckSetup {
 // reports never carry it). toolkit::Cancelled and errors of the report writing go to the caller.
 // One page at a time, or with setup.parallelFetches > 1 several side by side (FetchScheduler's
 // rules; rows get their status as their pages finish, the caption names the page last done).
+// A page whose first fetch failed in a way that may pass (RetryAtEnd) is fetched once more after
+// all the others; only that second answer counts. A stopped run keeps the first answer instead.
 void RunCrossCheck(toolkit::Window& window, const PageFetcher& fetch);
 void RunCrossCheck(toolkit::Window& window, const CrossCheckSetup& setup);
 

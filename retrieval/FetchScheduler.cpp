@@ -1,7 +1,6 @@
 #include "retrieval/FetchScheduler.h"
 
 #include <algorithm>
-#include <map>
 
 namespace retrieval {
 
@@ -25,19 +24,32 @@ std::string HostOf(std::string_view url) {
 }
 
 FetchScheduler::FetchScheduler(const std::vector<std::string>& urls, int parallel)
-    : parallel_(static_cast<std::size_t>(std::max(parallel, 1))), retried_(urls.size(), false) {
-    std::map<std::string, std::size_t> index;
+    : parallel_(static_cast<std::size_t>(std::max(parallel, 1))), rows_(urls.size()),
+      retried_(urls.size(), false) {
     hostOf_.reserve(urls.size());
     for (std::size_t job = 0; job < urls.size(); ++job) {
-        const auto [it, added] = index.emplace(HostOf(urls[job]), hosts_.size());
-        if (added)
-            hosts_.emplace_back();
-        hostOf_.push_back(it->second);
+        hostOf_.push_back(hostIndex(urls[job]));
         waiting_.insert(waiting_.end(), job);
     }
 }
 
+std::size_t FetchScheduler::hostIndex(const std::string& url) {
+    const auto [it, added] = hostIndex_.emplace(HostOf(url), hosts_.size());
+    if (added)
+        hosts_.emplace_back();
+    return it->second;
+}
+
 std::optional<std::size_t> FetchScheduler::next(TimePoint now) {
+    for (const std::size_t job : requests_) {
+        Host& host = hosts_[hostOf_[job]];
+        if (!host.busy && host.readyAt <= now) {
+            requests_.erase(job);
+            host.busy = true;
+            ++requestsRunning_;
+            return job;
+        }
+    }
     if (taken_ >= parallel_)
         return std::nullopt;
     for (const std::size_t job : waiting_) {
@@ -58,6 +70,8 @@ void FetchScheduler::ended(std::size_t job, TimePoint now) {
     Host& host = hosts_[hostOf_[job]];
     host.busy = false;
     host.readyAt = now + kHostGap;
+    if (isRequest(job) && requestsRunning_ > 0)
+        --requestsRunning_;
 }
 
 bool FetchScheduler::retryLater(std::size_t job, TimePoint now,
@@ -72,17 +86,49 @@ bool FetchScheduler::retryLater(std::size_t job, TimePoint now,
     return true;
 }
 
+bool FetchScheduler::retryAtEnd(std::size_t job) {
+    if (retried_[job])
+        return false;
+    retried_[job] = true;
+    again_.insert(job);
+    release(job);
+    return true;
+}
+
+std::size_t FetchScheduler::addRequest(const std::string& url) {
+    const std::size_t job = hostOf_.size();
+    hostOf_.push_back(hostIndex(url));
+    requests_.insert(job);
+    return job;
+}
+
 void FetchScheduler::release(std::size_t) {
     if (taken_ > 0)
         --taken_;
+    beginSecondPassWhenDue();
+}
+
+void FetchScheduler::beginSecondPassWhenDue() {
+    if (taken_ > 0 || !waiting_.empty() || again_.empty())
+        return;
+    secondPass_ = again_.size();
+    waiting_ = std::move(again_);
+    again_.clear();
 }
 
 std::optional<FetchScheduler::TimePoint> FetchScheduler::nextStart() const {
     std::optional<TimePoint> earliest;
-    for (const std::size_t job : waiting_) {
+    const auto consider = [&](std::size_t job) {
         const Host& host = hosts_[hostOf_[job]];
         if (!host.busy && (!earliest || host.readyAt < *earliest))
             earliest = host.readyAt;
+    };
+    for (const std::size_t job : requests_)
+        consider(job);
+    if (full())
+        return earliest;
+    for (const std::size_t job : waiting_) {
+        consider(job);
         if (parallel_ == 1)
             break;
     }

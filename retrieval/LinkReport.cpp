@@ -125,6 +125,20 @@ std::string RobotsText(const RobotsDirectives& r) {
     return out;
 }
 
+// "robots.txt: gesperrt"; empty where the file allows the page or was not asked.
+std::string RobotsTxtText(const RobotsFinding& r) {
+    switch (r.state) {
+    case RobotsFinding::State::Disallowed:
+        return "robots.txt: gesperrt";
+    case RobotsFinding::State::Unreachable:
+        return "robots.txt: nicht erreichbar (" + r.reason + ")";
+    case RobotsFinding::State::Undecided:
+        return "robots.txt: nicht auswertbar";
+    default:
+        return {};
+    }
+}
+
 std::string NotExamined(LinkScan scan) {
     switch (scan) {
     case LinkScan::TooLarge:
@@ -180,6 +194,8 @@ std::vector<std::string> PageFacts(const PageCheck& c) {
     std::vector<std::string> facts;
     if (const std::string robots = RobotsText(v.robots); !robots.empty())
         facts.push_back((v.linkCount > 0 ? "aber Seite auf " : "Seite auf ") + robots);
+    if (const std::string robotsTxt = RobotsTxtText(c.robotsTxt); !robotsTxt.empty())
+        facts.push_back(NoteText(robotsTxt, kNoteReasonChars));
     if (c.redirects > 0 && !c.finalUrl.empty())
         facts.push_back("weitergeleitet nach " + NoteText(c.finalUrl, kNotePartChars));
     if (v.scan == LinkScan::CapReached)
@@ -239,7 +255,11 @@ std::vector<std::vector<std::string>> DetailLines(const PageCheck& c) {
                           " Links auf die Domain aufgef\xC3\xBChrt");
     const std::string reason = Join(reasons, "; ");
     const std::string count = v.parsed() ? std::to_string(v.linkCount) : std::string();
-    const std::string robots = RobotsText(v.robots);
+    std::vector<std::string> robotsParts;
+    for (std::string part : {RobotsText(v.robots), RobotsTxtText(c.robotsTxt)})
+        if (!part.empty())
+            robotsParts.push_back(std::move(part));
+    const std::string robots = Join(robotsParts, "; ");
     if (v.links.empty())
         return {{c.number, c.url, c.status, count, "", "", "", http, c.finalUrl, robots, reason}};
     std::vector<std::vector<std::string>> lines;

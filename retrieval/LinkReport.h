@@ -10,6 +10,13 @@
 
 namespace retrieval {
 
+// What the robots.txt of its host says of a page that links to the domain.
+struct RobotsFinding {
+    enum class State { NotAsked, Allowed, Disallowed, Unreachable, Undecided };
+    State state = State::NotAsked;
+    std::string reason{}; // Unreachable: why ("HTTP-Status 503", "Zeitüberschreitung")
+};
+
 struct PageCheck {
     std::string number; // the row's number cell
     std::string url;    // the Link-URL that was fetched
@@ -19,13 +26,15 @@ struct PageCheck {
     long httpStatus = 0;
     long redirects = 0;
     LinkVerdict links;
+    RobotsFinding robotsTxt{};
 };
 
 std::string PageNote(const PageCheck& check);
 table::CellMark PageMark(const PageCheck& check);
 
 // Nr., Link-URL, Status, Links, rel, Ankertext, Ziel-URL, HTTP-Status, Endadresse, Robots, Grund:
-// one line per kept link, one line for a page without any.
+// one line per kept link, one line for a page without any. Robots holds the page's own directives
+// and what its host's robots.txt says, joined by "; ".
 std::vector<std::vector<std::string>> DetailLines(const PageCheck& check);
 
 } // namespace retrieval

@@ -16,6 +16,7 @@ struct FetchOutcome {
     bool connected = false; // the last request got its connection
     bool stalled = false;   // nothing arrived for the stall time-out
     bool tooLarge = false;
+    bool nameMayResolve = false; // a name not found: the name server failed, or it resolves now
     std::chrono::milliseconds elapsed{0};
 };
 

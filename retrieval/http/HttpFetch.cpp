@@ -6,12 +6,17 @@
 #include "text/Utf8.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <curl/curl.h>
 #include <exception>
 #include <mutex>
+#include <netdb.h>
 #include <set>
+#include <sys/socket.h>
+#include <system_error>
+#include <thread>
 
 namespace retrieval {
 
@@ -56,6 +61,52 @@ bool StartsWithNoCase(std::string_view text, std::string_view lower) {
     return true;
 }
 
+// libcurl tells only that a name did not resolve, not whether the name server said there is no
+// such name or failed to answer. A second lookup through the system's resolver, on a thread of its
+// own, tells them apart: "no such name" stands, anything else may pass.
+struct NameCheck {
+    std::atomic<bool> done{false};
+    std::atomic<bool> missing{false};
+};
+
+std::shared_ptr<NameCheck> StartNameCheck(std::string host) {
+    auto check = std::make_shared<NameCheck>();
+    try {
+        std::thread([check, host = std::move(host)] {
+            addrinfo hints{};
+            hints.ai_family = AF_UNSPEC;
+            hints.ai_socktype = SOCK_STREAM;
+            addrinfo* found = nullptr;
+            const int rc = ::getaddrinfo(host.c_str(), nullptr, &hints, &found);
+            if (found != nullptr)
+                ::freeaddrinfo(found);
+            check->missing = rc == EAI_NONAME || rc == EAI_NODATA;
+            check->done = true;
+        }).detach(); // outlives the transfer if need be, as libcurl's own resolver threads do
+    } catch (const std::system_error&) {
+        check->done = true; // no thread: the failure counts as one that may pass
+    }
+    return check;
+}
+
+// The host of the address a transfer asked last (after redirects), in its ASCII form.
+std::string HostOfEffectiveUrl(CURL* handle) {
+    const char* effective = nullptr;
+    if (curl_easy_getinfo(handle, CURLINFO_EFFECTIVE_URL, &effective) != CURLE_OK || effective == nullptr)
+        return {};
+    std::string host;
+    CURLU* url = curl_url();
+    char* part = nullptr;
+    if (url != nullptr && curl_url_set(url, CURLUPART_URL, effective, 0) == CURLUE_OK &&
+        curl_url_get(url, CURLUPART_HOST, &part, CURLU_PUNYCODE) == CURLUE_OK && part != nullptr)
+        host = part;
+    curl_free(part);
+    curl_url_cleanup(url);
+    if (host.size() > 2 && host.front() == '[' && host.back() == ']')
+        host = host.substr(1, host.size() - 2);
+    return host;
+}
+
 // One transfer on its multi handle, driven through an event source. The libcurl callbacks below
 // catch everything: an exception must not unwind through libcurl's C frames.
 struct Transfer {
@@ -65,6 +116,8 @@ struct Transfer {
     std::string body;
     std::uint64_t cap = 0;
     bool tooLarge = false;
+    bool cutAtCap = false;
+    bool cut = false;     // the body was cut at the cap, as asked
     bool encoded = false; // the answer has a Content-Encoding: its Content-Length is not the body's
     long connections = 0; // requests that got their connection, redirects included
     // When a byte last arrived, or the current request got its connection. Counted at the socket,
@@ -121,7 +174,12 @@ std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) 
             return n; // only the status counts
         const std::size_t needed = t.body.size() + n;
         if (needed > t.cap) {
-            t.tooLarge = true;
+            if (t.cutAtCap) {
+                t.body.append(data, static_cast<std::size_t>(t.cap - t.body.size()));
+                t.cut = true;
+            } else {
+                t.tooLarge = true;
+            }
             return 0; // ends the transfer with a write error
         }
         if (needed > t.body.capacity()) {
@@ -298,17 +356,22 @@ namespace detail {
 FetchError Failure(const std::string& url, const FetchOutcome& o, const FetchOptions& options) {
     std::string reason; // in the full message
     std::string brief;  // the short reason; the same words unless set
+    bool transient = false;
     switch (o.curlCode) {
     case CURLE_COULDNT_RESOLVE_HOST:
-        reason = "Server nicht gefunden";
+        reason = o.nameMayResolve ? "Namensauflösung gestört" : "Server nicht gefunden";
+        transient = o.nameMayResolve;
         break;
     case CURLE_COULDNT_RESOLVE_PROXY:
         reason = "Proxy-Server nicht gefunden";
+        transient = true; // the proxy's name: the own network's fault
         break;
     case CURLE_COULDNT_CONNECT:
         reason = o.osErrno == ECONNREFUSED ? "Verbindung abgelehnt" : "Server nicht erreichbar";
+        transient = true;
         break;
     case CURLE_OPERATION_TIMEDOUT:
+        transient = true;
         brief = "Zeitüberschreitung";
         if (o.stalled)
             reason =
@@ -376,12 +439,14 @@ FetchError Failure(const std::string& url, const FetchOutcome& o, const FetchOpt
     case CURLE_GOT_NOTHING:
         reason = "Server schloss die Verbindung ohne Antwort";
         brief = "Keine Antwort";
+        transient = true;
         break;
     case CURLE_RECV_ERROR:
     case CURLE_SEND_ERROR:
     case CURLE_PARTIAL_FILE:
         reason = "Verbindung während der Übertragung abgebrochen";
         brief = "Verbindung abgebrochen";
+        transient = true;
         break;
     default:
         brief = "Netzwerkfehler " + std::to_string(o.curlCode);
@@ -390,8 +455,10 @@ FetchError Failure(const std::string& url, const FetchOutcome& o, const FetchOpt
     }
     if (brief.empty())
         brief = reason;
-    return FetchError(MaskSecrets("Abruf von " + url + " fehlgeschlagen: " + reason + "."), std::move(brief),
-                      o.curlCode == CURLE_HTTP_RETURNED_ERROR ? o.httpStatus : 0);
+    FetchError error(MaskSecrets("Abruf von " + url + " fehlgeschlagen: " + reason + "."), std::move(brief),
+                     o.curlCode == CURLE_HTTP_RETURNED_ERROR ? o.httpStatus : 0);
+    error.setTransient(transient);
+    return error;
 }
 
 std::string FailureMessage(const std::string& url, const FetchOutcome& o, const FetchOptions& options) {
@@ -459,6 +526,7 @@ struct CurlTransfer::State {
     bool added = false;
     bool aborted = false;
     bool stalled = false;
+    std::shared_ptr<NameCheck> nameCheck;
 
     // Requests that followed a redirect; the current one is connected once there are more connections.
     long redirects() const {
@@ -503,6 +571,7 @@ CurlTransfer::CurlTransfer(const std::string& url, const FetchOptions& options, 
     Transfer& transfer = s.transfer;
     transfer.events = &events;
     transfer.cap = options.maxBodyBytes;
+    transfer.cutAtCap = options.cutAtCap;
     s.easy.reset(curl_easy_init());
     s.multi.reset(curl_multi_init());
     if (!s.easy || !s.multi)
@@ -523,7 +592,8 @@ CurlTransfer::CurlTransfer(const std::string& url, const FetchOptions& options, 
     curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(options.connectTimeout.count()));
     curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, static_cast<long>(options.totalTimeout.count()));
-    curl_easy_setopt(h, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(options.maxBodyBytes));
+    if (!options.cutAtCap)
+        curl_easy_setopt(h, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(options.maxBodyBytes));
     curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 1L);
     curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 2L);
     if (!options.caFile.empty())
@@ -553,6 +623,14 @@ CurlTransfer::~CurlTransfer() = default;
 
 bool CurlTransfer::poll() {
     State& s = *s_;
+    if (s.transfer.finished && s.transfer.result == CURLE_COULDNT_RESOLVE_HOST && !s.aborted &&
+        !s.transfer.error) {
+        if (!s.nameCheck)
+            s.nameCheck = StartNameCheck(HostOfEffectiveUrl(s.easy.get()));
+        // A name server that does not answer is given up on at the transfer's time-out.
+        if (!s.nameCheck->done && Clock::now() - s.started < s.options.totalTimeout)
+            return false;
+    }
     if (s.transfer.finished || s.aborted || s.stalled)
         return true;
     if (s.transfer.connections > s.redirects() &&
@@ -592,6 +670,9 @@ HttpResponse CurlTransfer::result() {
     outcome.osErrno = static_cast<int>(osErrno);
     outcome.connected = transfer.connections > s.redirects();
     outcome.tooLarge = transfer.tooLarge;
+    outcome.nameMayResolve = s.nameCheck && !(s.nameCheck->done && s.nameCheck->missing);
+    if (transfer.cut && outcome.curlCode == CURLE_WRITE_ERROR)
+        outcome.curlCode = CURLE_OK; // cut at the cap, as asked
 
     // An error answer is told by its status, also where its body broke a limit or was cut off.
     if (status >= 400 && !s.aborted && !s.stalled) {

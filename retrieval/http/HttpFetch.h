@@ -50,11 +50,17 @@ public:
         httpStatus_ = status;
         retryAfter_ = retryAfter;
     }
+    // A failure that may pass by itself: a time-out, a connection refused, unreachable or broken
+    // off, a name the name server could not look up just then. Error answers are told by their
+    // status instead.
+    bool transient() const noexcept { return transient_; }
+    void setTransient(bool transient) noexcept { transient_ = transient; }
 
 private:
     std::string reason_;
     long httpStatus_ = 0;
     std::optional<std::chrono::seconds> retryAfter_;
+    bool transient_ = false;
 };
 
 // A successful answer as it arrived. Failures, including a final status of 400 or above, throw.
@@ -76,6 +82,9 @@ struct FetchOptions {
     std::chrono::milliseconds stallTimeout{30'000};
     std::chrono::milliseconds totalTimeout{120'000};
     std::uint64_t maxBodyBytes = std::uint64_t{256} << 20; // after decompression
+    // A body over maxBodyBytes is cut there and the answer kept instead of failing (robots.txt,
+    // which is read up to a limit).
+    bool cutAtCap = false;
     long maxRedirects = 10;
     // Trusted certificates for https; empty: the system's store.
     std::string caFile;

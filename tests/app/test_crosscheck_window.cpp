@@ -225,7 +225,9 @@ TEST_F(CrossCheckWindow, PruefeAfterACheckMarksEveryPageAndWritesTheReports) {
     Strings fetched;
     for (const Request& r : pages_.requests())
         fetched.push_back(r.path);
+    // The first page with a link asks for its host's robots.txt (none there: all allowed).
     Strings expectedFetches = paths;
+    expectedFetches.insert(expectedFetches.begin() + 1, "/robots.txt");
     expectedFetches.push_back("/neu");
     EXPECT_EQ(fetched, expectedFetches);
 

@@ -416,9 +416,10 @@ TEST(PageFetch, FailuresCarryAShortReason) {
         std::string url;
         const char* reason;
         const char* message = "";
+        bool mayPass = false; // a failure that a later fetch may not meet
     } cases[] = {
-        {RefusedUrl("key=GEHEIM"), "Verbindung abgelehnt"},
-        {server.baseUrl() + "/still", "Zeitüberschreitung"},
+        {RefusedUrl("key=GEHEIM"), "Verbindung abgelehnt", "", true},
+        {server.baseUrl() + "/still", "Zeitüberschreitung", "", true},
         {"", "Ungültige Adresse"},
         // Not the address before the NUL, which the server would answer.
         {server.baseUrl() + "/da" + std::string(1, '\0') + "x", "Ungültige Adresse"},
@@ -432,6 +433,7 @@ TEST(PageFetch, FailuresCarryAShortReason) {
         EXPECT_EQ(e.reason(), c.reason);
         EXPECT_TRUE(Contains(e.what(), c.message));
         EXPECT_FALSE(Contains(e.what(), "GEHEIM"));
+        EXPECT_EQ(e.transient(), c.mayPass);
     }
     EXPECT_EQ(fetch(server.baseUrl() + "/genau").body.size(), 4096u);
 
@@ -445,6 +447,7 @@ TEST(PageFetch, FailuresCarryAShortReason) {
     const FetchError blocked = FailureOf(fetch, server.baseUrl() + "/gesperrt");
     EXPECT_EQ(blocked.reason(), "blockiert (HTTP 403)");
     EXPECT_EQ(blocked.retryAfter(), std::nullopt);
+    EXPECT_FALSE(blocked.transient()); // told by its status
     const FetchError later = FailureOf(fetch, server.baseUrl() + "/spaeter");
     EXPECT_EQ(later.reason(), "blockiert (HTTP 429)");
     EXPECT_EQ(later.httpStatus(), 429);
@@ -485,6 +488,28 @@ TEST(FailureMessage, NamesWhatFailedInGermanWithTheDefaultLimitsAndAShortReason)
     EXPECT_FALSE(Contains(message(CURLE_RECV_ERROR), "SECRET"));
     EXPECT_EQ(reason(CURLE_COULDNT_RESOLVE_HOST), "Server nicht gefunden");
     EXPECT_EQ(reason(CURLE_SSL_CONNECT_ERROR), "TLS-Fehler");
+
+    // Failures that loopback cannot show, and whether a later fetch may not meet them.
+    const struct {
+        int code;
+        bool nameMayResolve;
+        const char* reason;
+        bool mayPass;
+    } kinds[] = {
+        {CURLE_COULDNT_RESOLVE_HOST, false, "Server nicht gefunden", false},
+        {CURLE_COULDNT_RESOLVE_HOST, true, "Namensauflösung gestört", true},
+        {CURLE_COULDNT_RESOLVE_PROXY, false, "Proxy-Server nicht gefunden", true},
+        {CURLE_RECV_ERROR, false, "Verbindung abgebrochen", true},
+        {CURLE_GOT_NOTHING, false, "Keine Antwort", true},
+        {CURLE_PEER_FAILED_VERIFICATION, false, "TLS-Zertifikat nicht vertrauenswürdig", false},
+        {CURLE_TOO_MANY_REDIRECTS, false, "Zu viele Weiterleitungen", false},
+    };
+    for (const auto& k : kinds) {
+        const FetchError e = retrieval::detail::Failure(
+            url, outcome(k.code, [&k](auto& x) { x.nameMayResolve = k.nameMayResolve; }), o);
+        EXPECT_EQ(e.reason(), k.reason);
+        EXPECT_EQ(e.transient(), k.mayPass) << k.reason;
+    }
     EXPECT_EQ(reason(CURLE_SSL_ENGINE_NOTFOUND),
               "Netzwerkfehler " + std::to_string(CURLE_SSL_ENGINE_NOTFOUND));
 }

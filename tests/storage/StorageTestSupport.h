@@ -30,7 +30,8 @@ public:
     std::string xoviApi = "XOVI-API-Keys";
     std::string seokicks = "SEO-KICKS-Code";
     std::string caption;
-    Lines* log = nullptr; // gets every caption, when set
+    Lines* log = nullptr;         // gets every caption, when set
+    Lines* progressLog = nullptr; // gets every progress report as "done/total current", when set
 
     std::string domainText() const override { return domain; }
     std::vector<std::string> domainHistory() const override { return history; }
@@ -50,6 +51,10 @@ public:
         caption = text;
         if (log)
             log->push_back("caption " + text);
+    }
+    void setProgress(const toolkit::Progress& p) override {
+        if (progressLog)
+            progressLog->push_back(std::to_string(p.done) + "/" + std::to_string(p.total) + " " + p.current);
     }
 };
 
