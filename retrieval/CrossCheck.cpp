@@ -3,6 +3,7 @@
 #include "app/contract/Error.h"
 #include "retrieval/FetchScheduler.h"
 #include "retrieval/LinkReport.h"
+#include "retrieval/PageVerdict.h"
 #include "retrieval/RunHistory.h"
 #include "retrieval/http/HttpFetch.h"
 #include "retrieval/page/LinkFinder.h"
@@ -128,7 +129,7 @@ std::optional<std::chrono::seconds> TurnedAway(const std::exception_ptr& error) 
 // A page turned away with a Retry-After within the limit is asked once more after that wait.
 FetchedPage FetchPolitely(const PageFetcher& fetch, const std::string& url, toolkit::PacedWaiter& waiter) {
     try {
-        return fetch(url);
+        return FetchScreened(fetch, url);
     } catch (const FetchError&) {
         const std::optional<std::chrono::seconds> after = TurnedAway(std::current_exception());
         if (!after || *after > FetchScheduler::kMaxRetryAfter)
@@ -136,7 +137,7 @@ FetchedPage FetchPolitely(const PageFetcher& fetch, const std::string& url, tool
         const auto wait = std::max<std::chrono::milliseconds>(FetchScheduler::kHostGap, *after);
         waiter.pacedWait(static_cast<std::int32_t>(wait.count()));
     }
-    return fetch(url);
+    return FetchScreened(fetch, url);
 }
 
 // One "Prüfe" from the status column to the reports.
@@ -185,6 +186,7 @@ public:
                     fetches.start(*job, row.check.url);
                 }
                 for (PageFetches::Ended& ended : fetches.takeEnded()) {
+                    Screen(ended, urls_[static_cast<std::size_t>(rowOf(ended.id))]);
                     now = Clock::now();
                     plan.ended(ended.id, now);
                     if (ended.error && plan.retryLater(ended.id, now, TurnedAway(ended.error))) {
@@ -340,6 +342,10 @@ private:
         if (row.links) {
             row.check.links = row.links->take();
             row.links.reset();
+            if (JudgeSoftNotFound(row.check)) {
+                row.failedStatus = row.check.httpStatus;
+                table_.SetCell(statusCol_, r, row.check.status);
+            }
             table_.SetCellNote(statusCol_, r, PageNote(row.check));
             table_.SetCellMark(statusCol_, r, PageMark(row.check));
         }

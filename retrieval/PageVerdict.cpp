@@ -1,0 +1,85 @@
+#include "retrieval/PageVerdict.h"
+
+#include "retrieval/CrossCheck.h"
+#include "retrieval/page/Challenge.h"
+#include "retrieval/page/SoftNotFound.h"
+
+#include <optional>
+#include <utility>
+
+namespace retrieval {
+
+namespace {
+
+std::string Quoted(const std::string& text) {
+    return "\xE2\x80\x9E" + text + "\xE2\x80\x9C"; // „…“
+}
+
+} // namespace
+
+std::exception_ptr Screened(std::exception_ptr error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const FetchError& e) {
+        if (e.httpStatus() == 0)
+            return error;
+        const std::optional<Challenge> challenge =
+            FindChallenge(e.httpStatus(), e.answerHeaders(), e.answerBody());
+        if (!challenge)
+            return error;
+        FetchError blocked(e.what(), ChallengeReason(*challenge), e.httpStatus());
+        return std::make_exception_ptr(blocked); // without Retry-After: a challenge is not "later"
+    } catch (...) {
+    }
+    return error;
+}
+
+FetchedPage FetchScreened(const PageFetcher& fetch, const std::string& url) {
+    FetchedPage page;
+    try {
+        page = fetch(url);
+    } catch (const FetchError&) {
+        std::rethrow_exception(Screened(std::current_exception()));
+    }
+    PageFetches::Ended ended{0, std::move(page), {}};
+    Screen(ended, url);
+    if (ended.error)
+        std::rethrow_exception(ended.error);
+    return std::move(ended.page);
+}
+
+void Screen(PageFetches::Ended& ended, const std::string& url) {
+    if (ended.error) {
+        ended.error = Screened(ended.error);
+        return;
+    }
+    const FetchedPage& page = ended.page;
+    if (const std::optional<Challenge> challenge = FindChallenge(page.status, page.headers, page.body))
+        ended.error = std::make_exception_ptr(FetchError(
+            MaskSecrets("Abruf von " + url + " fehlgeschlagen: statt der Seite kam eine Abwehrseite (" +
+                        ChallengeReason(*challenge) + ")."),
+            ChallengeReason(*challenge), page.status));
+}
+
+bool JudgeSoftNotFound(PageCheck& check) {
+    const LinkVerdict& v = check.links;
+    if (check.status == kStatusError || !v.parsed() || v.linkCount > 0)
+        return false;
+    std::string detail;
+    if (SaysNotFound(v.title))
+        detail = "Titel " + Quoted(v.title);
+    else if (SaysNotFound(v.heading))
+        detail = "\xC3\x9C"
+                 "berschrift " +
+                 Quoted(v.heading);
+    else if (check.redirects > 0 && LeadsToHomePage(check.url, check.finalUrl))
+        detail = "weitergeleitet auf die Startseite " + check.finalUrl;
+    else
+        return false;
+    check.status = kStatusError;
+    check.reason = kSoftNotFound;
+    check.reasonDetail = std::move(detail);
+    return true;
+}
+
+} // namespace retrieval
