@@ -77,6 +77,7 @@ using Clock = std::chrono::steady_clock;
 // Tests a fetched page: the status word goes into `check`, and the page on to the link check.
 void TestPage(toolkit::Window& w, LinkChecker& checker, FetchedPage page, PageCheck& check,
               std::optional<LinkCheck>& links) {
+    check.challenge = ChallengeOn(page);
     std::string text = DecodePage(page.body, page.contentType);
     page.body = {}; // only the text is needed from here on
     w.memo3.setText(text);
@@ -186,7 +187,8 @@ public:
                     fetches.start(*job, row.check.url);
                 }
                 for (PageFetches::Ended& ended : fetches.takeEnded()) {
-                    Screen(ended, urls_[static_cast<std::size_t>(rowOf(ended.id))]);
+                    if (ended.error)
+                        ended.error = Screened(ended.error);
                     now = Clock::now();
                     plan.ended(ended.id, now);
                     if (ended.error && plan.retryLater(ended.id, now, TurnedAway(ended.error))) {
@@ -342,7 +344,7 @@ private:
         if (row.links) {
             row.check.links = row.links->take();
             row.links.reset();
-            if (JudgeSoftNotFound(row.check)) {
+            if (JudgePage(row.check)) {
                 row.failedStatus = row.check.httpStatus;
                 table_.SetCell(statusCol_, r, row.check.status);
             }

@@ -16,6 +16,7 @@ struct PageCheck {
     std::string status; // the status word the row got
     std::string reason; // why the fetch failed ("Fehler" only)
     std::string reasonDetail; // what gave a failed page away (a soft 404's title), the note's second line
+    std::string challenge;    // the reason of a challenge page served as success, until judged
     std::string finalUrl;
     long httpStatus = 0;
     long redirects = 0;

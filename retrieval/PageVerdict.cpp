@@ -35,35 +35,28 @@ std::exception_ptr Screened(std::exception_ptr error) {
 }
 
 FetchedPage FetchScreened(const PageFetcher& fetch, const std::string& url) {
-    FetchedPage page;
     try {
-        page = fetch(url);
+        return fetch(url);
     } catch (const FetchError&) {
         std::rethrow_exception(Screened(std::current_exception()));
     }
-    PageFetches::Ended ended{0, std::move(page), {}};
-    Screen(ended, url);
-    if (ended.error)
-        std::rethrow_exception(ended.error);
-    return std::move(ended.page);
 }
 
-void Screen(PageFetches::Ended& ended, const std::string& url) {
-    if (ended.error) {
-        ended.error = Screened(ended.error);
-        return;
-    }
-    const FetchedPage& page = ended.page;
-    if (const std::optional<Challenge> challenge = FindChallenge(page.status, page.headers, page.body))
-        ended.error = std::make_exception_ptr(FetchError(
-            MaskSecrets("Abruf von " + url + " fehlgeschlagen: statt der Seite kam eine Abwehrseite (" +
-                        ChallengeReason(*challenge) + ")."),
-            ChallengeReason(*challenge), page.status));
+std::string ChallengeOn(const FetchedPage& page) {
+    const std::optional<Challenge> challenge = FindChallenge(page.status, page.headers, page.body);
+    return challenge ? ChallengeReason(*challenge) : std::string();
 }
 
-bool JudgeSoftNotFound(PageCheck& check) {
+bool JudgePage(PageCheck& check) {
     const LinkVerdict& v = check.links;
-    if (check.status == kStatusError || !v.parsed() || v.linkCount > 0)
+    if (check.status == kStatusError || (v.parsed() && v.linkCount > 0))
+        return false;
+    if (!check.challenge.empty()) {
+        check.status = kStatusError;
+        check.reason = check.challenge;
+        return true;
+    }
+    if (!v.parsed())
         return false;
     std::string detail;
     if (SaysNotFound(v.title))

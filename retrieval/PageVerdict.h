@@ -19,17 +19,18 @@ inline constexpr std::string_view kSoftNotFound = "Seite nicht gefunden (Soft 40
 // Any other failure stays as it is.
 std::exception_ptr Screened(std::exception_ptr error);
 
-// The page, unless it is a challenge page served as success: that throws its FetchError. A failure
-// of `fetch` comes out Screened.
+// `fetch(url)`, its failure Screened.
 FetchedPage FetchScreened(const PageFetcher& fetch, const std::string& url);
 
-// The same for a page fetched side by side: a challenge, served either way, becomes its error.
-void Screen(PageFetches::Ended& ended, const std::string& url);
+// The reason for a challenge page served as success ("blockiert (Bot-Schutz: …)"); empty for
+// any other page. It is judged once the page's links are read (JudgePage).
+std::string ChallengeOn(const FetchedPage& page);
 
-// Once the page's links are read: a page without a link to the domain whose title or main heading
-// says it does not exist, or a deep address sent on to its site's home page, becomes "Fehler" with
-// the reason kSoftNotFound and what gave it away. A page that still links to the domain keeps its
-// verdict. True when the check changed.
-bool JudgeSoftNotFound(PageCheck& check);
+// Once the page's links are read. A page that links to the domain is the page, whatever it
+// carries. Otherwise a challenge page served as success becomes "Fehler" with its reason; and a
+// page whose title or main heading says it does not exist, or a deep address sent on to its
+// site's home page, becomes "Fehler" with the reason kSoftNotFound and what gave it away. True
+// when the check changed.
+bool JudgePage(PageCheck& check);
 
 } // namespace retrieval

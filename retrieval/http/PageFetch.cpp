@@ -68,7 +68,10 @@ public:
         }
     }
 
-    void abort() { transfer_->abort(); }
+    void abort() {
+        if (transfer_)
+            transfer_->abort();
+    }
 
     HttpResponse result() {
         poll();

@@ -94,6 +94,11 @@ std::vector<PageCase> Cases() {
          "Fehler",
          "blockiert (Bot-Schutz: Cloudflare)",
          "blockiert (Bot-Schutz: Cloudflare)"},
+        {"a challenge's marker on a page that shows the link",
+         {{"seite", With(Html(kWithLink + "<div id=\"px-captcha\"></div>"), "cf-mitigated", "challenge")}},
+         "gefunden",
+         "",
+         kLinkShown},
         // Soft 404s, and what must not be one.
         {"soft 404 by its title",
          {{"seite", Html("<title>Seite nicht gefunden – Gartenblog</title><p>Leider weg.</p>")}},
