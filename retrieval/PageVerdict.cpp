@@ -12,7 +12,7 @@ namespace retrieval {
 namespace {
 
 std::string Quoted(const std::string& text) {
-    return "\xE2\x80\x9E" + text + "\xE2\x80\x9C"; // „…“
+    return "„" + text + "“";
 }
 
 } // namespace
@@ -62,9 +62,7 @@ bool JudgePage(PageCheck& check) {
     if (SaysNotFound(v.title))
         detail = "Titel " + Quoted(v.title);
     else if (SaysNotFound(v.heading))
-        detail = "\xC3\x9C"
-                 "berschrift " +
-                 Quoted(v.heading);
+        detail = "Überschrift " + Quoted(v.heading);
     else if (check.redirects > 0 && LeadsToHomePage(check.url, check.finalUrl))
         detail = "weitergeleitet auf die Startseite " + check.finalUrl;
     else

@@ -42,8 +42,7 @@ public:
     // A few words without the URL, e.g. "HTTP-Status 404", "Zeitüberschreitung", "Antwort zu groß",
     // "blockiert (HTTP 403)".
     const std::string& reason() const noexcept { return reason_; }
-    // The status of the answer that failed: an error status (400 or above), or that of a
-    // challenge page served as success; 0 for any other failure.
+    // The error status of the answer (400 or above), 0 for any other failure.
     long httpStatus() const noexcept { return httpStatus_; }
     // What the answer's Retry-After asked for, if it had one that could be read.
     std::optional<std::chrono::seconds> retryAfter() const noexcept { return retryAfter_; }

@@ -401,15 +401,15 @@ TEST(PageFetch, EachCallFetchesWithAClientOfItsOwnUnderThePageLimits) {
 // An error answer keeps what tells a challenge page from a dead one: its headers and the first
 // kErrorBodyBytes of its body, decoded; the rest is not waited for.
 TEST(HttpFetch, AnErrorAnswerKeepsItsHeadersAndTheFirstPartOfItsBody) {
-    const std::size_t cap = retrieval::kErrorBodyBytes;
+    constexpr std::size_t cap = retrieval::kErrorBodyBytes;
     LoopbackServer server;
     server.handle("/gesperrt", [](const auto&) {
         Response r = Response::Text("Just a moment...", 403);
         r.headers.emplace_back("cf-mitigated", "challenge");
         return r;
     });
-    server.handle("/genau", [cap](const auto&) { return Response::Text(std::string(cap, 'g'), 403); });
-    server.handle("/drueber", [cap](const auto&) { return Response::Text(std::string(cap + 1, 'd'), 503); });
+    server.handle("/genau", [](const auto&) { return Response::Text(std::string(cap, 'g'), 403); });
+    server.handle("/drueber", [](const auto&) { return Response::Text(std::string(cap + 1, 'd'), 503); });
     server.handle("/gross",
                   Answer(Response::Text("", 429), [](Response& r) { r.generatedBodyBytes = 8u << 20; }));
     server.handle("/gepackt", [](const auto&) {
