@@ -551,7 +551,7 @@ std::optional<std::string> Prescan::Refresh() {
         } else if (b_[pos_] == '<' && (LetterAt(pos_ + 1) || (At("</") && LetterAt(pos_ + 2)))) {
             const bool start = b_[pos_ + 1] != '/';
             const std::size_t nameAt = pos_ + (start ? 1 : 2);
-            pos_ = b_.find_first_of(std::string_view("\t\n\f\r />", 7), pos_);
+            pos_ = b_.find_first_of(std::string_view("\t\n\f\r />", 7), nameAt);
             if (pos_ == std::string_view::npos)
                 return std::nullopt;
             const std::string tag = text::ascii::Lower(b_.substr(nameAt, pos_ - nameAt));
