@@ -21,7 +21,9 @@
 #include "app/Unit1.h"
 #include "bench/BenchSupport.h"
 #include "retrieval/http/PageFetch.h"
+#include "retrieval/page/Challenge.h"
 #include "retrieval/page/LinkFinder.h"
+#include "retrieval/page/Refresh.h"
 #include "retrieval/sandbox/LinkWorker.h"
 #include "table/BacklinkTable.h"
 #include "tests/support/LoopbackServer.h"
@@ -457,6 +459,29 @@ int ParallelComparison(int pagesAtOne) {
     return 0;
 }
 
+// What the window's own process reads of every page beyond the text search, without parsing it:
+// the challenge table's search and the refresh prescan, each bounded to the page's first part.
+void ScreeningFigures() {
+    std::printf("\nchallenge search and refresh prescan in the window's process, medians of 100 pages\n");
+    for (const std::size_t bytes : {std::size_t{64} << 10, retrieval::kPageMaxBytes - 200}) {
+        const std::string page = MakePage(1, bytes);
+        const retrieval::HeaderList headers = {{"Server", "nginx"}, {"Content-Type", "text/html"}};
+        std::vector<double> ms;
+        for (int i = 0; i < 100; ++i) {
+            const auto start = Clock::now();
+            const bool challenge = retrieval::FindChallenge(200, headers, page).has_value();
+            const bool forwards =
+                retrieval::RefreshTarget("https://blog.example/a", headers, "text/html", page).has_value();
+            ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+            if (challenge || forwards)
+                std::fprintf(stderr, "unexpected: an ordinary page read as a challenge or a forward\n");
+        }
+        const double median = Median(ms);
+        std::printf("page of %5zu KiB      %9.2f ms  (target <= 2) %s\n", bytes >> 10, median,
+                    median <= 2 ? "ok" : "OVER");
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -572,5 +597,6 @@ int main(int argc, char** argv) {
     if (rc != 0)
         return rc;
     HostilePages();
+    ScreeningFigures();
     return WorkerFigures();
 }

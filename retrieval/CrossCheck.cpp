@@ -3,6 +3,7 @@
 #include "app/contract/Error.h"
 #include "retrieval/FetchScheduler.h"
 #include "retrieval/LinkReport.h"
+#include "retrieval/PageVerdict.h"
 #include "retrieval/RetryRule.h"
 #include "retrieval/RunHistory.h"
 #include "retrieval/SiteRobots.h"
@@ -79,6 +80,7 @@ using Clock = std::chrono::steady_clock;
 // Tests a fetched page: the status word goes into `check`, and the page on to the link check.
 void TestPage(toolkit::Window& w, LinkChecker& checker, FetchedPage page, PageCheck& check,
               std::optional<LinkCheck>& links) {
+    check.challenge = ChallengeOn(page);
     std::string text = DecodePage(page.body, page.contentType);
     page.body = {}; // only the text is needed from here on
     w.memo3.setText(text);
@@ -121,7 +123,7 @@ long StatusOf(const std::exception_ptr& error) {
 FetchedPage FetchPolitely(const PageFetcher& fetch, const std::string& url, toolkit::PacedWaiter& waiter,
                           bool& askedTwice) {
     try {
-        return fetch(url);
+        return FetchScreened(fetch, url);
     } catch (const FetchError&) {
         const std::optional<std::chrono::seconds> after = TurnedAway(std::current_exception());
         if (!after || *after > FetchScheduler::kMaxRetryAfter)
@@ -130,7 +132,7 @@ FetchedPage FetchPolitely(const PageFetcher& fetch, const std::string& url, tool
         waiter.pacedWait(static_cast<std::int32_t>(wait.count()));
     }
     askedTwice = true;
-    return fetch(url);
+    return FetchScreened(fetch, url);
 }
 
 // One "Prüfe" from the status column to the reports.
@@ -194,6 +196,8 @@ public:
                     fetches.start(*job, row.check.url);
                 }
                 for (PageFetches::Ended& ended : fetches.takeEnded()) {
+                    if (ended.error)
+                        ended.error = Screened(ended.error);
                     now = Clock::now();
                     plan.ended(ended.id, now);
                     if (ended.error && plan.retryLater(ended.id, now, TurnedAway(ended.error))) {
@@ -229,7 +233,7 @@ public:
                 for (auto it = open.begin(); it != open.end();) {
                     Row& row = it->second;
                     if (row.links && row.links->ready())
-                        takeLinks(row);
+                        takeLinks(rowOf(it->first), row);
                     const std::string file =
                         robots != nullptr && !row.links ? RobotsFileFor(row) : std::string();
                     if (!file.empty() && !robots_.known(file) && askedFiles.insert(file).second) {
@@ -371,11 +375,17 @@ private:
         row.failedStatus = StatusOf(error);
     }
 
-    static void takeLinks(Row& row) {
+    // The page's links, once read, and what the page turns out to be: a challenge served as
+    // success or a soft 404 is "Fehler" after all.
+    void takeLinks(std::int32_t r, Row& row) {
         if (!row.links)
             return;
         row.check.links = row.links->take();
         row.links.reset();
+        if (JudgePage(row.check)) {
+            row.failedStatus = row.check.httpStatus;
+            table_.SetCell(statusCol_, r, row.check.status);
+        }
     }
 
     // The robots.txt a row needs: that of its page's origin, if the page links to the domain.
@@ -423,7 +433,7 @@ private:
             w_.waiter.pacedWait(kWaitAfterFetch);
             if (row.links)
                 w_.waiter.waitUntil([&row] { return row.links->ready(); });
-            takeLinks(row);
+            takeLinks(r, row);
             if (const std::string file = robots ? RobotsFileFor(row) : std::string(); !file.empty()) {
                 if (!robots_.known(file)) {
                     robotsHost_ = HostOf(file);
@@ -479,7 +489,7 @@ private:
     // The links found go into the note; the row into the history, the details and the caption.
     void complete(std::int32_t r, Row& row) {
         row.completed = true;
-        takeLinks(row);
+        takeLinks(r, row);
         table_.SetCellNote(statusCol_, r, PageNote(row.check));
         table_.SetCellMark(statusCol_, r, PageMark(row.check));
         done_.push_back({r, DetailLines(row.check)});

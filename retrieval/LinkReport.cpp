@@ -1,9 +1,11 @@
 #include "retrieval/LinkReport.h"
 
 #include "retrieval/CrossCheck.h"
+#include "retrieval/url/WebUrl.h"
 #include "text/Utf8.h"
 
 #include <algorithm>
+#include <optional>
 #include <utility>
 
 namespace retrieval {
@@ -14,6 +16,7 @@ namespace {
 constexpr std::size_t kNotePartChars = 80;
 constexpr std::size_t kNoteReasonChars = 160;
 const std::string kEllipsis = "\xE2\x80\xA6";
+const std::string kCanonical = "kanonisch: ";
 
 // 10000 as "10.000".
 std::string Count(std::size_t n) {
@@ -205,9 +208,12 @@ std::vector<std::string> PageFacts(const PageCheck& c) {
     if (c.status == kStatusNotFound && !v.links.empty())
         facts.push_back("Textsuche erkennt die Schreibweise im Link nicht: " +
                         NoteText(v.links.front().hostAsWritten, kNotePartChars));
+    if (const std::string canonical = CanonicalElsewhere(c); !canonical.empty())
+        facts.push_back(kCanonical + NoteText(canonical, kNotePartChars));
     return facts;
 }
 
+// The Robots column: the directives, then a canonical address elsewhere.
 std::string Join(const std::vector<std::string>& parts, const std::string& separator) {
     std::string out;
     for (const std::string& part : parts)
@@ -215,11 +221,36 @@ std::string Join(const std::vector<std::string>& parts, const std::string& separ
     return out;
 }
 
+std::string RobotsColumn(const PageCheck& c) {
+    std::vector<std::string> parts;
+    for (std::string part : {RobotsText(c.links.robots), RobotsTxtText(c.robotsTxt)})
+        if (!part.empty())
+            parts.push_back(std::move(part));
+    if (const std::string canonical = CanonicalElsewhere(c); !canonical.empty())
+        parts.push_back(kCanonical + canonical);
+    return Join(parts, "; ");
+}
+
+
 } // namespace
+
+std::string CanonicalElsewhere(const PageCheck& c) {
+    const std::string& canonical = c.links.canonical;
+    if (canonical.empty())
+        return {};
+    std::optional<WebUrl> page = ParseWebUrl(c.finalUrl.empty() ? c.url : c.finalUrl);
+    std::optional<WebUrl> named = ParseWebUrl(canonical);
+    if (!page || !named)
+        return canonical;
+    page->fragment.reset();
+    named->fragment.reset();
+    return page->href() == named->href() ? std::string() : canonical;
+}
 
 std::string PageNote(const PageCheck& c) {
     if (c.status == kStatusError)
-        return NoteText(c.reason, kNoteReasonChars);
+        return NoteText(c.reason, kNoteReasonChars) +
+               (c.reasonDetail.empty() ? "" : "\n" + NoteText(c.reasonDetail, kNoteReasonChars));
     const std::string facts = Join(PageFacts(c), "; ");
     return LinksLine(c) + (facts.empty() ? "" : "\n" + facts);
 }
@@ -255,11 +286,7 @@ std::vector<std::vector<std::string>> DetailLines(const PageCheck& c) {
                           " Links auf die Domain aufgef\xC3\xBChrt");
     const std::string reason = Join(reasons, "; ");
     const std::string count = v.parsed() ? std::to_string(v.linkCount) : std::string();
-    std::vector<std::string> robotsParts;
-    for (std::string part : {RobotsText(v.robots), RobotsTxtText(c.robotsTxt)})
-        if (!part.empty())
-            robotsParts.push_back(std::move(part));
-    const std::string robots = Join(robotsParts, "; ");
+    const std::string robots = RobotsColumn(c);
     if (v.links.empty())
         return {{c.number, c.url, c.status, count, "", "", "", http, c.finalUrl, robots, reason}};
     std::vector<std::vector<std::string>> lines;

@@ -22,6 +22,8 @@ struct PageCheck {
     std::string url;    // the Link-URL that was fetched
     std::string status; // the status word the row got
     std::string reason; // why the fetch failed ("Fehler" only)
+    std::string reasonDetail; // what gave a failed page away (a soft 404's title), the note's second line
+    std::string challenge;    // the reason of a challenge page served as success, until judged
     std::string finalUrl;
     long httpStatus = 0;
     long redirects = 0;
@@ -30,6 +32,8 @@ struct PageCheck {
 };
 
 std::string PageNote(const PageCheck& check);
+// The page's canonical address where it names another one than its final address; else empty.
+std::string CanonicalElsewhere(const PageCheck& check);
 table::CellMark PageMark(const PageCheck& check);
 
 // Nr., Link-URL, Status, Links, rel, Ankertext, Ziel-URL, HTTP-Status, Endadresse, Robots, Grund:

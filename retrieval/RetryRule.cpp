@@ -2,6 +2,7 @@
 
 #include "retrieval/FetchScheduler.h"
 #include "retrieval/http/HttpFetch.h"
+#include "retrieval/page/Challenge.h"
 
 namespace retrieval {
 
@@ -20,6 +21,8 @@ bool RetryAtEnd(const std::exception_ptr& error) {
     try {
         std::rethrow_exception(error);
     } catch (const FetchError& e) {
+        if (IsChallengeReason(e.reason())) // blocked, not "try again later"
+            return false;
         if (e.transient())
             return true;
         switch (e.httpStatus()) {

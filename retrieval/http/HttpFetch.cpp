@@ -170,8 +170,12 @@ std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) 
     try {
         long status = 0;
         curl_easy_getinfo(t.handle, CURLINFO_RESPONSE_CODE, &status);
-        if (status >= 400)
-            return n; // only the status counts
+        if (status >= 400) {
+            // Its first part tells a challenge page from a dead one; the rest is not waited for.
+            const std::size_t room = kErrorBodyBytes - std::min(t.body.size(), kErrorBodyBytes);
+            t.body.append(data, std::min(n, room));
+            return n <= room ? n : 0;
+        }
         const std::size_t needed = t.body.size() + n;
         if (needed > t.cap) {
             if (t.cutAtCap) {
@@ -585,8 +589,8 @@ CurlTransfer::CurlTransfer(const std::string& url, const FetchOptions& options, 
     curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(h, CURLOPT_MAXREDIRS, options.maxRedirects);
-    // No CURLOPT_FAILONERROR: the headers of an error answer (Retry-After) are read, its body dropped.
+    curl_easy_setopt(h, CURLOPT_MAXREDIRS, std::max(0L, options.maxRedirects - options.redirectsBefore));
+    // No CURLOPT_FAILONERROR: the headers and the first part of an error answer are kept.
     curl_easy_setopt(h, CURLOPT_USERAGENT, kUserAgent);
     curl_easy_setopt(h, CURLOPT_ACCEPT_ENCODING, "");
     curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
@@ -683,6 +687,7 @@ HttpResponse CurlTransfer::result() {
             if (StartsWithNoCase(name, "retry-after") && name.size() == 11)
                 retryAfter = ParseRetryAfter(value, std::time(nullptr));
         error.setAnswer(status, retryAfter);
+        error.keepAnswer(std::move(transfer.headers), std::move(transfer.body));
         throw error;
     }
     if (outcome.curlCode != CURLE_OK)

@@ -55,13 +55,32 @@ public:
     // status instead.
     bool transient() const noexcept { return transient_; }
     void setTransient(bool transient) noexcept { transient_ = transient; }
+    // What an error answer said beyond its status, so that a challenge page can be told from a
+    // dead one: its headers and the first kErrorBodyBytes of its body. Empty for other failures.
+    const HeaderList& answerHeaders() const noexcept { return answer_ ? answer_->headers : kNoHeaders; }
+    std::string_view answerBody() const noexcept {
+        return answer_ ? std::string_view(answer_->body) : std::string_view();
+    }
+    void keepAnswer(HeaderList headers, std::string body) {
+        answer_ = std::make_shared<const Answer>(Answer{std::move(headers), std::move(body)});
+    }
 
 private:
+    struct Answer {
+        HeaderList headers;
+        std::string body;
+    };
+    inline static const HeaderList kNoHeaders{};
+
     std::string reason_;
     long httpStatus_ = 0;
     std::optional<std::chrono::seconds> retryAfter_;
     bool transient_ = false;
+    std::shared_ptr<const Answer> answer_; // shared: the error is copied as it is thrown and kept
 };
+
+// The part of an error answer's body that is kept; the transfer ends once it is in.
+inline constexpr std::size_t kErrorBodyBytes = std::size_t{256} << 10;
 
 // A successful answer as it arrived. Failures, including a final status of 400 or above, throw.
 struct HttpResponse {
@@ -86,6 +105,9 @@ struct FetchOptions {
     // which is read up to a limit).
     bool cutAtCap = false;
     long maxRedirects = 10;
+    // Redirects the caller followed before this transfer (a page's refresh): they count against
+    // maxRedirects, which the failure names as the limit.
+    long redirectsBefore = 0;
     // Trusted certificates for https; empty: the system's store.
     std::string caFile;
     // The window's TLS transport component is attached (SEOkicks request). It changes nothing:

@@ -1,5 +1,6 @@
 #pragma once
-// Fetching the linking pages: one at a time or several side by side, over libcurl.
+// Fetching the linking pages: one at a time or several side by side, over libcurl. A page that
+// forwards by a Refresh header or a meta refresh is followed like an HTTP redirect.
 
 #include "retrieval/http/HttpFetch.h"
 
@@ -17,9 +18,9 @@ namespace retrieval {
 struct FetchedPage {
     std::string body;        // the bytes as received
     std::string contentType; // the Content-Type header, empty when there was none
-    std::string finalUrl{};  // after redirects; empty: the URL asked for
+    std::string finalUrl{};  // after redirects and refreshes; empty: the URL asked for
     long status = 0;         // HTTP status of the final answer; 0 when unknown
-    long redirects = 0;
+    long redirects = 0;      // HTTP redirects and refreshes followed
     HeaderList headers{}; // of the final answer
 };
 
@@ -59,8 +60,13 @@ FetchOptions PageFetchOptions();
 // No TLS transport is attached; https certificates are verified. Failures throw FetchError; an
 // exception from `keepGoing` passes through as it is. `events` drives the transfers (see
 // CurlHttpClient) and must outlive the fetcher.
+// A successful answer that forwards elsewhere (RefreshTarget, retrieval/page/Refresh.h) is
+// followed: HTTP redirects and refreshes together stay within options.maxRedirects, and the page
+// is the last answer, with the address it came from. Each address gets the time-outs anew.
 PageFetcher MakeCurlPageFetcher(FetchOptions options = PageFetchOptions(), KeepGoing keepGoing = {},
                                 toolkit::EventSource* events = nullptr);
+
+class PageTransfer;
 
 // Pages side by side over libcurl, each with a client and an event source of its own, released
 // once the page is handed back. Only sources that share one event loop (the window's) let all
@@ -79,12 +85,12 @@ public:
     std::size_t running() const override { return running_.size(); }
     // A keep-going hook that returns false aborts every running fetch.
     void wait(std::chrono::milliseconds atMost) override;
-    void stopAll() override { running_.clear(); }
+    void stopAll() override;
 
 private:
     struct Running {
         std::unique_ptr<toolkit::EventSource> events; // outlives its transfer
-        std::unique_ptr<CurlTransfer> transfer;
+        std::unique_ptr<PageTransfer> transfer;
     };
     void collect();
 

@@ -426,7 +426,65 @@ struct PageFacts {
     std::string_view baseHref;
     bool hasBase = false;
     bool capReached = false;
+    const GumboNode* title = nullptr;
+    const GumboNode* heading = nullptr;
+    const char* canonicalHref = nullptr;
 };
+
+bool HasToken(std::string_view list, std::string_view lower) {
+    for (const std::string_view token : Tokens(list, " \t\r\n\f"))
+        if (text::ascii::Lower(token) == lower)
+            return true;
+    return false;
+}
+
+// A canonical address counts only in the head, as search engines read it.
+bool CanonicalLink(const GumboNode* link) {
+    const char* rel = Attribute(link, "rel");
+    return rel != nullptr && HasToken(rel, "canonical") && link->parent != nullptr &&
+           IsHtml(link->parent, GUMBO_TAG_HEAD) && Attribute(link, "href") != nullptr;
+}
+
+// The target of the first Link header entry with rel="canonical", as written.
+std::optional<std::string_view> CanonicalHeader(const HeaderList& headers) {
+    for (const auto& [name, value] : headers) {
+        if (text::ascii::Lower(text::ascii::Trim(name)) != "link")
+            continue;
+        const std::string_view v = value;
+        std::size_t pos = 0;
+        for (;;) {
+            const std::size_t open = v.find('<', pos);
+            const std::size_t close = open == std::string_view::npos ? open : v.find('>', open);
+            if (close == std::string_view::npos)
+                break;
+            // Its parameters run to the next ',' outside quotes.
+            std::size_t end = close + 1;
+            for (bool quoted = false; end < v.size() && (quoted || v[end] != ','); ++end)
+                quoted = v[end] == '"' ? !quoted : quoted;
+            for (std::string_view param : Tokens(v.substr(close + 1, end - close - 1), ";")) {
+                param = text::ascii::Trim(param);
+                const std::size_t equals = param.find('=');
+                if (equals == std::string_view::npos ||
+                    text::ascii::Lower(text::ascii::Trim(param.substr(0, equals))) != "rel")
+                    continue;
+                std::string_view rel = text::ascii::Trim(param.substr(equals + 1));
+                if (rel.size() >= 2 && rel.front() == '"' && rel.back() == '"')
+                    rel = rel.substr(1, rel.size() - 2);
+                if (HasToken(rel, "canonical"))
+                    return v.substr(open + 1, close - open - 1);
+            }
+            pos = end;
+        }
+    }
+    return std::nullopt;
+}
+
+// The text of an element as shown, bounded like an anchor.
+std::string ShownText(const GumboNode* element) {
+    PageLink text;
+    CollectAnchor(element, text);
+    return text.anchor;
+}
 
 // Walks the tree in document order without recursion: the tree may be as deep as the page is long.
 void Walk(const GumboNode* root, const LinkLimits& limits, PageFacts& facts, RobotsDirectives& robots) {
@@ -451,6 +509,12 @@ void Walk(const GumboNode* root, const LinkLimits& limits, PageFacts& facts, Rob
                     facts.baseHref = href;
                     facts.hasBase = true;
                 }
+            } else if (tag == GUMBO_TAG_TITLE && facts.title == nullptr) {
+                facts.title = node;
+            } else if (tag == GUMBO_TAG_H1 && facts.heading == nullptr) {
+                facts.heading = node;
+            } else if (tag == GUMBO_TAG_LINK && facts.canonicalHref == nullptr && CanonicalLink(node)) {
+                facts.canonicalHref = Attribute(node, "href");
             } else if (tag == GUMBO_TAG_META) {
                 const char* name = Attribute(node, "name");
                 const std::string lowered = name != nullptr ? text::ascii::Lower(text::ascii::Trim(name)) : std::string();
@@ -522,6 +586,17 @@ LinkVerdict FindLinks(std::string_view page, std::string_view finalUrl, const He
     Resolver resolver(finalUrl);
     if (facts.hasBase)
         resolver.rebase(facts.baseHref);
+    verdict.title = facts.title != nullptr ? ShownText(facts.title) : std::string();
+    verdict.heading = facts.heading != nullptr ? ShownText(facts.heading) : std::string();
+    std::optional<WebUrl> canonical;
+    if (facts.canonicalHref != nullptr) {
+        canonical = resolver.resolve(facts.canonicalHref);
+    } else if (const std::optional<std::string_view> header = CanonicalHeader(headers)) {
+        const Resolver fromPage(finalUrl); // a header's reference is the answer's address, not <base>
+        canonical = fromPage.resolve(*header);
+    }
+    if (canonical && canonical->web() && canonical->host)
+        verdict.canonical = CutChars(canonical->href(), kMaxTargetChars);
     for (const RawLink& raw : facts.links) {
         std::optional<WebUrl> url = resolver.resolve(raw.href);
         if (!url || !url->web() || !url->host)

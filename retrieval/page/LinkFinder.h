@@ -71,6 +71,11 @@ struct LinkVerdict {
     RobotsDirectives robots;
     std::size_t parserPeakBytes = 0; // the parse tree at its largest
 
+    // What the page says of itself (soft 404, canonical address); set only for a parsed page.
+    std::string title;     // the first <title> as shown: white space collapsed, at most 300 characters
+    std::string heading;   // the first <h1>, likewise
+    std::string canonical; // rel=canonical of a <link> in the head, else of a Link header; absolute
+
     bool parsed() const { return scan == LinkScan::Complete || scan == LinkScan::CapReached; }
 };
 

@@ -345,9 +345,12 @@ const Encoding* EncodingFromMetaContent(std::string_view s) {
 // value) counts for nothing.
 class Prescan {
 public:
-    explicit Prescan(std::string_view bytes) : b_(bytes.substr(0, std::min(bytes.size(), kPrescanBytes))) {}
+    explicit Prescan(std::string_view bytes, std::size_t window = kPrescanBytes, bool keepCase = false)
+        : b_(bytes.substr(0, std::min(bytes.size(), window))), keepCase_(keepCase) {}
 
     const Encoding* Run();
+    // The content of the first <meta http-equiv="refresh"> outside raw text and <noscript>.
+    std::optional<std::string> Refresh();
 
 private:
     enum class Got { Attribute, None, End };
@@ -361,7 +364,11 @@ private:
     // The meta element whose attributes start at pos_; null when it names no encoding.
     const Encoding* Meta(bool& end);
 
+    // Past the end tag of a raw-text element whose start tag ended at pos_; false at the window's end.
+    bool SkipPast(std::string_view tag);
+
     std::string_view b_;
+    bool keepCase_; // attribute values as written, not lower-cased
     std::size_t pos_ = 0;
 };
 
@@ -416,7 +423,7 @@ Prescan::Got Prescan::GetAttribute(std::string& name, std::string& value) {
                 ++pos_;
                 return Got::Attribute;
             }
-            value += text::ascii::Lower(b_[pos_]);
+            value += keepCase_ ? b_[pos_] : text::ascii::Lower(b_[pos_]);
         }
         return Got::End;
     }
@@ -426,7 +433,7 @@ Prescan::Got Prescan::GetAttribute(std::string& name, std::string& value) {
         const char c = b_[pos_];
         if (text::ascii::IsSpace(c) || c == '>')
             return Got::Attribute;
-        value += text::ascii::Lower(c);
+        value += keepCase_ ? c : text::ascii::Lower(c);
     }
     return Got::End;
 }
@@ -504,6 +511,66 @@ const Encoding* Prescan::Run() {
         }
     }
     return nullptr;
+}
+
+bool Prescan::SkipPast(std::string_view tag) {
+    const std::string close = "</" + std::string(tag);
+    const auto at = std::search(b_.begin() + static_cast<std::ptrdiff_t>(pos_), b_.end(), close.begin(),
+                                close.end(), [](char a, char b) { return text::ascii::Lower(a) == b; });
+    if (at == b_.end())
+        return false;
+    pos_ = static_cast<std::size_t>(at - b_.begin());
+    return true;
+}
+
+std::optional<std::string> Prescan::Refresh() {
+    // Their content is no markup; a <noscript> is not shown where scripts run, as in a person's browser.
+    constexpr std::string_view kSkipped[] = {"script", "style",  "noscript", "template", "textarea",
+                                             "title",  "iframe", "xmp",      "noembed",  "noframes"};
+    for (; pos_ < b_.size(); ++pos_) {
+        if (At("<!--")) {
+            const std::size_t close = b_.find("-->", pos_ + 2);
+            if (close == std::string_view::npos)
+                return std::nullopt;
+            pos_ = close + 2;
+        } else if (MetaAt()) {
+            pos_ += 6;
+            std::optional<std::string> equiv, content;
+            std::string name, value;
+            Got got;
+            while ((got = GetAttribute(name, value)) == Got::Attribute) {
+                if (name == "http-equiv" && !equiv)
+                    equiv = text::ascii::Lower(text::ascii::Trim(value));
+                else if (name == "content" && !content)
+                    content = value;
+            }
+            if (got == Got::End)
+                return std::nullopt;
+            if (equiv == "refresh" && content)
+                return content;
+        } else if (b_[pos_] == '<' && (LetterAt(pos_ + 1) || (At("</") && LetterAt(pos_ + 2)))) {
+            const bool start = b_[pos_ + 1] != '/';
+            const std::size_t nameAt = pos_ + (start ? 1 : 2);
+            pos_ = b_.find_first_of(std::string_view("\t\n\f\r />", 7), nameAt);
+            if (pos_ == std::string_view::npos)
+                return std::nullopt;
+            const std::string tag = text::ascii::Lower(b_.substr(nameAt, pos_ - nameAt));
+            std::string name, value;
+            Got got;
+            while ((got = GetAttribute(name, value)) == Got::Attribute) {
+            }
+            if (got == Got::End)
+                return std::nullopt;
+            if (start && std::find(std::begin(kSkipped), std::end(kSkipped), tag) != std::end(kSkipped) &&
+                !SkipPast(tag))
+                return std::nullopt;
+        } else if (At("<!") || At("</") || At("<?")) {
+            pos_ = b_.find('>', pos_ + 1);
+            if (pos_ == std::string_view::npos)
+                return std::nullopt;
+        }
+    }
+    return std::nullopt;
 }
 
 // "Get an XML encoding": what the prescan falls back on when it finds no meta declaration. The
@@ -631,6 +698,10 @@ std::string EncodingForLabel(std::string_view label) {
 std::string PrescanEncoding(std::string_view body) {
     const Encoding* e = PrescanFor(body);
     return e == nullptr ? std::string() : std::string(e->name);
+}
+
+std::optional<std::string> PrescanRefresh(std::string_view body) {
+    return Prescan(body, kRefreshPrescanBytes, true).Refresh();
 }
 
 std::optional<std::string> OtherIdnaForm(std::string_view domain) {

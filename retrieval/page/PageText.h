@@ -1,6 +1,7 @@
 #pragma once
 // The text of a fetched linking page and the test whether it mentions the domain.
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -32,6 +33,12 @@ std::string EncodingForLabel(std::string_view label);
 // The encoding the prescan finds in the first 4 KiB (a meta declaration, else an XML declaration at
 // the start); empty when it finds none.
 std::string PrescanEncoding(std::string_view body);
+// Bytes the refresh prescan reads: a forwarding page says so in its head.
+inline constexpr std::size_t kRefreshPrescanBytes = std::size_t{64} << 10;
+// The content attribute of the first <meta http-equiv="refresh"> in the first kRefreshPrescanBytes,
+// as written, found as the charset prescan finds a meta declaration; one inside raw text (script,
+// style, ...) or <noscript> does not count. Empty when there is none.
+std::optional<std::string> PrescanRefresh(std::string_view body);
 // The other form of the domain under IDNA (ASCII for Unicode, Unicode for ASCII), if it has one.
 std::optional<std::string> OtherIdnaForm(std::string_view domain);
 } // namespace detail

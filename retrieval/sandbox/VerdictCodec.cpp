@@ -8,6 +8,8 @@ namespace {
 
 // One string the worker sends (a target, a host, an anchor): the finder keeps each below 64 KiB.
 constexpr std::uint32_t kMaxFieldBytes = 128u << 10;
+// A title or heading: the finder keeps 300 characters of it.
+constexpr std::uint32_t kMaxShownTextBytes = 4u << 10;
 constexpr std::uint32_t kMaxHeaders = 1000;
 
 void PutU32(std::string& out, std::uint32_t v) {
@@ -168,6 +170,9 @@ std::string EncodeVerdict(const LinkVerdict& v) {
         PutText(out, link.hostAsWritten);
         PutText(out, link.anchor);
     }
+    PutText(out, v.title);
+    PutText(out, v.heading);
+    PutText(out, v.canonical);
     return out;
 }
 
@@ -214,6 +219,10 @@ std::optional<LinkVerdict> DecodeVerdict(std::string_view payload, const LinkLim
     r.require(v.links.size() == kept);
     // Every kept followed link is counted; with all links kept, the counts are exactly theirs.
     r.require(followedKept <= v.followCount && v.followCount - followedKept <= v.linkCount - kept);
+    v.title = r.text(kMaxShownTextBytes);
+    v.heading = r.text(kMaxShownTextBytes);
+    v.canonical = r.text(kMaxFieldBytes);
+    r.require(v.parsed() || (v.title.empty() && v.heading.empty() && v.canonical.empty()));
     if (!r.done())
         return std::nullopt;
     return v;

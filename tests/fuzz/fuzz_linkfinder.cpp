@@ -63,11 +63,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (text::IsValidUtf8(page))
         for (const retrieval::PageLink& link : verdict.links)
             Require(text::IsValidUtf8(link.anchor));
+    // What goes over the wire as the page's title and heading stays within what the codec takes.
+    Require(verdict.title.size() <= 4096 && verdict.heading.size() <= 4096);
 
     const char* statuses[] = {"gefunden", "nicht gefunden", "Fehler"};
     retrieval::PageCheck check;
     check.status = statuses[outside.size() % 3];
-    check.reason = outside;
+    check.reason = check.reasonDetail = outside;
     check.finalUrl = finalUrl;
     check.redirects = static_cast<long>(outside.size() % 2);
     check.links = verdict;
@@ -75,7 +77,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     // Outside text where the page could never put it: in a link's anchor and host.
     retrieval::PageLink made;
-    made.anchor = made.hostAsWritten = made.target = outside;
+    made.anchor = made.hostAsWritten = made.target = check.links.canonical = outside;
     made.image = outside.size() % 5 == 0;
     check.links.links.insert(check.links.links.begin(), made);
     check.links.linkCount += 1;

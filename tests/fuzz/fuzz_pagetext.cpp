@@ -1,6 +1,10 @@
-// Page decoding and the domain test. Input: the Content-Type header, a line feed, the domain, a
-// line feed, the page body.
+// Page decoding and the domain test, and the other readings of a raw page: its refresh, whether it
+// is a challenge, whether a line of it says "not found". Input: the Content-Type header, a line
+// feed, the domain (also read as a Refresh value and as a title), a line feed, the page body.
+#include "retrieval/page/Challenge.h"
 #include "retrieval/page/PageText.h"
+#include "retrieval/page/Refresh.h"
+#include "retrieval/page/SoftNotFound.h"
 #include "tests/fuzz/FuzzInput.h"
 #include "text/Utf8.h"
 
@@ -25,5 +29,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (domain.empty() && mentioned)
         std::abort();
     retrieval::detail::PrescanEncoding(rest);
+    // A refresh followed is always to another web address.
+    const auto target = retrieval::RefreshTarget("http://blog.example/a", {{"Refresh", std::string(domain)}},
+                                                 contentType, rest);
+    if (target && !target->starts_with("http://") && !target->starts_with("https://"))
+        std::abort();
+    retrieval::FindChallenge(static_cast<long>(400 + size % 200), {{"Server", std::string(contentType)}},
+                             rest);
+    retrieval::SaysNotFound(domain);
     return 0;
 }

@@ -1,5 +1,6 @@
 #include "app/contract/Error.h"
 #include "retrieval/CrossCheck.h"
+#include "retrieval/PageVerdict.h"
 #include "retrieval/Parsing.h"
 #include "retrieval/RetryRule.h"
 #include "retrieval/SiteRobots.h"
@@ -125,6 +126,14 @@ std::exception_ptr Answered(long status, std::optional<long> retryAfter = std::n
                             status);
     e.setAnswer(status, retryAfter ? std::optional(std::chrono::seconds(*retryAfter)) : std::nullopt);
     return std::make_exception_ptr(e);
+}
+
+// An error answer that is a challenge page, as the Prüfe sees it once screened.
+std::exception_ptr Challenged(long status) {
+    retrieval::FetchError e("Abruf fehlgeschlagen.", "HTTP-Status " + std::to_string(status), status);
+    e.setAnswer(status, std::nullopt);
+    e.keepAnswer({{"cf-mitigated", "challenge"}}, "<html><title>Just a moment...</title></html>");
+    return retrieval::Screened(std::make_exception_ptr(e));
 }
 
 const char* const kLinkPage = "<a href=\"http://shop.example/\">";
@@ -387,6 +396,7 @@ TEST(RetryRule, FailuresThatMayPassAreAskedAgainAtTheEnd) {
         {"403", Answered(403), false},
         {"429", Answered(429), false},
         {"not a transfer's failure", std::make_exception_ptr(std::runtime_error("kaputt")), false},
+        {"a bot-protection challenge served with 503", Challenged(503), false},
     };
     for (const auto& c : cases)
         EXPECT_EQ(retrieval::RetryAtEnd(c.error), c.again) << c.name;

@@ -5,6 +5,7 @@
 #include "retrieval/http/PollEventSource.h"
 #include "tests/support/LoopbackServer.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <curl/curl.h>
@@ -395,6 +396,93 @@ TEST(PageFetch, EachCallFetchesWithAClientOfItsOwnUnderThePageLimits) {
     EXPECT_EQ(fetch(server.baseUrl() + "/zwei").body, "zwei");
     EXPECT_EQ(fetch(server.baseUrl() + "/eins").body, first.body);
     EXPECT_EQ(server.requests().size(), 4u);
+}
+
+// An error answer keeps what tells a challenge page from a dead one: its headers and the first
+// kErrorBodyBytes of its body, decoded; the rest is not waited for.
+TEST(HttpFetch, AnErrorAnswerKeepsItsHeadersAndTheFirstPartOfItsBody) {
+    constexpr std::size_t cap = retrieval::kErrorBodyBytes;
+    LoopbackServer server;
+    server.handle("/gesperrt", [](const auto&) {
+        Response r = Response::Text("Just a moment...", 403);
+        r.headers.emplace_back("cf-mitigated", "challenge");
+        return r;
+    });
+    server.handle("/genau", [](const auto&) { return Response::Text(std::string(cap, 'g'), 403); });
+    server.handle("/drueber", [](const auto&) { return Response::Text(std::string(cap + 1, 'd'), 503); });
+    server.handle("/gross",
+                  Answer(Response::Text("", 429), [](Response& r) { r.generatedBodyBytes = 8u << 20; }));
+    server.handle("/gepackt", [](const auto&) {
+        Response r = Gzipped("<title>Access Denied</title>");
+        r.status = 403;
+        return r;
+    });
+    const auto fetch = retrieval::MakeCurlPageFetcher();
+    const FetchError challenge = FailureOf(fetch, server.baseUrl() + "/gesperrt");
+    EXPECT_EQ(challenge.reason(), "blockiert (HTTP 403)");
+    EXPECT_EQ(challenge.answerBody(), "Just a moment...");
+    EXPECT_TRUE(std::count(challenge.answerHeaders().begin(), challenge.answerHeaders().end(),
+                           std::pair<std::string, std::string>("cf-mitigated", "challenge")));
+    EXPECT_EQ(FailureOf(fetch, server.baseUrl() + "/genau").answerBody(), std::string(cap, 'g'));
+    EXPECT_EQ(FailureOf(fetch, server.baseUrl() + "/drueber").answerBody(), std::string(cap, 'd'));
+    const FetchError large = FailureOf(fetch, server.baseUrl() + "/gross");
+    EXPECT_EQ(large.reason(), "blockiert (HTTP 429)");
+    EXPECT_EQ(large.answerBody().size(), cap);
+    EXPECT_EQ(FailureOf(fetch, server.baseUrl() + "/gepackt").answerBody(), "<title>Access Denied</title>");
+    const FetchError refused = FailureOf(fetch, RefusedUrl("x=1"));
+    EXPECT_TRUE(refused.answerHeaders().empty());
+    EXPECT_TRUE(refused.answerBody().empty());
+}
+
+// A Refresh header or a meta refresh forwards as an HTTP redirect does: counted with the redirects,
+// within the same limit (side by side: tests/retrieval/test_page_verdicts.cpp).
+TEST(PageFetch, RefreshIsFollowedAsARedirectWithinTheSameLimit) {
+    LoopbackServer server;
+    const auto html = [](std::string body) {
+        Response r;
+        r.headers.emplace_back("Content-Type", "text/html; charset=utf-8");
+        r.body = std::move(body);
+        return r;
+    };
+    const auto meta = [&](const std::string& to) {
+        return html("<html><head><meta http-equiv=\"refresh\" content=\"0; url=" + to + "\"></head></html>");
+    };
+    const auto header = [&](const std::string& to) {
+        Response r = html("weiter");
+        r.headers.emplace_back("Refresh", "1; url=" + to);
+        return r;
+    };
+    server.handle("/start", [](const auto&) { return Response::Redirect("/meta"); });
+    server.handle("/meta", [&](const auto&) { return meta("kopf"); });
+    server.handle("/kopf", [&](const auto&) { return header("/ziel"); });
+    server.handle("/ziel", [&](const auto&) { return html("angekommen"); });
+    // HTTP redirects after a refresh count against what is left.
+    server.handle("/r1", [&](const auto&) { return meta("/r2"); });
+    server.handle("/r2", [](const auto&) { return Response::Redirect("/r3"); });
+    server.handle("/r3", [](const auto&) { return Response::Redirect("/ziel"); });
+    server.handle("/a", [&](const auto&) { return meta("/b"); });
+    server.handle("/b", [&](const auto&) { return header("/a"); });
+
+    const auto within = [&](long maxRedirects) {
+        FetchOptions options = retrieval::PageFetchOptions();
+        options.maxRedirects = maxRedirects;
+        return retrieval::MakeCurlPageFetcher(options);
+    };
+    const retrieval::FetchedPage page = within(3)(server.baseUrl() + "/start");
+    EXPECT_EQ(page.body, "angekommen");
+    EXPECT_EQ(page.finalUrl, server.baseUrl() + "/ziel");
+    EXPECT_EQ(page.redirects, 3);
+    const FetchError over = FailureOf(within(2), server.baseUrl() + "/start");
+    EXPECT_EQ(over.reason(), "Zu viele Weiterleitungen");
+    EXPECT_TRUE(Contains(over.what(), "mehr als 2"));
+    EXPECT_EQ(within(3)(server.baseUrl() + "/r1").redirects, 3);
+    EXPECT_TRUE(Contains(FailureOf(within(2), server.baseUrl() + "/r1").what(), "mehr als 2"));
+
+    const std::size_t before = server.requests().size();
+    const FetchError loop = FailureOf(within(10), server.baseUrl() + "/a");
+    EXPECT_EQ(loop.reason(), "Zu viele Weiterleitungen (Refresh-Schleife)");
+    EXPECT_TRUE(Contains(loop.what(), "mehr als 10"));
+    EXPECT_EQ(server.requests().size() - before, 11u) << "the page and ten refreshes";
 }
 
 // A page's failure carries a short reason for the status cell beside the full message.

@@ -345,6 +345,82 @@ TEST(LinkFinder, PageOnTheDomainItselfCountsNoLink) {
     }
 }
 
+// Title, main heading and canonical address, for the soft 404 and the note: shown text, bounded,
+// and the canonical address where search engines read it.
+TEST(LinkFinder, ReadsWhatThePageSaysOfItself) {
+    const struct {
+        const char* name;
+        std::string page;
+        HeaderList headers;
+        const char* expected; // title|heading|canonical
+    } cases[] = {
+        {"shown text",
+         "<title> Seite   nicht\n gefunden </title><h1>Oops! <img alt='404'> <b>Fehler</b></h1>",
+         {},
+         "Seite nicht gefunden|Oops! 404 Fehler|"},
+        {"the first of each; an SVG title is no page title",
+         "<svg><title>Symbol</title></svg><title>Echt</title><title>Zweit</title><h1>Eins</h1><h1>Zwei</h1>",
+         {},
+         "Echt|Eins|"},
+        {"canonical after <base>",
+         "<base href='https://cdn.example/x/'><link rel='Canonical' href='../kanon'>",
+         {},
+         "||https://cdn.example/kanon"},
+        {"canonical among other rel tokens",
+         "<link rel='alternate canonical' href='/a#teil'>",
+         {},
+         "||https://blog.example/a#teil"},
+        {"a canonical link in the body does not count", "<p>Text</p><link rel=canonical href=/b>", {}, "||"},
+        {"no web address", "<link rel=canonical href='mailto:info@blog.example'>", {}, "||"},
+        {"Link header, relative to the answer's address, not <base>",
+         "<base href='https://cdn.example/'>",
+         {{"Link", "</style.css>; rel=preload; as=style, </kanon?a=1,2>; rel=\"canonical\""}},
+         "||https://blog.example/kanon?a=1,2"},
+        {"a quoted comma is no new entry",
+         "",
+         {{"link", "</x>; title=\"a, <b>\"; rel=canonical"}},
+         "||https://blog.example/x"},
+        {"other relations only", "", {{"Link", "</x>; rel=\"next\", </y>; rel=alternate"}}, "||"},
+        {"the page's element before the header",
+         "<link rel=canonical href=/element>",
+         {{"Link", "</kopf>; rel=canonical"}},
+         "||https://blog.example/element"},
+    };
+    for (const auto& c : cases) {
+        const LinkVerdict v = FindLinks(c.page, kPageUrl, c.headers, kDomain);
+        EXPECT_EQ(v.title + "|" + v.heading + "|" + v.canonical, c.expected) << c.name;
+    }
+    const LinkVerdict longTitle =
+        FindLinks("<title>" + std::string(400, 'T') + "</title>", kPageUrl, {}, kDomain);
+    EXPECT_EQ(longTitle.title, std::string(300, 'T') + "…");
+}
+
+// The canonical address shows where it names another page, in the note and the Robots column.
+TEST(LinkReport, CanonicalAddressElsewhereIsNoted) {
+    retrieval::PageCheck c;
+    c.status = "gefunden";
+    c.url = "http://blog.example/a?utm=x";
+    c.finalUrl = "https://blog.example/a";
+    c.links.linkCount = c.links.followCount = 1;
+    c.links.links.resize(1);
+    c.links.links[0].anchor = "Halm";
+    c.links.robots.metaNoindex = true;
+    c.links.canonical = "https://blog.example/b";
+    EXPECT_EQ(retrieval::PageNote(c), "Link vorhanden (follow) – Ankertext „Halm“\naber Seite auf noindex "
+                                      "(Meta-Robots); kanonisch: https://blog.example/b");
+    EXPECT_EQ(retrieval::DetailLines(c).at(0).at(9),
+              "noindex (Meta-Robots); kanonisch: https://blog.example/b");
+    c.links.canonical = "https://blog.example/a#oben"; // the page itself
+    EXPECT_EQ(retrieval::CanonicalElsewhere(c), "");
+    EXPECT_EQ(retrieval::DetailLines(c).at(0).at(9), "noindex (Meta-Robots)");
+    c.links.robots = {};
+    c.links.canonical = "https://blog.example/" + std::string(200, 'k');
+    EXPECT_EQ(retrieval::PageNote(c),
+              "Link vorhanden (follow) – Ankertext „Halm“\nkanonisch: https://blog.example/" +
+                  std::string(59, 'k') + "…");
+    EXPECT_EQ(retrieval::DetailLines(c).at(0).at(9), "kanonisch: " + c.links.canonical);
+}
+
 TEST(LinkReport, NoteAndColourOfEachKindOfVerdict) {
     using retrieval::PageLink;
     using table::CellMark;

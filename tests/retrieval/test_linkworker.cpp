@@ -120,10 +120,20 @@ TEST(VerdictCodec, AnswersOutsideTheLimitsOrBadlyFramedAreRefused) {
     v.links.resize(1);
     v.links[0].target = "http://shop.example/";
     v.links[0].anchor = "Shop";
+    v.title = "Seite nicht gefunden";
+    v.heading = "Oops";
+    v.canonical = "https://blog.example/kanonisch";
     const std::string good = wire::EncodeVerdict(v);
     const auto back = wire::DecodeVerdict(good, {});
     ASSERT_TRUE(back);
     EXPECT_EQ(wire::EncodeVerdict(*back), good);
+    EXPECT_EQ(back->title + "|" + back->heading + "|" + back->canonical,
+              "Seite nicht gefunden|Oops|https://blog.example/kanonisch");
+    retrieval::LinkVerdict unread;
+    unread.scan = LinkScan::TooSlow;
+    unread.title = "aus dem Nichts";
+    retrieval::LinkVerdict longTitle = v;
+    longTitle.title.assign(5000, 'T');
 
     const auto with = [&good](std::size_t at, std::string bytes) {
         return good.substr(0, at) + bytes + good.substr(at + bytes.size());
@@ -138,6 +148,8 @@ TEST(VerdictCodec, AnswersOutsideTheLimitsOrBadlyFramedAreRefused) {
         {"more kept links than counted", with(34, std::string("\x03", 1))},
         {"text longer than the frame", with(35 + 1, std::string("\xFF\xFF", 2))},
         {"a byte left over", good + "x"},
+        {"a title of a page that was not read", wire::EncodeVerdict(unread)},
+        {"a title longer than the finder keeps", wire::EncodeVerdict(longTitle)},
         {"cut short", good.substr(0, good.size() - 1)},
     };
     for (const auto& c : bad)
