@@ -4,6 +4,7 @@
 #include "retrieval/FetchScheduler.h"
 #include "retrieval/LinkReport.h"
 #include "retrieval/RunHistory.h"
+#include "retrieval/ScriptedPages.h"
 #include "retrieval/http/HttpFetch.h"
 #include "retrieval/page/LinkFinder.h"
 #include "retrieval/page/PageText.h"
@@ -33,19 +34,22 @@ constexpr std::int32_t kFirstRecordRow = 2;
 constexpr std::int32_t kWaitAfterFetch = 1000;
 
 // Reads the links of one page (in the worker process) from a thread of its own, during the wait
-// that follows the fetch anyway. Going out of scope early (the window closes) stops the check and
-// waits for the thread.
+// that follows the fetch anyway; a page built with scripts is shown in the browser there too.
+// Going out of scope early (the window closes) stops the check and waits for the thread.
 class LinkCheck {
 public:
-    LinkCheck(LinkChecker& checker, std::string text, std::string finalUrl, HeaderList headers,
-              std::string domain)
-        : result_(std::async(std::launch::async | std::launch::deferred,
-                             [this, &checker, text = std::move(text), finalUrl = std::move(finalUrl),
-                              headers = std::move(headers), domain = std::move(domain)] {
-                                 return checker.check(text, finalUrl, headers, domain, &stop_);
-                             })) {}
+    LinkCheck(LinkChecker& checker, const BrowserCheck& browser, std::string text, std::string finalUrl,
+              HeaderList headers, std::string domain)
+        : result_(
+              std::async(std::launch::async | std::launch::deferred,
+                         [this, &checker, &browser, text = std::move(text), finalUrl = std::move(finalUrl),
+                          headers = std::move(headers), domain = std::move(domain)] {
+                             return CheckPageLinks(checker, browser, text, finalUrl, headers, domain, &stop_,
+                                                   &stopRender_);
+                         })) {}
     ~LinkCheck() {
         stop_ = true;
+        stopRender_ = true;
         if (result_.valid())
             result_.wait();
     }
@@ -53,29 +57,32 @@ public:
     LinkCheck& operator=(const LinkCheck&) = delete;
 
     bool ready() const { return result_.wait_for(std::chrono::seconds(0)) != std::future_status::timeout; }
+    // The run stops: a page still in the browser is left unread rather than waited for.
+    void stopRender() { stopRender_ = true; }
 
-    LinkVerdict take() {
-        LinkVerdict failed;
+    LinkOutcome take() {
+        LinkOutcome failed;
         try {
             return result_.get();
         } catch (const std::bad_alloc&) {
-            failed.scan = LinkScan::TooLarge;
+            failed.verdict.scan = LinkScan::TooLarge;
         } catch (...) {
-            failed.scan = LinkScan::Failed;
+            failed.verdict.scan = LinkScan::Failed;
         }
         return failed;
     }
 
 private:
-    std::atomic<bool> stop_{false}; // before result_: the thread reads it from its start
-    std::future<LinkVerdict> result_;
+    std::atomic<bool> stop_{false}; // before result_: the thread reads them from its start
+    std::atomic<bool> stopRender_{false};
+    std::future<LinkOutcome> result_;
 };
 
 using Clock = std::chrono::steady_clock;
 
 // Tests a fetched page: the status word goes into `check`, and the page on to the link check.
-void TestPage(toolkit::Window& w, LinkChecker& checker, FetchedPage page, PageCheck& check,
-              std::optional<LinkCheck>& links) {
+void TestPage(toolkit::Window& w, LinkChecker& checker, const BrowserCheck& browser, FetchedPage page,
+              PageCheck& check, std::optional<LinkCheck>& links) {
     std::string text = DecodePage(page.body, page.contentType);
     page.body = {}; // only the text is needed from here on
     w.memo3.setText(text);
@@ -84,7 +91,8 @@ void TestPage(toolkit::Window& w, LinkChecker& checker, FetchedPage page, PageCh
     check.finalUrl = page.finalUrl.empty() ? check.url : std::move(page.finalUrl);
     check.httpStatus = page.status;
     check.redirects = page.redirects;
-    links.emplace(checker, std::move(text), check.finalUrl, std::move(page.headers), std::move(domain));
+    links.emplace(checker, browser, std::move(text), check.finalUrl, std::move(page.headers),
+                  std::move(domain));
 }
 
 // The words for a failed row; toolkit::Cancelled goes on to the caller.
@@ -142,9 +150,10 @@ FetchedPage FetchPolitely(const PageFetcher& fetch, const std::string& url, tool
 // One "Prüfe" from the status column to the reports.
 class CrossCheckRun {
 public:
-    CrossCheckRun(toolkit::Window& w, std::function<bool()> stopped)
-        : w_(w), stopped_(std::move(stopped)), table_(w.table), urls_(table_.ColumnText(kLinkUrlColumn)),
-          statusCol_(AddStatusColumn()), history_(ClearedStatusLine(w), w.fields.domainText()) {}
+    CrossCheckRun(toolkit::Window& w, std::function<bool()> stopped, BrowserCheck browser)
+        : w_(w), stopped_(std::move(stopped)), browser_(std::move(browser)), table_(w.table),
+          urls_(table_.ColumnText(kLinkUrlColumn)), statusCol_(AddStatusColumn()),
+          history_(ClearedStatusLine(w), w.fields.domainText()) {}
 
     void runInOrder(const PageFetcher& fetch) {
         const auto n = static_cast<std::int32_t>(urls_.size());
@@ -153,7 +162,8 @@ public:
             begin(r, row);
             try {
                 w_.memo3.clear();
-                TestPage(w_, *checker_, FetchPolitely(fetch, row.check.url, w_.waiter), row.check, row.links);
+                TestPage(w_, *checker_, browser_, FetchPolitely(fetch, row.check.url, w_.waiter), row.check,
+                         row.links);
             } catch (...) {
                 fail(row, std::current_exception());
             }
@@ -163,8 +173,11 @@ public:
                 if (row.links)
                     w_.waiter.waitUntil([&row] { return row.links->ready(); });
             } catch (const toolkit::Cancelled&) {
-                if (stopping())
+                if (stopping()) {
+                    if (row.links)
+                        row.links->stopRender();
                     complete(r, row); // its page is in: it counts
+                }
                 throw;
             }
             complete(r, row);
@@ -195,7 +208,7 @@ public:
                     try {
                         if (ended.error)
                             std::rethrow_exception(ended.error);
-                        TestPage(w_, *checker_, std::move(ended.page), row.check, row.links);
+                        TestPage(w_, *checker_, browser_, std::move(ended.page), row.check, row.links);
                     } catch (...) {
                         fail(row, std::current_exception());
                     }
@@ -233,6 +246,9 @@ public:
             // Stopped: the pages in flight go, those already in count.
             if (stopping()) {
                 fetches.stopAll();
+                for (auto& [job, row] : open)
+                    if (row.links)
+                        row.links->stopRender();
                 for (auto& [job, row] : open)
                     if (row.waitEnds)
                         complete(rowOf(job), row);
@@ -338,8 +354,9 @@ private:
     // The links found go into the note; the row into the history, the details and the caption.
     void complete(std::int32_t r, Row& row) {
         if (row.links) {
-            row.check.links = row.links->take();
+            ApplyLinkOutcome(row.check, row.links->take());
             row.links.reset();
+            table_.SetCell(statusCol_, r, row.check.status); // a rendered page's own word
             table_.SetCellNote(statusCol_, r, PageNote(row.check));
             table_.SetCellMark(statusCol_, r, PageMark(row.check));
         }
@@ -356,6 +373,7 @@ private:
 
     toolkit::Window& w_;
     std::function<bool()> stopped_;
+    const BrowserCheck browser_;
     table::BacklinkTable& table_;
     const std::vector<std::string> urls_;
     const std::int32_t statusCol_;
@@ -372,7 +390,7 @@ void RunCrossCheck(toolkit::Window& w, const PageFetcher& fetch) {
 }
 
 void RunCrossCheck(toolkit::Window& w, const CrossCheckSetup& setup) {
-    CrossCheckRun run(w, setup.stopped);
+    CrossCheckRun run(w, setup.stopped, {setup.renderer, setup.browserOff, ProxyFromEnvironment()});
     try {
         if (setup.parallelFetches > 1 && setup.parallel != nullptr)
             run.runSideBySide(*setup.parallel, setup.parallelFetches);

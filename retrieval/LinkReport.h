@@ -10,6 +10,14 @@
 
 namespace retrieval {
 
+// The browser's look at a page whose HTML had scripts and no link (ScriptedPages.h).
+struct ScriptFinding {
+    bool rendered = false;         // the links are those of the document the browser showed
+    bool linkOnlyRendered = false; // and only that document has them
+    bool mentionsDomain = false;   // the text search in that document
+    std::string unread;            // LinkScan::NeedsBrowser: why no browser showed the page
+};
+
 struct PageCheck {
     std::string number; // the row's number cell
     std::string url;    // the Link-URL that was fetched
@@ -19,6 +27,7 @@ struct PageCheck {
     long httpStatus = 0;
     long redirects = 0;
     LinkVerdict links;
+    ScriptFinding script;
 };
 
 std::string PageNote(const PageCheck& check);

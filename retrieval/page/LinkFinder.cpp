@@ -426,7 +426,53 @@ struct PageFacts {
     std::string_view baseHref;
     bool hasBase = false;
     bool capReached = false;
+    std::size_t scripts = 0;
 };
+
+// The types a browser runs as script; any other (JSON data, templates) is left alone.
+bool IsScriptType(const char* type) {
+    if (type == nullptr)
+        return true;
+    const std::string t = text::ascii::Lower(text::ascii::Trim(type));
+    static constexpr std::string_view kTypes[] = {"",
+                                                  "module",
+                                                  "application/ecmascript",
+                                                  "application/javascript",
+                                                  "application/x-ecmascript",
+                                                  "application/x-javascript",
+                                                  "text/ecmascript",
+                                                  "text/javascript",
+                                                  "text/javascript1.0",
+                                                  "text/javascript1.1",
+                                                  "text/javascript1.2",
+                                                  "text/javascript1.3",
+                                                  "text/javascript1.4",
+                                                  "text/javascript1.5",
+                                                  "text/jscript",
+                                                  "text/livescript",
+                                                  "text/x-ecmascript",
+                                                  "text/x-javascript"};
+    return std::ranges::find(kTypes, t) != std::end(kTypes);
+}
+
+// A script element (of HTML or inline SVG) that loads or holds code a browser runs.
+bool RunsScript(const GumboNode* node) {
+    if (node->v.element.tag_namespace == GUMBO_NAMESPACE_MATHML || !IsScriptType(Attribute(node, "type")))
+        return false;
+    const bool svg = node->v.element.tag_namespace == GUMBO_NAMESPACE_SVG;
+    for (const char* source : {Attribute(node, "src"), svg ? Attribute(node, "href") : nullptr,
+                               svg ? Attribute(node, "xlink:href") : nullptr})
+        if (source != nullptr && !text::ascii::Trim(source).empty())
+            return true;
+    const GumboVector& children = node->v.element.children;
+    for (unsigned i = 0; i < children.length; ++i) {
+        const auto* child = static_cast<const GumboNode*>(children.data[i]);
+        if ((child->type == GUMBO_NODE_TEXT || child->type == GUMBO_NODE_CDATA) &&
+            !text::ascii::Trim(child->v.text.text).empty())
+            return true;
+    }
+    return false;
+}
 
 // Walks the tree in document order without recursion: the tree may be as deep as the page is long.
 void Walk(const GumboNode* root, const LinkLimits& limits, PageFacts& facts, RobotsDirectives& robots) {
@@ -436,6 +482,9 @@ void Walk(const GumboNode* root, const LinkLimits& limits, PageFacts& facts, Rob
         stack.pop_back();
         if (node->type != GUMBO_NODE_DOCUMENT && node->type != GUMBO_NODE_ELEMENT)
             continue; // text; and a template's content, which is no part of the page
+        if (node->type == GUMBO_NODE_ELEMENT && node->v.element.tag == GUMBO_TAG_SCRIPT &&
+            facts.scripts < kMaxScriptsCounted && RunsScript(node))
+            ++facts.scripts;
         if (node->type == GUMBO_NODE_ELEMENT && node->v.element.tag_namespace == GUMBO_NAMESPACE_HTML) {
             const GumboTag tag = node->v.element.tag;
             if (tag == GUMBO_TAG_A || tag == GUMBO_TAG_AREA) {
@@ -517,6 +566,7 @@ LinkVerdict FindLinks(std::string_view page, std::string_view finalUrl, const He
     PageFacts facts;
     Walk(output->document, limits, facts, verdict.robots);
     verdict.examined = facts.links.size();
+    verdict.scripts = facts.scripts;
     verdict.scan = facts.capReached ? LinkScan::CapReached : LinkScan::Complete;
 
     Resolver resolver(finalUrl);

@@ -53,6 +53,9 @@ enum class LinkScan {
     WorkerTimedOut,    // it did not answer in time, or used up its processor time
     WorkerOutOfMemory, // it ran out of address space
     WorkerUnavailable, // it could not be started
+    // No link in the page's HTML, but scripts that may build one, and no browser could show the
+    // page as a person sees it (retrieval/ScriptedPages.h): its links count as unread.
+    NeedsBrowser,
 };
 
 struct LinkLimits {
@@ -62,6 +65,8 @@ struct LinkLimits {
     std::chrono::milliseconds maxParseTime{4000};        // processor time of the parse
 };
 
+inline constexpr std::size_t kMaxScriptsCounted = 1000;
+
 struct LinkVerdict {
     LinkScan scan = LinkScan::Complete;
     std::vector<PageLink> links; // to the domain, in page order, at most maxLinksKept
@@ -70,6 +75,10 @@ struct LinkVerdict {
     std::size_t examined = 0;
     RobotsDirectives robots;
     std::size_t parserPeakBytes = 0; // the parse tree at its largest
+
+    // What the page runs itself: script elements with a src or with code that a browser runs,
+    // counted up to kMaxScriptsCounted. A page without a link in its HTML may add one with them.
+    std::size_t scripts = 0;
 
     bool parsed() const { return scan == LinkScan::Complete || scan == LinkScan::CapReached; }
 };

@@ -168,6 +168,8 @@ std::string EncodeVerdict(const LinkVerdict& v) {
         PutText(out, link.hostAsWritten);
         PutText(out, link.anchor);
     }
+    // Facts of the page beyond its links.
+    PutU32(out, static_cast<std::uint32_t>(v.scripts));
     return out;
 }
 
@@ -214,6 +216,10 @@ std::optional<LinkVerdict> DecodeVerdict(std::string_view payload, const LinkLim
     r.require(v.links.size() == kept);
     // Every kept followed link is counted; with all links kept, the counts are exactly theirs.
     r.require(followedKept <= v.followCount && v.followCount - followedKept <= v.linkCount - kept);
+    // Facts of the page beyond its links; a page that was not parsed has none.
+    const std::uint32_t scripts = r.u32();
+    r.require(scripts <= kMaxScriptsCounted && (v.parsed() || scripts == 0));
+    v.scripts = scripts;
     if (!r.done())
         return std::nullopt;
     return v;

@@ -15,7 +15,7 @@
 
 namespace retrieval::wire {
 
-inline constexpr std::uint8_t kVersion = 1;
+inline constexpr std::uint8_t kVersion = 2;
 inline constexpr std::size_t kHeaderBytes = 4;
 // A request holds a page of at most 16 MiB and its headers; an answer at most maxLinksKept links.
 inline constexpr std::uint32_t kMaxRequestBytes = 64u << 20;
