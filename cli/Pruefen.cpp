@@ -5,6 +5,7 @@
 #include "retrieval/CheckCommand.h"
 #include "retrieval/CrossCheck.h"
 #include "retrieval/http/PageFetch.h"
+#include "retrieval/render/PageRenderer.h"
 #include "storage/Changes.h"
 #include "storage/Settings.h"
 #include "table/BacklinkTable.h"
@@ -114,6 +115,11 @@ RunOutcome RunDomain(const RunRequest& request, RunContext& context) {
             crossSetup.fetch =
                 retrieval::MakeCurlPageFetcher(retrieval::PageFetchOptions(), keepGoing, &context.events);
             crossSetup.stopped = stopped;
+            const bool browser = request.browser && storage::LoadBrowserCheck(context.programFolder, true);
+            const std::unique_ptr<retrieval::PageRenderer> renderer =
+                browser ? retrieval::FindHeadlessBrowser() : nullptr;
+            crossSetup.renderer = renderer.get();
+            crossSetup.browserOff = !browser;
             retrieval::RunCrossCheck(window, crossSetup);
             if (stopped())
                 throw toolkit::Cancelled();
