@@ -429,11 +429,13 @@ struct PageFacts {
     std::size_t scripts = 0;
 };
 
-// The types a browser runs as script; any other (JSON data, templates) is left alone.
+// The types a browser runs as script; any other (JSON data, templates) is left alone. Parameters
+// are ignored: counting a script too many costs a render, one too few a wrong verdict.
 bool IsScriptType(const char* type) {
     if (type == nullptr)
         return true;
-    const std::string t = text::ascii::Lower(text::ascii::Trim(type));
+    const std::string_view value = type;
+    const std::string t = text::ascii::Lower(text::ascii::Trim(value.substr(0, value.find(';'))));
     static constexpr std::string_view kTypes[] = {"",
                                                   "module",
                                                   "application/ecmascript",

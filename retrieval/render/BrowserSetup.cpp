@@ -91,7 +91,7 @@ std::string BrowserProxy(std::string_view value, std::string& refused) {
     else if (scheme == "socks5" || scheme == "socks5h")
         kind = "socks5";
     if (kind.empty() || !IsPlainEntry(authority) || authority.front() == ':') {
-        refused = "der Browser kann den Proxy " + std::string(value.substr(0, 200)) + " nicht nutzen";
+        refused = "der Browser kann den Proxy aus http_proxy, https_proxy oder all_proxy nicht nutzen";
         return {};
     }
     const std::size_t bracket = authority.rfind(']');

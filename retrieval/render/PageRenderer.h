@@ -32,8 +32,8 @@ enum class RenderEnd {
 
 struct Rendered {
     RenderEnd end = RenderEnd::Crashed;
-    std::string dom;    // Complete and Partial only
-    std::string reason; // Unavailable only: a German sentence part ("kein Benutzer ohne Rechte …")
+    std::string dom{};    // Complete and Partial only
+    std::string reason{}; // Unavailable only: a German sentence part ("kein Benutzerkonto ohne Rechte …")
 };
 
 struct RenderRequest {

@@ -5,10 +5,12 @@
 #include "storage/Files.h"
 #include "storage/Reports.h"
 #include "tests/storage/StorageTestSupport.h"
+#include "tests/support/FakeRenderer.h"
 
 #include <algorithm>
 #include <gtest/gtest.h>
 #include <map>
+#include <optional>
 #include <regex>
 #include <stdexcept>
 
@@ -21,6 +23,8 @@ namespace {
 struct CrossCheckHarness : Harness {
     Lines events;                             // every fetch, wait and caption in the order they happen
     std::map<std::string, FetchedPage> pages; // a URL not in here fails like a real client
+    retrieval::PageRenderer* renderer = nullptr;
+    bool browserOff = false;
 
     CrossCheckHarness() {
         fields.log = waiter.log = &events;
@@ -38,13 +42,16 @@ struct CrossCheckHarness : Harness {
     }
 
     void Run() {
-        retrieval::RunCrossCheck(window, [this](const std::string& url) {
+        retrieval::CrossCheckSetup setup{[this](const std::string& url) {
             events.push_back("fetch " + url);
             const auto it = pages.find(url);
             if (it == pages.end())
                 throw toolkit::Error(url.empty() ? "Keine URL angegeben" : "HTTP-Status 404: " + url);
             return it->second;
-        });
+        }};
+        setup.renderer = renderer;
+        setup.browserOff = browserOff;
+        retrieval::RunCrossCheck(window, setup);
     }
 
     Lines Column(std::int32_t col) const { return table.ColumnText(col); }
@@ -212,4 +219,77 @@ TEST(CrossCheck, ReportFailureReachesTheCallerAndKeepsTheColumn) {
     WriteBytes(h.folder / "reporting", "a file where the folder should be");
     EXPECT_THROW(h.Run(), toolkit::Error);
     EXPECT_EQ(h.Column(5), (Lines{"Status", "", "gefunden"}));
+}
+
+// A page whose HTML has scripts and no link is looked at in the browser, and its status word and
+// note are then the rendered document's. A page the browser could not show counts as unread,
+// never as "Kein Link"; a page without scripts or with a link in its HTML is never rendered.
+TEST(CrossCheck, PagesBuiltWithScriptsAreCheckedAsTheBrowserShowsThem) {
+    using retrieval::RenderEnd;
+    const std::string script = "<script>document.write('<a href=\"http://shop.example/\">Shop</a>')</script>";
+    const std::string withLink =
+        "<html><body>" + script + "<a href=\"http://shop.example/\">Shop</a></body></html>";
+    const std::string unread = "Links nicht geprüft: Die Seite baut ihren Inhalt mit JavaScript; ";
+    const struct {
+        const char* name;
+        std::string page;
+        std::optional<retrieval::Rendered> browser; // none: no browser
+        std::string status;
+        std::string note;
+        bool rendered = true;
+        bool off = false;
+    } cases[] = {
+        {"the link only in the rendered document", script, retrieval::Rendered{RenderEnd::Complete, withLink},
+         "gefunden", "Link vorhanden (follow) – Ankertext „Shop“\nLink per JavaScript gesetzt"},
+        {"rendered without a link: the word is the document's", "<script>go()</script>shop.example",
+         retrieval::Rendered{RenderEnd::Complete, "<p>leer</p>"}, "nicht gefunden",
+         "Kein Link auf die Domain\nim Browser nachgeprüft"},
+        {"cut short, the link already there", script, retrieval::Rendered{RenderEnd::Partial, withLink},
+         "gefunden", "Link vorhanden (follow) – Ankertext „Shop“\nLink per JavaScript gesetzt"},
+        {"cut short without the link", script, retrieval::Rendered{RenderEnd::Partial, "<p>halb</p>"},
+         "gefunden", unread + "die Seite lud im Browser nicht zu Ende (Zeitlimit)"},
+        {"out of time", script, retrieval::Rendered{RenderEnd::TimedOut}, "gefunden",
+         unread + "der Browser brauchte zu lange (Zeitlimit)"},
+        {"not startable here", "<script src='/app.js'></script>",
+         retrieval::Rendered{RenderEnd::Unavailable, {}, "kein Benutzerkonto ohne Rechte"}, "nicht gefunden",
+         unread + "kein Benutzerkonto ohne Rechte"},
+        {"no browser", script, std::nullopt, "gefunden", unread + "kein Browser vorhanden", false},
+        {"switched off", script, std::nullopt, "gefunden", unread + "Prüfung im Browser ist ausgeschaltet",
+         false, true},
+        {"no scripts", "<p>shop.example</p>", retrieval::Rendered{RenderEnd::Complete, withLink}, "gefunden",
+         "Domain nur im Text erwähnt, kein Link", false},
+        {"a link in the HTML", withLink, retrieval::Rendered{RenderEnd::Complete, "<p></p>"}, "gefunden",
+         "Link vorhanden (follow) – Ankertext „Shop“", false},
+        {"JSON data is no script", "<script type='application/ld+json'>{}</script>",
+         retrieval::Rendered{RenderEnd::Complete, withLink}, "nicht gefunden", "Kein Link auf die Domain",
+         false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        CrossCheckHarness h;
+        h.SeokicksTable({"http://a.example/"});
+        h.pages["http://a.example/"] = {c.page, "text/html", "http://www.a.example/"};
+        testsupport::FakeRenderer browser(c.browser.value_or(retrieval::Rendered{}));
+        h.renderer = c.browser ? &browser : nullptr;
+        h.browserOff = c.off;
+        h.Run();
+        EXPECT_EQ(h.Column(5).at(2), c.status);
+        EXPECT_EQ(h.Notes(5).at(2), c.note);
+        EXPECT_EQ(browser.urls(), c.rendered ? Lines{"http://www.a.example/"} : Lines{})
+            << "the final address";
+    }
+}
+
+// The history keeps no link counts for a page whose links went unread, so the next comparison
+// never calls its link removed.
+TEST(CrossCheck, AnUnreadScriptedPageLosesNoLink) {
+    CrossCheckHarness h;
+    h.SeokicksTable({"http://a.example/"});
+    h.pages["http://a.example/"] = {"<a href='http://shop.example/'>Shop</a>", "text/html"};
+    h.Run();
+    h.pages["http://a.example/"] = {"<script>s('shop.example')</script>", "text/html"};
+    h.Run();
+    const std::string note = h.Notes(6).at(2);
+    EXPECT_TRUE(note.starts_with("Links nicht geprüft: Die Seite baut ihren Inhalt mit JavaScript")) << note;
+    EXPECT_EQ(note.find("Link entfernt"), std::string::npos) << note;
 }

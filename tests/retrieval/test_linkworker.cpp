@@ -85,6 +85,7 @@ TEST(VerdictCodec, AnswersOutsideTheLimitsOrBadlyFramedAreRefused) {
     v.links.resize(1);
     v.links[0].target = "http://shop.example/";
     v.links[0].anchor = "Shop";
+    v.scripts = 3;
     const std::string good = wire::EncodeVerdict(v);
     const auto back = wire::DecodeVerdict(good, {});
     ASSERT_TRUE(back);
@@ -102,11 +103,16 @@ TEST(VerdictCodec, AnswersOutsideTheLimitsOrBadlyFramedAreRefused) {
         {"follow count above link count", with(10, std::string("\x03", 1))},
         {"more kept links than counted", with(34, std::string("\x03", 1))},
         {"text longer than the frame", with(35 + 1, std::string("\xFF\xFF", 2))},
+        {"more scripts than are counted", with(good.size() - 4, std::string("\xE9\x03", 2))},
         {"a byte left over", good + "x"},
         {"cut short", good.substr(0, good.size() - 1)},
     };
     for (const auto& c : bad)
         EXPECT_FALSE(wire::DecodeVerdict(c.payload, {})) << c.name;
+    retrieval::LinkVerdict unparsed;
+    unparsed.scan = LinkScan::TooLarge;
+    unparsed.scripts = 1;
+    EXPECT_FALSE(wire::DecodeVerdict(wire::EncodeVerdict(unparsed), {})) << "scripts of a page not parsed";
     retrieval::LinkLimits few;
     few.maxLinksExamined = 3;
     EXPECT_FALSE(wire::DecodeVerdict(good, few)) << "more examined than the limits allow";
