@@ -1,6 +1,7 @@
 #include "retrieval/ScriptedPages.h"
 
 #include "retrieval/CrossCheck.h"
+#include "retrieval/http/HttpFetch.h"
 #include "retrieval/page/PageText.h"
 
 #include <utility>
@@ -55,8 +56,8 @@ LinkOutcome CheckPageLinks(LinkChecker& checker, const BrowserCheck& browser, st
     if (browser.renderer == nullptr || !browser.renderer->available())
         return Unread(std::move(out), browser.switchedOff ? "Prüfung im Browser ist ausgeschaltet"
                                                           : "kein Browser vorhanden");
-    Rendered rendered =
-        browser.renderer->render({std::string(finalUrl), browser.proxy, browser.limit}, renderStop);
+    Rendered rendered = browser.renderer->render(
+        {std::string(finalUrl), browser.proxy, browser.limit, kUserAgent}, renderStop);
     if (rendered.end != RenderEnd::Complete && rendered.end != RenderEnd::Partial)
         return Unread(std::move(out), Why(rendered));
     LinkVerdict seen = checker.check(rendered.dom, finalUrl, headers, domain, stop);

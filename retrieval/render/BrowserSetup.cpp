@@ -28,8 +28,8 @@ constexpr const char* kClosedNetwork[] = {
     "--safebrowsing-disable-auto-update",
     "--metrics-recording-only",
     "--no-pings",
-    "--disable-features=Translate,OptimizationHints,MediaRouter,DialMediaRouteProvider,"
-    "CertificateTransparencyComponentUpdater,AutofillServerCommunication,NetworkTimeServiceQuerying",
+    ("--disable-features=Translate,OptimizationHints,MediaRouter,DialMediaRouteProvider,"
+     "CertificateTransparencyComponentUpdater,AutofillServerCommunication,NetworkTimeServiceQuerying"),
     "--password-store=basic",
     "--deny-permission-prompts",
     "--block-new-web-contents",

@@ -30,7 +30,6 @@ using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
 constexpr const char* kBrowserNames[] = {"chromium-headless-shell", "chromium"};
-constexpr const char* kUserAgent = "Quandrel Halmfang 0.1b"; // as every request of the program says
 constexpr std::chrono::milliseconds kProbeLimit{20'000};
 constexpr std::chrono::milliseconds kPoll{20};
 
@@ -58,7 +57,7 @@ std::optional<Account> UnprivilegedAccount() {
 // everything the browser left in it.
 class ProfileFolder {
 public:
-    ProfileFolder(const std::optional<Account>& owner) {
+    explicit ProfileFolder(const std::optional<Account>& owner) {
         // The user the browser becomes may not enter this user's TMPDIR.
         const char* tmp = std::getenv("TMPDIR");
         const std::string base = owner || tmp == nullptr || *tmp == '\0' ? "/tmp" : tmp;
@@ -286,7 +285,7 @@ private:
         if (folder.path().empty())
             return {RenderEnd::Unavailable, {}, "kein Profilordner für den Browser"};
         const ProxyArguments args = BrowserArguments(
-            {folder.path(), request.url, request.proxy, request.limit, ownSandbox, kUserAgent});
+            {folder.path(), request.url, request.proxy, request.limit, ownSandbox, request.userAgent});
         if (!args.refused.empty())
             return {RenderEnd::Unavailable, {}, args.refused};
         Run run = RunBrowser(program_, args.arguments, folder.path(), user, deadline, stop);

@@ -40,6 +40,7 @@ struct RenderRequest {
     std::string url; // http or https
     ProxySettings proxy;
     std::chrono::milliseconds limit = kRenderLimit;
+    std::string userAgent{}; // the program's, as its own requests send it
 };
 
 class PageRenderer {

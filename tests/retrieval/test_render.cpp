@@ -235,15 +235,19 @@ TEST_F(HeadlessBrowser, ShowsTheLinkAScriptAdds) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        const retrieval::Rendered page = browser_->render({c.url, c.proxy, retrieval::kRenderLimit}, nullptr);
+        const retrieval::Rendered page =
+            browser_->render({c.url, c.proxy, retrieval::kRenderLimit, "Quandrel Halmfang 0.1b"}, nullptr);
         ASSERT_EQ(page.end, RenderEnd::Complete) << page.reason;
         EXPECT_NE(page.dom.find("<a href=\"http://shop.example/\">Shop</a>"), std::string::npos) << page.dom;
     }
     const std::vector<Request> seen = pages_.requests();
     ASSERT_FALSE(seen.empty());
     EXPECT_EQ(seen.back().target, "http://seite.invalid/seite") << "asked the proxy";
-    for (const Request& r : seen)
+    // Nothing but the page: no update, report or lookup of the browser's own went through the proxy.
+    for (const Request& r : seen) {
+        EXPECT_TRUE(r.target == "/seite" || r.target == "http://seite.invalid/seite") << r.requestLine;
         EXPECT_EQ(r.headers.at("user-agent"), "Quandrel Halmfang 0.1b");
+    }
 }
 
 // A page whose script never ends is ended at its time limit, a stopped run ends the render at
