@@ -35,8 +35,15 @@ void CategoryPanel::setCollapsed(bool collapsed) {
     collapsed_ = collapsed;
     content_->setVisible(!collapsed);
     header_->setArrowType(collapsed ? Qt::RightArrow : Qt::DownArrow);
-    setFixedHeight(collapsed ? kHeaderHeight : kExpandedHeight);
+    setFixedHeight(collapsed ? kHeaderHeight : expandedHeight_);
     emit collapsedChanged(collapsed);
+}
+
+void CategoryPanel::setExpandedHeight(int height) {
+    expandedHeight_ = height;
+    content_->setFixedHeight(height - kHeaderHeight);
+    if (!collapsed_)
+        setFixedHeight(height);
 }
 
 CategoryPanelGroup::CategoryPanelGroup(QWidget* parent) : QScrollArea(parent) {

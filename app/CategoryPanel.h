@@ -25,6 +25,8 @@ public:
 
     bool isCollapsed() const { return collapsed_; }
     void setCollapsed(bool collapsed);
+    // Header included; kExpandedHeight unless a panel holds more.
+    void setExpandedHeight(int height);
 
 signals:
     void collapsedChanged(bool collapsed);
@@ -33,6 +35,7 @@ private:
     QToolButton* header_;
     QWidget* content_;
     bool collapsed_ = false;
+    int expandedHeight_ = kExpandedHeight;
 };
 
 class CategoryPanelGroup : public QScrollArea {

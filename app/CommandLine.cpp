@@ -2,6 +2,7 @@
 
 #include "app/contract/Window.h"
 #include "cli/Main.h"
+#include "retrieval/render/PageRenderer.h"
 #include "retrieval/sandbox/LinkWorker.h"
 
 #include <QCommandLineParser>
@@ -90,7 +91,8 @@ CommandLineOutcome ReadCommandLine(const QStringList& given, bool toolkitStarted
         outcome.out = Usage(program);
     } else if (parser.isSet(version)) {
         outcome.openWindow = false;
-        outcome.out = std::string(toolkit::kTitleText) + "\n" + retrieval::SandboxLine() + "\n";
+        outcome.out = std::string(toolkit::kTitleText) + "\n" + retrieval::SandboxLine() + "\n" +
+                      retrieval::BrowserLine() + "\n";
     } else if (!clean || !parser.positionalArguments().isEmpty()) {
         outcome.openWindow = false;
         outcome.exitCode = 2;

@@ -7,11 +7,13 @@
 #include "app/TableModel.h"
 #include "app/WatchWindow.h"
 #include "retrieval/CrossCheck.h"
+#include "retrieval/render/PageRenderer.h"
 #include "storage/ProgramFolder.h"
 #include "storage/Settings.h"
 #include "table/BacklinkTable.h"
 
 #include <QAction>
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QCompleter>
@@ -21,9 +23,11 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QShortcut>
+#include <QSignalBlocker>
 #include <QSpinBox>
 #include <QStatusBar>
 #include <QVBoxLayout>
@@ -80,6 +84,23 @@ protected:
     void focusInEvent(QFocusEvent* event) override { QWidget::focusInEvent(event); }
 };
 
+// A check box's text over two lines: a click on it works the box as a click on the box does.
+class BoxLabel final : public QLabel {
+public:
+    BoxLabel(QCheckBox* box, QWidget* parent) : QLabel(parent), box_(box) { setBuddy(box); }
+
+protected:
+    void mouseReleaseEvent(QMouseEvent* event) override {
+        if (event->button() == Qt::LeftButton && box_->isEnabled() &&
+            rect().contains(event->position().toPoint()))
+            box_->click();
+        QLabel::mouseReleaseEvent(event);
+    }
+
+private:
+    QCheckBox* box_;
+};
+
 QFont boldLabelFont() {
     QFont font(QStringLiteral("MS Sans Serif"));
     font.setPixelSize(11);
@@ -112,10 +133,24 @@ TForm1::TForm1(std::string programFolder, QWidget* parent)
 
     resize(kClientWidth, kClientHeight + menuBar()->sizeHint().height());
     FormCreate();
+    setPageRenderer(retrieval::FindHeadlessBrowser());
     // Saved as it changes, apart from "Speichern", which writes config.txt alone.
     connect(GleichzeitigeAbrufe, &QSpinBox::valueChanged, this, [this](int value) {
         guarded([&] { storage::SaveParallelFetches(shared_.programFolder, value); });
     });
+    connect(BrowserPruefen, &QCheckBox::toggled, this,
+            [this](bool on) { guarded([&] { storage::SaveBrowserCheck(shared_.programFolder, on); }); });
+}
+
+void TForm1::setPageRenderer(std::unique_ptr<retrieval::PageRenderer> renderer) {
+    renderer_ = std::move(renderer);
+    const bool found = renderer_ != nullptr;
+    const QSignalBlocker quiet(BrowserPruefen); // the stored setting stays as the user left it
+    BrowserPruefen->setEnabled(found);
+    LabelBrowser->setEnabled(found);
+    BrowserPruefen->setChecked(found && storage::LoadBrowserCheck(shared_.programFolder, true));
+    HinweisBrowser->setVisible(!found);
+    CategoryPanel2->setExpandedHeight(found ? 240 : 284);
 }
 
 // The model stops observing the table before the table goes.
@@ -200,6 +235,22 @@ void TForm1::buildControls() {
     LabelAbrufe = label(settings, "LabelAbrufe", QStringLiteral("Gleichzeitige Abrufe"), 9, 139, 120);
     GleichzeitigeAbrufe = place<QSpinBox>(settings, "GleichzeitigeAbrufe", 8, 154, 60, 21);
     GleichzeitigeAbrufe->setRange(storage::kMinParallelFetches, storage::kMaxParallelFetches);
+    const QString browserText = QStringLiteral("Seiten mit JavaScript im Browser nachprüfen");
+    BrowserPruefen = place<QCheckBox>(settings, "BrowserPruefen", 8, 186, 17, 17);
+    BrowserPruefen->setAccessibleName(browserText);
+    LabelBrowser = new BoxLabel(BrowserPruefen, settings);
+    LabelBrowser->setObjectName(QStringLiteral("LabelBrowser"));
+    LabelBrowser->setGeometry(27, 184, 165, 28);
+    LabelBrowser->setTextFormat(Qt::PlainText);
+    LabelBrowser->setWordWrap(true);
+    LabelBrowser->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    LabelBrowser->setText(browserText);
+    HinweisBrowser = place<QLabel>(settings, "HinweisBrowser", 27, 214, 165, 42);
+    HinweisBrowser->setTextFormat(Qt::PlainText);
+    HinweisBrowser->setWordWrap(true);
+    HinweisBrowser->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    HinweisBrowser->setText(
+        QStringLiteral("Kein Browser gefunden (chromium-headless-shell oder chromium installieren)"));
     CategoryPanel2->setCollapsed(true);
 
     for (QLineEdit* field : {Domainname->lineEdit(), maxerg, xovi_api, seokicks})
@@ -209,8 +260,8 @@ void TForm1::buildControls() {
         field->setMaxLength(std::numeric_limits<int>::max());
 
     // The added setting comes last, so that the designed order stays as it was.
-    QWidget* const order[] = {XOVI,     maxerg,  Button1,  Domainname,  RadioButton1,       Button3,
-                              xovi_api, Button2, seokicks, StringGrid1, GleichzeitigeAbrufe};
+    QWidget* const order[] = {XOVI,     maxerg,  Button1,  Domainname,  RadioButton1,        Button3,
+                              xovi_api, Button2, seokicks, StringGrid1, GleichzeitigeAbrufe, BrowserPruefen};
     for (std::size_t i = 0; i + 1 < std::size(order); ++i)
         setTabOrder(order[i], order[i + 1]);
 
@@ -415,10 +466,12 @@ void TForm1::Button3Click() {
         const auto newEvents = [] { return std::make_unique<QtEventSource>(); };
         retrieval::CurlPageFetches sideBySide(pageFetch, keepGoing, newEvents);
         retrieval::CurlPageFetches robotsSideBySide(robotsFetch, keepGoing, newEvents);
+        const bool browser = BrowserPruefen->isChecked();
         retrieval::RunCrossCheck(
             *window_, {retrieval::MakeCurlPageFetcher(pageFetch, keepGoing, &events_), &sideBySide,
                        GleichzeitigeAbrufe->value(), [this] { return stopping_ && !closing_; },
-                       retrieval::MakeCurlPageFetcher(robotsFetch, keepGoing, &events_), &robotsSideBySide});
+                       retrieval::MakeCurlPageFetcher(robotsFetch, keepGoing, &events_), &robotsSideBySide,
+                       browser ? renderer_.get() : nullptr, renderer_ != nullptr && !browser});
     });
 }
 

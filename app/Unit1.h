@@ -21,6 +21,7 @@
 #include <string_view>
 
 class QAction;
+class QCheckBox;
 class QCloseEvent;
 class QComboBox;
 class QLabel;
@@ -33,6 +34,9 @@ class QWidget;
 
 namespace table {
 class BacklinkTable;
+}
+namespace retrieval {
+class PageRenderer;
 }
 
 namespace app {
@@ -99,6 +103,11 @@ public:
     QPushButton* Button2;
     QLabel* LabelAbrufe;
     QSpinBox* GleichzeitigeAbrufe; // pages a "Prüfe" fetches at once, 1 to 16, kept in abrufe.txt
+    // "Seiten mit JavaScript im Browser nachprüfen", kept in browser.txt; its text is LabelBrowser,
+    // which wraps. Without a browser it is off and disabled, and HinweisBrowser says why.
+    QCheckBox* BrowserPruefen;
+    QLabel* LabelBrowser;
+    QLabel* HinweisBrowser;
     StringGrid* StringGrid1;
     QLabel* LabelVerlauf;        // the summary line of the last Prüfe, under the grid
     QPushButton* Abbrechen;      // in the status bar; enabled only while a command runs
@@ -141,6 +150,10 @@ public:
 
     // A command ("Check", "Prüfe") is running.
     bool busy() const { return busy_; }
+
+    // The browser that "Prüfe" shows pages built with scripts in (null: none); the window finds
+    // one at its start, tests put in their own. Sets the check box to match.
+    void setPageRenderer(std::unique_ptr<retrieval::PageRenderer> renderer);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -189,6 +202,7 @@ private:
     std::unique_ptr<toolkit::Window> window_;
     BacklinkModel* model_ = nullptr;
     filter::TableFilter filter_;
+    std::unique_ptr<retrieval::PageRenderer> renderer_;
     bool busy_ = false;
     bool closing_ = false;  // asked to close while a command runs
     bool stopping_ = false; // "Abbrechen" while a command runs

@@ -3,6 +3,7 @@
 // and the reports. Prints the time beyond the mandated waits and the memory at 10 rows and at the
 // end. Then pages at the 16 MiB cap: two rows through the window, and the link check alone on an
 // ordinary and on hostile pages (time, outcome, parser memory, peak memory growth).
+// Then pages whose link only a script sets: what the headless browser adds to each such row.
 // Last, the worker process that checks the pages: its round trip beyond the parse for a 64 KiB page,
 // and a crash-and-replace cycle. This program is its own worker (a page can ask it to crash).
 // Runs offscreen; prints figures only. Usage: bench_crosscheck [rows, 50] [page KiB, 64]
@@ -24,6 +25,7 @@
 #include "retrieval/page/Challenge.h"
 #include "retrieval/page/LinkFinder.h"
 #include "retrieval/page/Refresh.h"
+#include "retrieval/render/PageRenderer.h"
 #include "retrieval/sandbox/LinkWorker.h"
 #include "table/BacklinkTable.h"
 #include "tests/support/LoopbackServer.h"
@@ -161,6 +163,11 @@ void HostilePages() {
     }
 }
 
+double Median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
 // Two linking pages at the cap through the window: what each row costs beyond its wait.
 int CapSizedRows(const std::string& folderPath) {
     testsupport::LoopbackServer server;
@@ -203,11 +210,6 @@ int CapSizedRows(const std::string& folderPath) {
     std::printf("peak memory growth    %9.1f MiB\n", HighWaterMiB() - before);
     std::printf("note of row 1         %s\n", note.c_str());
     return 0;
-}
-
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
 }
 
 void CrashOnRequest(std::string& page) {
@@ -482,6 +484,99 @@ void ScreeningFigures() {
     }
 }
 
+// Pages whose link only a script sets (after a timer, as late-loading pages do), through the window
+// with the browser it finds: each such row against a row whose page has its link in the HTML, and
+// the render alone. The first render of each browser object starts it once more to check its sandbox.
+int RenderFigures(const std::string& folderPath) {
+    const std::unique_ptr<retrieval::PageRenderer> browser = retrieval::FindHeadlessBrowser();
+    if (!browser) {
+        std::printf(
+            "\nno headless browser installed (chromium-headless-shell or chromium): no render figures\n");
+        return 0;
+    }
+    constexpr int kPages = 10;
+    const std::string scripted =
+        "<!DOCTYPE html><html><head><meta charset=\"utf-8\"></head><body><p>Beitrag</p><script>"
+        "setTimeout(function () { var a = document.createElement('a'); a.href = "
+        "'https://beispiel-shop.example/';"
+        "a.textContent = 'Beispiel Shop'; document.body.appendChild(a); }, 300);</script></body></html>";
+    testsupport::LoopbackServer server;
+    std::vector<std::string> plainUrls;
+    std::vector<std::string> scriptedUrls;
+    for (int i = 0; i < kPages; ++i) {
+        for (const bool script : {false, true}) {
+            const std::string path = (script ? "/js/" : "/html/") + std::to_string(i) + ".html";
+            const std::string body = script ? scripted : MakePage(1, 8 * 1024);
+            server.handle(path, [body](const testsupport::Request&) {
+                testsupport::Response r;
+                r.body = body;
+                r.headers.emplace_back("Content-Type", "text/html; charset=utf-8");
+                return r;
+            });
+            (script ? scriptedUrls : plainUrls).push_back(server.baseUrl() + path);
+        }
+    }
+
+    std::vector<double> alone;
+    for (const std::string& url : scriptedUrls) {
+        const auto start = Clock::now();
+        const retrieval::Rendered page = browser->render({url, {}, retrieval::kRenderLimit}, nullptr);
+        alone.push_back(std::chrono::duration<double>(Clock::now() - start).count());
+        if (page.end != retrieval::RenderEnd::Complete ||
+            page.dom.find("beispiel-shop.example") == std::string::npos) {
+            std::fprintf(stderr, "render of %s failed (%d): %s\n", url.c_str(), static_cast<int>(page.end),
+                         page.reason.c_str());
+            return 1;
+        }
+    }
+
+    app::TForm1 form(folderPath);
+    form.Domainname->setEditText(QString::fromLatin1(bench::kDomain));
+    table::BacklinkTable& table = form.table();
+    table.ResetWithHeaders({"Nr.", "Link-URL", "Ankertext", "Follow", "Ziel-URL"});
+    for (const auto* urls : {&plainUrls, &scriptedUrls})
+        for (const std::string& url : *urls)
+            table.AppendRecord({url, "Beispiel Shop", "1", "https://beispiel-shop.example/"});
+    form.show();
+    std::vector<double> captions;
+    const auto start = Clock::now();
+    QObject::connect(&form, &QWidget::windowTitleChanged, [&](const QString&) {
+        captions.push_back(std::chrono::duration<double>(Clock::now() - start).count());
+    });
+    form.Button3Click();
+    const std::int32_t status = table.ColCount() - 1;
+    for (int r = 2; r < table.RowCount(); ++r)
+        if (table.GetCell(status, r) != "gefunden" ||
+            (r >= 2 + kPages &&
+             table.GetCellNote(status, r).find("Link per JavaScript gesetzt") == std::string::npos)) {
+            std::fprintf(stderr, "unexpected row %d: %s / %s\n", r, table.GetCell(status, r).c_str(),
+                         table.GetCellNote(status, r).c_str());
+            return 1;
+        }
+    if (captions.size() != 2 * kPages + 1) {
+        std::fprintf(stderr, "unexpected run of scripted pages: %zu captions\n", captions.size());
+        return 1;
+    }
+    std::vector<double> plainRows;
+    std::vector<double> added;
+    for (std::size_t i = 0; i < 2 * kPages; ++i) {
+        const double row = captions[i] - (i == 0 ? 0.0 : captions[i - 1]);
+        (i < kPages ? plainRows : added).push_back(row);
+    }
+    const double plainRow = Median(plainRows);
+    for (double& row : added)
+        row -= plainRow;
+    std::printf(
+        "\npages whose link a script sets, %d through the window beside %d with the link in their HTML\n",
+        kPages, kPages);
+    std::printf("row with its link in the HTML %7.3f s (median, the 1 s wait included)\n", plainRow);
+    std::printf("added per rendered row  %7.3f s median, %.3f s worst  (target median <= 3 s) %s\n",
+                Median(added), *std::max_element(added.begin(), added.end()),
+                Median(added) <= 3.0 ? "ok" : "OVER");
+    std::printf("render alone            %7.3f s median, %.3f s worst, %.3f s the first\n", Median(alone),
+                *std::max_element(alone.begin(), alone.end()), alone.front());
+    return 0;
+}
 } // namespace
 
 int main(int argc, char** argv) {
@@ -592,7 +687,9 @@ int main(int argc, char** argv) {
             std::printf("RSS growth per row    %9.1f KiB (rows 10..%d)\n",
                         (atEnd.rssMiB - at10.rssMiB) * 1024 / (rows - 10), rows);
     }
-    const int rc = CapSizedRows(folder.path().toStdString() + "/");
+    int rc = CapSizedRows(folder.path().toStdString() + "/");
+    if (rc == 0)
+        rc = RenderFigures(folder.path().toStdString() + "/");
     app::QtMessageBox::setHook(nullptr);
     if (rc != 0)
         return rc;

@@ -103,6 +103,8 @@ PruefenOptions ReadPruefen(Arguments& args) {
             o.request.limit = ReadLimit(args.value(a));
         else if (a == "--ohne-pruefe")
             o.request.withCrossCheck = false;
+        else if (a == "--ohne-browser")
+            o.request.browser = false;
         else if (a == "--json")
             o.json = true;
         else if (a == "--benachrichtigen")
@@ -131,6 +133,7 @@ struct WatchOptions {
     std::string interval{storage::kIntervalWeekly};
     bool notify = true; // the scheduled run speaks up when links were lost
     std::chrono::seconds lockWait = kDefaultLockWait;
+    bool browser = true;
 };
 
 WatchOptions ReadWatch(Arguments& args) {
@@ -168,6 +171,8 @@ WatchOptions ReadWatch(Arguments& args) {
             entryOptions = true;
         } else if (a == "--warten") {
             o.lockWait = ReadSeconds(args.value(a));
+        } else if (a == "--ohne-browser") {
+            o.browser = false;
         } else {
             throw UsageError{a.starts_with("-") ? "Unbekannte Option: " + a : "Unerwartetes Argument: " + a};
         }
@@ -292,7 +297,7 @@ int RunWatch(const WatchOptions& o, RunContext& context) {
     for (const storage::WatchEntry& e : list.value) {
         if (!storage::IsDue(e, now))
             continue;
-        RunRequest request{e.domain, e.service == "xovi", e.limit, true};
+        RunRequest request{e.domain, e.service == "xovi", e.limit, true, o.browser};
         const std::time_t started = std::time(nullptr);
         const RunOutcome outcome = LockedRun(request, context, o.lockWait);
         if (outcome.exitCode > kExitLoss) // stopped by a signal: the rest waits for the next run
@@ -327,11 +332,18 @@ bool IsCommand(int argc, char** argv) {
 }
 
 std::string CommandsUsage(const std::string& program) {
-    return "       " + program + " pruefen DOMAIN [--dienst seokicks|xovi] [--max N] [--ohne-pruefe]\n"
-           "                 [--json] [--benachrichtigen] [--warten S]\n"
-           "       " + program + " ueberwachen --hinzufuegen DOMAIN [--dienst seokicks|xovi] [--max N]\n"
+    return "       " + program +
+           " pruefen DOMAIN [--dienst seokicks|xovi] [--max N] [--ohne-pruefe]\n"
+           "                 [--json] [--benachrichtigen] [--warten S] [--ohne-browser]\n"
+           "       " +
+           program +
+           " ueberwachen --hinzufuegen DOMAIN [--dienst seokicks|xovi] [--max N]\n"
            "                 [--intervall täglich|wöchentlich|monatlich]\n"
-           "       " + program + " ueberwachen --entfernen DOMAIN | --liste | --faellige [--warten S]\n";
+           "       " +
+           program +
+           " ueberwachen --entfernen DOMAIN | --liste\n"
+           "       " +
+           program + " ueberwachen --faellige [--warten S] [--ohne-browser]\n";
 }
 
 std::string CommandsHelp() {
@@ -347,6 +359,8 @@ std::string CommandsHelp() {
            "    --benachrichtigen bei Verlusten eine Desktop-Benachrichtigung zeigen\n"
            "    --warten S        so viele Sekunden warten, solange das Fenster im selben\n"
            "                      Programmordner arbeitet (Vorgabe 300), sonst abbrechen\n"
+           "    --ohne-browser    Seiten, die ihren Inhalt mit JavaScript bauen, nicht im\n"
+           "                      Browser nachprüfen; ihre Links gelten dann als nicht geprüft\n"
            "  ueberwachen       die Überwachungsliste in halmfang.db:\n"
            "    --hinzufuegen DOMAIN  aufnehmen (Intervall: Vorgabe wöchentlich)\n"
            "    --entfernen DOMAIN    streichen\n"
@@ -354,6 +368,7 @@ std::string CommandsHelp() {
            "    --faellige            jede fällige Domain prüfen wie pruefen; bei Verlusten eine\n"
            "                          Desktop-Benachrichtigung. Arbeitet das Fenster im selben\n"
            "                          Ordner länger als --warten, wird die Domain übersprungen.\n"
+           "                          --ohne-browser wie bei pruefen.\n"
            "\n"
            "Rückgabewerte der Befehle: 0 fertig, nichts verloren; 3 fertig, seit der letzten Prüfung\n"
            "mindestens ein Link verloren (entfernt, nofollow geworden oder seine Seite nicht mehr\n"

@@ -6,6 +6,8 @@
 #include "retrieval/CrossCheck.h"
 #include "retrieval/SiteRobots.h"
 #include "retrieval/http/PageFetch.h"
+#include "retrieval/render/PageRenderer.h"
+#include "storage/Changes.h"
 #include "storage/Settings.h"
 #include "table/BacklinkTable.h"
 
@@ -116,6 +118,11 @@ RunOutcome RunDomain(const RunRequest& request, RunContext& context) {
             crossSetup.stopped = stopped;
             crossSetup.robots =
                 retrieval::MakeCurlPageFetcher(retrieval::RobotsFetchOptions(), keepGoing, &context.events);
+            const bool browser = request.browser && storage::LoadBrowserCheck(context.programFolder, true);
+            const std::unique_ptr<retrieval::PageRenderer> renderer =
+                browser ? retrieval::FindHeadlessBrowser() : nullptr;
+            crossSetup.renderer = renderer.get();
+            crossSetup.browserOff = !browser;
             retrieval::RunCrossCheck(window, crossSetup);
             if (stopped())
                 throw toolkit::Cancelled();

@@ -23,6 +23,7 @@ struct RunRequest {
     bool xovi = false;
     std::string limit; // empty: the window's starting value
     bool withCrossCheck = true;
+    bool browser = true; // pages built with scripts are looked at in a browser (unless browser.txt says no)
 };
 
 struct RunOutcome {

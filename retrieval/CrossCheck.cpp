@@ -7,6 +7,7 @@
 #include "retrieval/RetryRule.h"
 #include "retrieval/RunHistory.h"
 #include "retrieval/SiteRobots.h"
+#include "retrieval/ScriptedPages.h"
 #include "retrieval/http/HttpFetch.h"
 #include "retrieval/page/LinkFinder.h"
 #include "retrieval/page/PageText.h"
@@ -37,19 +38,22 @@ constexpr std::int32_t kFirstRecordRow = 2;
 constexpr std::int32_t kWaitAfterFetch = 1000;
 
 // Reads the links of one page (in the worker process) from a thread of its own, during the wait
-// that follows the fetch anyway. Going out of scope early (the window closes) stops the check and
-// waits for the thread.
+// that follows the fetch anyway; a page built with scripts is shown in the browser there too.
+// Going out of scope early (the window closes) stops the check and waits for the thread.
 class LinkCheck {
 public:
-    LinkCheck(LinkChecker& checker, std::string text, std::string finalUrl, HeaderList headers,
-              std::string domain)
-        : result_(std::async(std::launch::async | std::launch::deferred,
-                             [this, &checker, text = std::move(text), finalUrl = std::move(finalUrl),
-                              headers = std::move(headers), domain = std::move(domain)] {
-                                 return checker.check(text, finalUrl, headers, domain, &stop_);
-                             })) {}
+    LinkCheck(LinkChecker& checker, const BrowserCheck& browser, std::string text, std::string finalUrl,
+              HeaderList headers, std::string domain)
+        : result_(
+              std::async(std::launch::async | std::launch::deferred,
+                         [this, &checker, &browser, text = std::move(text), finalUrl = std::move(finalUrl),
+                          headers = std::move(headers), domain = std::move(domain)] {
+                             return CheckPageLinks(checker, browser, text, finalUrl, headers, domain, &stop_,
+                                                   &stopRender_);
+                         })) {}
     ~LinkCheck() {
         stop_ = true;
+        stopRender_ = true;
         if (result_.valid())
             result_.wait();
     }
@@ -57,29 +61,32 @@ public:
     LinkCheck& operator=(const LinkCheck&) = delete;
 
     bool ready() const { return result_.wait_for(std::chrono::seconds(0)) != std::future_status::timeout; }
+    // The run stops: a page still in the browser is left unread rather than waited for.
+    void stopRender() { stopRender_ = true; }
 
-    LinkVerdict take() {
-        LinkVerdict failed;
+    LinkOutcome take() {
+        LinkOutcome failed;
         try {
             return result_.get();
         } catch (const std::bad_alloc&) {
-            failed.scan = LinkScan::TooLarge;
+            failed.verdict.scan = LinkScan::TooLarge;
         } catch (...) {
-            failed.scan = LinkScan::Failed;
+            failed.verdict.scan = LinkScan::Failed;
         }
         return failed;
     }
 
 private:
-    std::atomic<bool> stop_{false}; // before result_: the thread reads it from its start
-    std::future<LinkVerdict> result_;
+    std::atomic<bool> stop_{false}; // before result_: the thread reads them from its start
+    std::atomic<bool> stopRender_{false};
+    std::future<LinkOutcome> result_;
 };
 
 using Clock = std::chrono::steady_clock;
 
 // Tests a fetched page: the status word goes into `check`, and the page on to the link check.
-void TestPage(toolkit::Window& w, LinkChecker& checker, FetchedPage page, PageCheck& check,
-              std::optional<LinkCheck>& links) {
+void TestPage(toolkit::Window& w, LinkChecker& checker, const BrowserCheck& browser, FetchedPage page,
+              PageCheck& check, std::optional<LinkCheck>& links) {
     check.challenge = ChallengeOn(page);
     std::string text = DecodePage(page.body, page.contentType);
     page.body = {}; // only the text is needed from here on
@@ -89,7 +96,8 @@ void TestPage(toolkit::Window& w, LinkChecker& checker, FetchedPage page, PageCh
     check.finalUrl = page.finalUrl.empty() ? check.url : std::move(page.finalUrl);
     check.httpStatus = page.status;
     check.redirects = page.redirects;
-    links.emplace(checker, std::move(text), check.finalUrl, std::move(page.headers), std::move(domain));
+    links.emplace(checker, browser, std::move(text), check.finalUrl, std::move(page.headers),
+                  std::move(domain));
 }
 
 // The words for a failed row; toolkit::Cancelled goes on to the caller.
@@ -138,9 +146,10 @@ FetchedPage FetchPolitely(const PageFetcher& fetch, const std::string& url, tool
 // One "Prüfe" from the status column to the reports.
 class CrossCheckRun {
 public:
-    CrossCheckRun(toolkit::Window& w, std::function<bool()> stopped)
-        : w_(w), stopped_(std::move(stopped)), table_(w.table), urls_(table_.ColumnText(kLinkUrlColumn)),
-          statusCol_(AddStatusColumn()), history_(ClearedStatusLine(w), w.fields.domainText()) {}
+    CrossCheckRun(toolkit::Window& w, std::function<bool()> stopped, BrowserCheck browser)
+        : w_(w), stopped_(std::move(stopped)), browser_(std::move(browser)), table_(w.table),
+          urls_(table_.ColumnText(kLinkUrlColumn)), statusCol_(AddStatusColumn()),
+          history_(ClearedStatusLine(w), w.fields.domainText()) {}
 
     void runInOrder(const PageFetcher& fetch, const PageFetcher& robots) {
         const auto n = static_cast<std::int32_t>(urls_.size());
@@ -208,7 +217,7 @@ public:
                     try {
                         if (ended.error)
                             std::rethrow_exception(ended.error);
-                        TestPage(w_, *checker_, std::move(ended.page), row.check, row.links);
+                        TestPage(w_, *checker_, browser_, std::move(ended.page), row.check, row.links);
                     } catch (...) {
                         fail(row, std::current_exception());
                         row.again = plan.firstFetch(ended.id) && RetryAtEnd(std::current_exception());
@@ -281,6 +290,9 @@ public:
                 fetches.stopAll();
                 if (robots != nullptr)
                     robots->stopAll();
+                for (auto& [job, row] : open)
+                    if (row.links)
+                        row.links->stopRender();
                 for (auto& [job, row] : open)
                     if (row.waitEnds) {
                         complete(rowOf(job), row);
@@ -380,12 +392,11 @@ private:
     void takeLinks(std::int32_t r, Row& row) {
         if (!row.links)
             return;
-        row.check.links = row.links->take();
+        ApplyLinkOutcome(row.check, row.links->take());
         row.links.reset();
-        if (JudgePage(row.check)) {
+        if (JudgePage(row.check))
             row.failedStatus = row.check.httpStatus;
-            table_.SetCell(statusCol_, r, row.check.status);
-        }
+        table_.SetCell(statusCol_, r, row.check.status); // a rendered or judged page's own word
     }
 
     // The robots.txt a row needs: that of its page's origin, if the page links to the domain.
@@ -421,9 +432,9 @@ private:
         bool askedTwice = row.retryNumber > 0;
         try {
             w_.memo3.clear();
-            FetchedPage page = askedTwice ? fetch(row.check.url)
+            FetchedPage page = askedTwice ? FetchScreened(fetch, row.check.url)
                                           : FetchPolitely(fetch, row.check.url, w_.waiter, askedTwice);
-            TestPage(w_, *checker_, std::move(page), row.check, row.links);
+            TestPage(w_, *checker_, browser_, std::move(page), row.check, row.links);
         } catch (...) {
             fail(row, std::current_exception());
             row.again = !askedTwice && RetryAtEnd(std::current_exception());
@@ -448,8 +459,11 @@ private:
                 row.check.robotsTxt = robots_.finding(row.check.finalUrl);
             }
         } catch (const toolkit::Cancelled&) {
-            if (stopping())
+            if (stopping()) {
+                if (row.links)
+                    row.links->stopRender();
                 complete(r, row); // its page is in: it counts, with its first answer if need be
+            }
             throw;
         }
         if (row.again)
@@ -507,6 +521,7 @@ private:
 
     toolkit::Window& w_;
     std::function<bool()> stopped_;
+    const BrowserCheck browser_;
     table::BacklinkTable& table_;
     const std::vector<std::string> urls_;
     const std::int32_t statusCol_;
@@ -527,7 +542,7 @@ void RunCrossCheck(toolkit::Window& w, const PageFetcher& fetch) {
 }
 
 void RunCrossCheck(toolkit::Window& w, const CrossCheckSetup& setup) {
-    CrossCheckRun run(w, setup.stopped);
+    CrossCheckRun run(w, setup.stopped, {setup.renderer, setup.browserOff, ProxyFromEnvironment()});
     try {
         if (setup.parallelFetches > 1 && setup.parallel != nullptr)
             run.runSideBySide(*setup.parallel, setup.robotsParallel, setup.parallelFetches);

@@ -15,6 +15,8 @@
 
 namespace retrieval {
 
+class PageRenderer;
+
 inline constexpr std::string_view kStatusHeader = "Status";
 inline constexpr std::string_view kStatusFound = "gefunden";
 inline constexpr std::string_view kStatusNotFound = "nicht gefunden";
@@ -33,6 +35,11 @@ struct CrossCheckSetup {
     // fetch pages, with RobotsFetchOptions(). Without them no robots.txt is asked.
     PageFetcher robots{};
     PageFetches* robotsParallel = nullptr;
+    // A page whose HTML has scripts and no link to the domain is looked at again in this browser;
+    // null when none was found or the user switched it off (`browserOff`), and such a page's links
+    // then count as unread.
+    PageRenderer* renderer = nullptr;
+    bool browserOff = false;
 };
 
 // Runs the whole command on the window thread. A failure of a row only makes its cell "Fehler",

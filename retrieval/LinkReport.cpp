@@ -163,6 +163,17 @@ std::string NotExamined(LinkScan scan) {
     }
 }
 
+// Why the links were not read; for a page built with scripts, also why no browser showed it.
+std::string NotExamined(const PageCheck& c) {
+    if (c.links.scan != LinkScan::NeedsBrowser)
+        return NotExamined(c.links.scan);
+    return "Links nicht gepr\xC3\xBC"
+           "ft: Die Seite baut ihren Inhalt mit JavaScript; " +
+           (c.script.unread.empty() ? std::string("kein Browser vorhanden") : c.script.unread);
+}
+
+constexpr const char* kLinkByScript = "Link per JavaScript gesetzt";
+
 std::string OnDomainText(const PageCheck& c) {
     return c.redirects > 0 ? "Seite leitet auf die Domain selbst weiter"
                            : "Seite liegt auf der Domain selbst";
@@ -173,7 +184,7 @@ std::string LinksLine(const PageCheck& c) {
     if (v.scan == LinkScan::OnDomain)
         return OnDomainText(c);
     if (!v.parsed())
-        return NotExamined(v.scan);
+        return NotExamined(c);
     if (v.linkCount == 0)
         return c.status == kStatusFound ? "Domain nur im Text erw\xC3\xA4hnt, kein Link"
                                         : "Kein Link auf die Domain";
@@ -195,6 +206,10 @@ std::string LinksLine(const PageCheck& c) {
 std::vector<std::string> PageFacts(const PageCheck& c) {
     const LinkVerdict& v = c.links;
     std::vector<std::string> facts;
+    if (c.script.rendered)
+        facts.push_back(c.script.linkOnlyRendered ? kLinkByScript
+                                                  : "im Browser nachgepr\xC3\xBC"
+                                                    "ft");
     if (const std::string robots = RobotsText(v.robots); !robots.empty())
         facts.push_back((v.linkCount > 0 ? "aber Seite auf " : "Seite auf ") + robots);
     if (const std::string robotsTxt = RobotsTxtText(c.robotsTxt); !robotsTxt.empty())
@@ -276,7 +291,9 @@ std::vector<std::vector<std::string>> DetailLines(const PageCheck& c) {
         return {{c.number, c.url, c.status, "", "", "", "", http, c.finalUrl, "", c.reason}};
     std::vector<std::string> reasons;
     if (!v.parsed())
-        reasons.push_back(v.scan == LinkScan::OnDomain ? OnDomainText(c) : NotExamined(v.scan));
+        reasons.push_back(v.scan == LinkScan::OnDomain ? OnDomainText(c) : NotExamined(c));
+    if (c.script.linkOnlyRendered)
+        reasons.push_back(kLinkByScript);
     if (v.scan == LinkScan::CapReached)
         reasons.push_back("nur die ersten " + Count(v.examined) +
                           " Links der Seite gepr\xC3\xBC"

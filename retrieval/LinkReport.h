@@ -17,6 +17,14 @@ struct RobotsFinding {
     std::string reason{}; // Unreachable: why ("HTTP-Status 503", "Zeitüberschreitung")
 };
 
+// The browser's look at a page whose HTML had scripts and no link (ScriptedPages.h).
+struct ScriptFinding {
+    bool rendered = false;         // the links are those of the document the browser showed
+    bool linkOnlyRendered = false; // and only that document has them
+    bool mentionsDomain = false;   // the text search in that document
+    std::string unread;            // LinkScan::NeedsBrowser: why no browser showed the page
+};
+
 struct PageCheck {
     std::string number; // the row's number cell
     std::string url;    // the Link-URL that was fetched
@@ -29,6 +37,7 @@ struct PageCheck {
     long redirects = 0;
     LinkVerdict links;
     RobotsFinding robotsTxt{};
+    ScriptFinding script;
 };
 
 std::string PageNote(const PageCheck& check);

@@ -16,6 +16,7 @@ namespace {
 constexpr const char* kConfigFile = "\\config.txt";
 constexpr const char* kHistoryFile = "\\domains.txt";
 constexpr const char* kParallelFile = "\\abrufe.txt";
+constexpr const char* kBrowserFile = "\\browser.txt";
 // The file holds two service credentials.
 constexpr mode_t kConfigMode = 0600;
 // The starting texts of the credential fields.
@@ -144,6 +145,23 @@ int LoadParallelFetches(const std::string& programFolder) {
 void SaveParallelFetches(const std::string& programFolder, int value) {
     value = std::clamp(value, kMinParallelFetches, kMaxParallelFetches);
     WriteFileAtomic(ProgramPath(programFolder, kParallelFile), std::to_string(value) + "\r\n");
+}
+
+bool LoadBrowserCheck(const std::string& programFolder, bool fallback) {
+    try {
+        const std::string path = ProgramPath(programFolder, kBrowserFile);
+        if (!FileExists(path))
+            return fallback;
+        const std::vector<std::string> lines = ReadFileLines(path);
+        const std::string line = lines.empty() ? std::string() : lines.front();
+        return line == "1" || (line != "0" && fallback);
+    } catch (const toolkit::Error&) {
+        return fallback;
+    }
+}
+
+void SaveBrowserCheck(const std::string& programFolder, bool on) {
+    WriteFileAtomic(ProgramPath(programFolder, kBrowserFile), on ? "1\r\n" : "0\r\n");
 }
 
 } // namespace storage

@@ -32,4 +32,10 @@ int LoadParallelFetches(const std::string& programFolder);
 // Throws toolkit::Error naming the file when it cannot be written.
 void SaveParallelFetches(const std::string& programFolder, int value);
 
+// "Seiten mit JavaScript im Browser nachprüfen", kept in browser.txt (one line, 1 or 0). No file,
+// an unreadable or an odd one gives `fallback` (on where a browser is found).
+bool LoadBrowserCheck(const std::string& programFolder, bool fallback);
+// Throws toolkit::Error naming the file when it cannot be written.
+void SaveBrowserCheck(const std::string& programFolder, bool on);
+
 } // namespace storage

@@ -429,6 +429,7 @@ struct PageFacts {
     const GumboNode* title = nullptr;
     const GumboNode* heading = nullptr;
     const char* canonicalHref = nullptr;
+    std::size_t scripts = 0;
 };
 
 bool HasToken(std::string_view list, std::string_view lower) {
@@ -486,6 +487,53 @@ std::string ShownText(const GumboNode* element) {
     return text.anchor;
 }
 
+// The types a browser runs as script; any other (JSON data, templates) is left alone. Parameters
+// are ignored: counting a script too many costs a render, one too few a wrong verdict.
+bool IsScriptType(const char* type) {
+    if (type == nullptr)
+        return true;
+    const std::string_view value = type;
+    const std::string t = text::ascii::Lower(text::ascii::Trim(value.substr(0, value.find(';'))));
+    static constexpr std::string_view kTypes[] = {"",
+                                                  "module",
+                                                  "application/ecmascript",
+                                                  "application/javascript",
+                                                  "application/x-ecmascript",
+                                                  "application/x-javascript",
+                                                  "text/ecmascript",
+                                                  "text/javascript",
+                                                  "text/javascript1.0",
+                                                  "text/javascript1.1",
+                                                  "text/javascript1.2",
+                                                  "text/javascript1.3",
+                                                  "text/javascript1.4",
+                                                  "text/javascript1.5",
+                                                  "text/jscript",
+                                                  "text/livescript",
+                                                  "text/x-ecmascript",
+                                                  "text/x-javascript"};
+    return std::ranges::find(kTypes, t) != std::end(kTypes);
+}
+
+// A script element (of HTML or inline SVG) that loads or holds code a browser runs.
+bool RunsScript(const GumboNode* node) {
+    if (node->v.element.tag_namespace == GUMBO_NAMESPACE_MATHML || !IsScriptType(Attribute(node, "type")))
+        return false;
+    const bool svg = node->v.element.tag_namespace == GUMBO_NAMESPACE_SVG;
+    for (const char* source : {Attribute(node, "src"), svg ? Attribute(node, "href") : nullptr,
+                               svg ? Attribute(node, "xlink:href") : nullptr})
+        if (source != nullptr && !text::ascii::Trim(source).empty())
+            return true;
+    const GumboVector& children = node->v.element.children;
+    for (unsigned i = 0; i < children.length; ++i) {
+        const auto* child = static_cast<const GumboNode*>(children.data[i]);
+        if ((child->type == GUMBO_NODE_TEXT || child->type == GUMBO_NODE_CDATA) &&
+            !text::ascii::Trim(child->v.text.text).empty())
+            return true;
+    }
+    return false;
+}
+
 // Walks the tree in document order without recursion: the tree may be as deep as the page is long.
 void Walk(const GumboNode* root, const LinkLimits& limits, PageFacts& facts, RobotsDirectives& robots) {
     std::vector<const GumboNode*> stack{root};
@@ -494,6 +542,9 @@ void Walk(const GumboNode* root, const LinkLimits& limits, PageFacts& facts, Rob
         stack.pop_back();
         if (node->type != GUMBO_NODE_DOCUMENT && node->type != GUMBO_NODE_ELEMENT)
             continue; // text; and a template's content, which is no part of the page
+        if (node->type == GUMBO_NODE_ELEMENT && node->v.element.tag == GUMBO_TAG_SCRIPT &&
+            facts.scripts < kMaxScriptsCounted && RunsScript(node))
+            ++facts.scripts;
         if (node->type == GUMBO_NODE_ELEMENT && node->v.element.tag_namespace == GUMBO_NAMESPACE_HTML) {
             const GumboTag tag = node->v.element.tag;
             if (tag == GUMBO_TAG_A || tag == GUMBO_TAG_AREA) {
@@ -581,6 +632,7 @@ LinkVerdict FindLinks(std::string_view page, std::string_view finalUrl, const He
     PageFacts facts;
     Walk(output->document, limits, facts, verdict.robots);
     verdict.examined = facts.links.size();
+    verdict.scripts = facts.scripts;
     verdict.scan = facts.capReached ? LinkScan::CapReached : LinkScan::Complete;
 
     Resolver resolver(finalUrl);

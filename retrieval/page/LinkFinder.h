@@ -53,6 +53,9 @@ enum class LinkScan {
     WorkerTimedOut,    // it did not answer in time, or used up its processor time
     WorkerOutOfMemory, // it ran out of address space
     WorkerUnavailable, // it could not be started
+    // No link in the page's HTML, but scripts that may build one, and no browser could show the
+    // page as a person sees it (retrieval/ScriptedPages.h): its links count as unread.
+    NeedsBrowser,
 };
 
 struct LinkLimits {
@@ -61,6 +64,8 @@ struct LinkLimits {
     std::size_t maxParserBytes = std::size_t{300} << 20; // as malloc counts it
     std::chrono::milliseconds maxParseTime{4000};        // processor time of the parse
 };
+
+inline constexpr std::size_t kMaxScriptsCounted = 1000;
 
 struct LinkVerdict {
     LinkScan scan = LinkScan::Complete;
@@ -75,6 +80,9 @@ struct LinkVerdict {
     std::string title;     // the first <title> as shown: white space collapsed, at most 300 characters
     std::string heading;   // the first <h1>, likewise
     std::string canonical; // rel=canonical of a <link> in the head, else of a Link header; absolute
+    // What the page runs itself: script elements with a src or with code that a browser runs,
+    // counted up to kMaxScriptsCounted. A page without a link in its HTML may add one with them.
+    std::size_t scripts = 0;
 
     bool parsed() const { return scan == LinkScan::Complete || scan == LinkScan::CapReached; }
 };

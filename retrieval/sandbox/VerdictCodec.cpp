@@ -173,6 +173,8 @@ std::string EncodeVerdict(const LinkVerdict& v) {
     PutText(out, v.title);
     PutText(out, v.heading);
     PutText(out, v.canonical);
+    // Facts of the page beyond its links.
+    PutU32(out, static_cast<std::uint32_t>(v.scripts));
     return out;
 }
 
@@ -223,6 +225,10 @@ std::optional<LinkVerdict> DecodeVerdict(std::string_view payload, const LinkLim
     v.heading = r.text(kMaxShownTextBytes);
     v.canonical = r.text(kMaxFieldBytes);
     r.require(v.parsed() || (v.title.empty() && v.heading.empty() && v.canonical.empty()));
+    // Facts of the page beyond its links; a page that was not parsed has none.
+    const std::uint32_t scripts = r.u32();
+    r.require(scripts <= kMaxScriptsCounted && (v.parsed() || scripts == 0));
+    v.scripts = scripts;
     if (!r.done())
         return std::nullopt;
     return v;

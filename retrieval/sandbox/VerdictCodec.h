@@ -15,8 +15,8 @@
 
 namespace retrieval::wire {
 
-inline constexpr std::uint8_t kVersion =
-    2; // 2: a verdict ends with the page's title, heading and canonical address
+// 2: a verdict ends with the page's title, heading and canonical address; 3: and its script count.
+inline constexpr std::uint8_t kVersion = 3;
 inline constexpr std::size_t kHeaderBytes = 4;
 // A request holds a page of at most 16 MiB and its headers; an answer at most maxLinksKept links.
 inline constexpr std::uint32_t kMaxRequestBytes = 64u << 20;

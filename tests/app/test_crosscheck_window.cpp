@@ -2,13 +2,16 @@
 // the service and the linking pages. Every fetched page costs the full second of paced wait, so
 // the tests keep to a few pages each.
 #include "FormFixture.h"
+#include "app/CategoryPanel.h"
 #include "app/ProgressStatus.h"
 #include "app/TableModel.h"
 #include "storage/History.h"
 #include "storage/Reports.h"
+#include "tests/support/FakeRenderer.h"
 #include "tests/support/LoopbackServer.h"
 
 #include <QAbstractItemModel>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QImage>
@@ -19,8 +22,8 @@
 #include <QSpinBox>
 #include <QTimer>
 #include <mutex>
-#include <thread>
 #include <regex>
+#include <thread>
 
 using namespace std::chrono_literals;
 using app::TForm1;
@@ -636,3 +639,53 @@ TEST_F(CrossCheckWindow, FilterThenCheckThenResetBringsBackTheSavedRows) {
 }
 
 } // namespace
+
+// "Seiten mit JavaScript im Browser nachprüfen": on where a browser is found, and "Prüfe" then shows
+// pages built with scripts in it; kept in browser.txt as soon as it changes (a click on its text
+// works the box), read back at the next start; without a browser off, disabled and explained.
+TEST_F(CrossCheckWindow, BrowserCheckGoesToPruefeAndIsKept) {
+    pages_.handle("/js", [](const Request&) {
+        return Page("<script>document.write('<a href=\"http://m\xC3\xBCller.example/\">M</a>')</script>");
+    });
+    auto owned = std::make_unique<testsupport::FakeRenderer>(retrieval::Rendered{
+        retrieval::RenderEnd::Complete, "<body><a href=\"http://m\xC3\xBCller.example/\">M</a></body>"});
+    testsupport::FakeRenderer& browser = *owned;
+    TForm1& form = makeWindow();
+    form.setPageRenderer(std::move(owned));
+    EXPECT_TRUE(form.BrowserPruefen->isEnabled() && form.BrowserPruefen->isChecked());
+    EXPECT_EQ(form.BrowserPruefen->accessibleName().toStdString(),
+              "Seiten mit JavaScript im Browser nachprüfen");
+    EXPECT_EQ(form.LabelBrowser->text(), form.BrowserPruefen->accessibleName());
+    EXPECT_TRUE(form.HinweisBrowser->isHidden());
+
+    const std::string unread = "Links nicht geprüft: Die Seite baut ihren Inhalt mit JavaScript; ";
+    for (const bool on : {true, false}) {
+        SCOPED_TRACE(on ? "on" : "off");
+        FillTable(form.table(), {{pageUrl("/js"), ""}});
+        clickPruefe(form);
+        EXPECT_EQ(form.table().GetCell(3, 2), "gefunden");
+        const std::string note = form.table().GetCellNote(3, 2);
+        EXPECT_EQ(note.substr(0, note.find("\nSeit ")),
+                  on ? "Link vorhanden (follow) – Ankertext „M“\nLink per JavaScript gesetzt"
+                     : unread + "Prüfung im Browser ist ausgeschaltet");
+        EXPECT_EQ(browser.urls(), Strings{pageUrl("/js")});
+        form.CategoryPanel2->setCollapsed(false);
+        QTest::mouseClick(form.LabelBrowser, Qt::LeftButton);
+        EXPECT_EQ(form.BrowserPruefen->isChecked(), !on);
+        EXPECT_EQ(readFile("browser.txt"), on ? "0\r\n" : "1\r\n");
+        if (on)
+            continue;
+        QTest::mouseClick(form.BrowserPruefen, Qt::LeftButton);
+        EXPECT_EQ(readFile("browser.txt"), "0\r\n");
+    }
+
+    TForm1& again = makeForm(); // the next start
+    again.setPageRenderer(std::make_unique<testsupport::FakeRenderer>());
+    EXPECT_FALSE(again.BrowserPruefen->isChecked()) << "as it was left";
+    again.setPageRenderer(nullptr);
+    EXPECT_FALSE(again.BrowserPruefen->isEnabled() || again.BrowserPruefen->isChecked());
+    EXPECT_FALSE(again.HinweisBrowser->isHidden());
+    EXPECT_EQ(again.HinweisBrowser->text().toStdString(),
+              "Kein Browser gefunden (chromium-headless-shell oder chromium installieren)");
+    EXPECT_EQ(readFile("browser.txt"), "0\r\n") << "the stored choice stays";
+}

@@ -71,6 +71,8 @@ cases=(
   "ohne Domain||pruefen|2||braucht eine Domain"
   "falsche Option||pruefen müller.example --schnell|2||Unbekannte Option: --schnell"
   "falscher Dienst||pruefen müller.example --dienst abc|2||Unbekannter Dienst"
+  "--ohne-browser bekannt||pruefen --ohne-browser|2||pruefen braucht eine Domain"
+  "--ohne-browser bei ueberwachen||ueberwachen --ohne-browser|2||ueberwachen braucht --hinzufuegen"
   "Hilfe||pruefen --help|0|Rückgabewerte|"
   "erste Prüfe||pruefen müller.example|0|^Erste Prüfung dieser Domain|checke: http://gefunden.example"
   "nur Check||pruefen müller.example --ohne-pruefe --max 5|0|^6 Backlinks von SEOkicks geholt$|Report gespeichert"

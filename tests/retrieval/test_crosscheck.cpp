@@ -10,11 +10,13 @@
 #include "storage/Reports.h"
 #include "tests/storage/StorageTestSupport.h"
 #include "tests/support/LoopbackServer.h"
+#include "tests/support/FakeRenderer.h"
 
 #include <algorithm>
 #include <deque>
 #include <gtest/gtest.h>
 #include <map>
+#include <optional>
 #include <regex>
 #include <stdexcept>
 #include <thread>
@@ -30,6 +32,8 @@ struct CrossCheckHarness : Harness {
     std::map<std::string, FetchedPage> pages; // a URL not in here fails like a real client
     // Raised by the first fetches of a URL, one each, before its page is served.
     std::map<std::string, std::deque<std::exception_ptr>> failures;
+    retrieval::PageRenderer* renderer = nullptr;
+    bool browserOff = false;
 
     CrossCheckHarness() {
         fields.log = waiter.log = &events;
@@ -60,7 +64,11 @@ struct CrossCheckHarness : Harness {
     }
 
     void Run() {
-        retrieval::RunCrossCheck(window, [this](const std::string& url) { return Serve("fetch", url); });
+        retrieval::CrossCheckSetup setup;
+        setup.fetch = [this](const std::string& url) { return Serve("fetch", url); };
+        setup.renderer = renderer;
+        setup.browserOff = browserOff;
+        retrieval::RunCrossCheck(window, setup);
     }
 
     // With robots.txt, one page at a time.
@@ -68,6 +76,8 @@ struct CrossCheckHarness : Harness {
         retrieval::CrossCheckSetup setup;
         setup.fetch = [this](const std::string& url) { return Serve("fetch", url); };
         setup.robots = [this](const std::string& url) { return Serve("robots", url); };
+        setup.renderer = renderer;
+        setup.browserOff = browserOff;
         return setup;
     }
 
@@ -661,4 +671,76 @@ TEST(SiteRobots, ReadsEachAnswerAsTheRfcSays) {
         EXPECT_EQ(finding.state, c.state);
         EXPECT_EQ(finding.reason, c.reason);
     }
+}
+// A page whose HTML has scripts and no link is looked at in the browser, and its status word and
+// note are then the rendered document's. A page the browser could not show counts as unread,
+// never as "Kein Link"; a page without scripts or with a link in its HTML is never rendered.
+TEST(CrossCheck, PagesBuiltWithScriptsAreCheckedAsTheBrowserShowsThem) {
+    using retrieval::RenderEnd;
+    const std::string script = "<script>document.write('<a href=\"http://shop.example/\">Shop</a>')</script>";
+    const std::string withLink =
+        "<html><body>" + script + "<a href=\"http://shop.example/\">Shop</a></body></html>";
+    const std::string unread = "Links nicht geprüft: Die Seite baut ihren Inhalt mit JavaScript; ";
+    const struct {
+        const char* name;
+        std::string page;
+        std::optional<retrieval::Rendered> browser; // none: no browser
+        std::string status;
+        std::string note;
+        bool rendered = true;
+        bool off = false;
+    } cases[] = {
+        {"the link only in the rendered document", script, retrieval::Rendered{RenderEnd::Complete, withLink},
+         "gefunden", "Link vorhanden (follow) – Ankertext „Shop“\nLink per JavaScript gesetzt"},
+        {"rendered without a link: the word is the document's", "<script>go()</script>shop.example",
+         retrieval::Rendered{RenderEnd::Complete, "<p>leer</p>"}, "nicht gefunden",
+         "Kein Link auf die Domain\nim Browser nachgeprüft"},
+        {"cut short, the link already there", script, retrieval::Rendered{RenderEnd::Partial, withLink},
+         "gefunden", "Link vorhanden (follow) – Ankertext „Shop“\nLink per JavaScript gesetzt"},
+        {"cut short without the link", script, retrieval::Rendered{RenderEnd::Partial, "<p>halb</p>"},
+         "gefunden", unread + "die Seite lud im Browser nicht zu Ende (Zeitlimit)"},
+        {"out of time", script, retrieval::Rendered{RenderEnd::TimedOut}, "gefunden",
+         unread + "der Browser brauchte zu lange (Zeitlimit)"},
+        {"not startable here", "<script src='/app.js'></script>",
+         retrieval::Rendered{RenderEnd::Unavailable, {}, "kein Benutzerkonto ohne Rechte"}, "nicht gefunden",
+         unread + "kein Benutzerkonto ohne Rechte"},
+        {"no browser", script, std::nullopt, "gefunden", unread + "kein Browser vorhanden", false},
+        {"switched off", script, std::nullopt, "gefunden", unread + "Prüfung im Browser ist ausgeschaltet",
+         false, true},
+        {"no scripts", "<p>shop.example</p>", retrieval::Rendered{RenderEnd::Complete, withLink}, "gefunden",
+         "Domain nur im Text erwähnt, kein Link", false},
+        {"a link in the HTML", withLink, retrieval::Rendered{RenderEnd::Complete, "<p></p>"}, "gefunden",
+         "Link vorhanden (follow) – Ankertext „Shop“", false},
+        {"JSON data is no script", "<script type='application/ld+json'>{}</script>",
+         retrieval::Rendered{RenderEnd::Complete, withLink}, "nicht gefunden", "Kein Link auf die Domain",
+         false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        CrossCheckHarness h;
+        h.SeokicksTable({"http://a.example/"});
+        h.pages["http://a.example/"] = {c.page, "text/html", "http://www.a.example/"};
+        testsupport::FakeRenderer browser(c.browser.value_or(retrieval::Rendered{}));
+        h.renderer = c.browser ? &browser : nullptr;
+        h.browserOff = c.off;
+        h.Run();
+        EXPECT_EQ(h.Column(5).at(2), c.status);
+        EXPECT_EQ(h.Notes(5).at(2), c.note);
+        EXPECT_EQ(browser.urls(), c.rendered ? Lines{"http://www.a.example/"} : Lines{})
+            << "the final address";
+    }
+}
+
+// The history keeps no link counts for a page whose links went unread, so the next comparison
+// never calls its link removed.
+TEST(CrossCheck, AnUnreadScriptedPageLosesNoLink) {
+    CrossCheckHarness h;
+    h.SeokicksTable({"http://a.example/"});
+    h.pages["http://a.example/"] = {"<a href='http://shop.example/'>Shop</a>", "text/html"};
+    h.Run();
+    h.pages["http://a.example/"] = {"<script>s('shop.example')</script>", "text/html"};
+    h.Run();
+    const std::string note = h.Notes(6).at(2);
+    EXPECT_TRUE(note.starts_with("Links nicht geprüft: Die Seite baut ihren Inhalt mit JavaScript")) << note;
+    EXPECT_EQ(note.find("Link entfernt"), std::string::npos) << note;
 }

@@ -131,6 +131,37 @@ TEST(LinkFinder, FindsTheLinksToTheDomainAndHowTheyAreMeant) {
     }
 }
 
+// Scripts count where a browser runs code, as far as the limit: only such a page is rendered.
+TEST(LinkFinder, CountsTheScriptsABrowserWouldRun) {
+    const struct {
+        const char* name;
+        std::string page;
+        std::size_t scripts;
+    } cases[] = {
+        {"inline code and a source", "<script>var a = 1;</script><p>x</p><script src='/x.js'></script>", 2},
+        {"types that run",
+         "<script type=' Text/JavaScript '>a()</script><script type=module>b()</script>"
+         "<script type=''>c()</script><script type='text/javascript; charset=utf-8'>d()</script>",
+         4},
+        {"data and templates do not run",
+         "<script type='application/ld+json'>{}</script><script type='text/template'><a "
+         "href=x>t</a></script>",
+         0},
+        {"empty, blank, blank source", "<script></script><script> \n </script><script src=' '></script>", 0},
+        {"inline SVG runs; a template or MathML does not",
+         "<svg><script>a()</script><script "
+         "href='/s.js'></script></svg><template><script>b()</script></template>"
+         "<math><script>c()</script></math>",
+         2},
+        {"counted up to the limit", Repeat("<script>x()</script>", retrieval::kMaxScriptsCounted + 500),
+         retrieval::kMaxScriptsCounted},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(FindLinks(c.page, kPageUrl, {}, kDomain).scripts, c.scripts);
+    }
+}
+
 // Addresses resolve as in a browser, where that differs from RFC 3986: the link goes where a
 // click would go, and its target reads back as the same address.
 TEST(LinkFinder, ResolvesLikeABrowser) {

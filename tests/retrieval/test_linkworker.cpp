@@ -123,6 +123,7 @@ TEST(VerdictCodec, AnswersOutsideTheLimitsOrBadlyFramedAreRefused) {
     v.title = "Seite nicht gefunden";
     v.heading = "Oops";
     v.canonical = "https://blog.example/kanonisch";
+    v.scripts = 3;
     const std::string good = wire::EncodeVerdict(v);
     const auto back = wire::DecodeVerdict(good, {});
     ASSERT_TRUE(back);
@@ -147,6 +148,7 @@ TEST(VerdictCodec, AnswersOutsideTheLimitsOrBadlyFramedAreRefused) {
         {"follow count above link count", with(10, std::string("\x03", 1))},
         {"more kept links than counted", with(34, std::string("\x03", 1))},
         {"text longer than the frame", with(35 + 1, std::string("\xFF\xFF", 2))},
+        {"more scripts than are counted", with(good.size() - 4, std::string("\xE9\x03", 2))},
         {"a byte left over", good + "x"},
         {"a title of a page that was not read", wire::EncodeVerdict(unread)},
         {"a title longer than the finder keeps", wire::EncodeVerdict(longTitle)},
@@ -154,6 +156,10 @@ TEST(VerdictCodec, AnswersOutsideTheLimitsOrBadlyFramedAreRefused) {
     };
     for (const auto& c : bad)
         EXPECT_FALSE(wire::DecodeVerdict(c.payload, {})) << c.name;
+    retrieval::LinkVerdict unparsed;
+    unparsed.scan = LinkScan::TooLarge;
+    unparsed.scripts = 1;
+    EXPECT_FALSE(wire::DecodeVerdict(wire::EncodeVerdict(unparsed), {})) << "scripts of a page not parsed";
     retrieval::LinkLimits few;
     few.maxLinksExamined = 3;
     EXPECT_FALSE(wire::DecodeVerdict(good, few)) << "more examined than the limits allow";

@@ -232,3 +232,29 @@ TEST(History, RemoveDuplicates) {
         EXPECT_EQ(list, expected) << "input of " << input.size() << " entries";
     }
 }
+
+// browser.txt: what was saved is read back; anything else leaves it to whether a browser is there.
+TEST(Settings, BrowserCheckReadsBackWhatWasSavedElseTheFallback) {
+    Harness h;
+    const std::string folder = h.folder.path();
+    const std::string file = h.folder / "browser.txt";
+    for (const bool fallback : {true, false})
+        EXPECT_EQ(storage::LoadBrowserCheck(folder, fallback), fallback) << "no file";
+    storage::SaveBrowserCheck(folder, false);
+    EXPECT_EQ(ReadBytes(file), "0\r\n");
+    EXPECT_FALSE(storage::LoadBrowserCheck(folder, true));
+    storage::SaveBrowserCheck(folder, true);
+    EXPECT_EQ(ReadBytes(file), "1\r\n");
+    EXPECT_TRUE(storage::LoadBrowserCheck(folder, false));
+    WriteBytes(file, "0\n");
+    EXPECT_FALSE(storage::LoadBrowserCheck(folder, true)) << "LF line end";
+    for (const char* odd : {"", "ja\r\n", "10\r\n", " 1\r\n"}) {
+        WriteBytes(file, odd);
+        for (const bool fallback : {true, false})
+            EXPECT_EQ(storage::LoadBrowserCheck(folder, fallback), fallback) << '"' << odd << '"';
+    }
+    fs::remove(file);
+    fs::create_directory(file);
+    EXPECT_TRUE(storage::LoadBrowserCheck(folder, true)) << "a folder in its place";
+    EXPECT_THROW(storage::SaveBrowserCheck(folder, false), toolkit::Error);
+}
