@@ -140,7 +140,7 @@ TEST(History, AStoredVersionTwoFileGainsTheWatchList) {
     fs::copy_file(DataFile("halmfang_v2.db"), old / "halmfang.db");
     auto h = OpenOk(old.path());
     ASSERT_TRUE(h);
-    EXPECT_EQ(h->schemaVersion(), 3);
+    EXPECT_EQ(h->schemaVersion(), storage::kHistorySchemaVersion);
     const auto runs = h->CrossCheckRuns(kKey);
     ASSERT_FALSE(runs.fault);
     EXPECT_EQ(runs.value.size(), 2u);
