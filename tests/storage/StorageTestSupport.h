@@ -33,6 +33,7 @@ public:
     Lines* log = nullptr; // gets every caption, when set
 
     std::string domainText() const override { return domain; }
+    void setDomainText(const std::string& text) override { domain = text; }
     std::vector<std::string> domainHistory() const override { return history; }
     void setDomainHistory(const std::vector<std::string>& entries) override {
         history = entries;
