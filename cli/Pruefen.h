@@ -23,6 +23,7 @@ struct RunRequest {
     bool xovi = false;
     std::string limit; // empty: the window's starting value
     bool withCrossCheck = true;
+    std::string listFile; // a link list read instead of asking a service
 };
 
 struct RunOutcome {
