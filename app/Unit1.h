@@ -15,12 +15,15 @@
 #include "storage/FolderLock.h"
 
 #include <QMainWindow>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
 
 class QAction;
 class QCloseEvent;
+class QDragEnterEvent;
+class QDropEvent;
 class QComboBox;
 class QLabel;
 class QLineEdit;
@@ -39,6 +42,7 @@ namespace app {
 class BacklinkModel;
 class CategoryPanel;
 class CategoryPanelGroup;
+class ImportDialog;
 class ProgressStatus;
 class StringGrid;
 
@@ -64,6 +68,10 @@ public:
     void Button1Click();
     void Button2Click();
     void Button3Click();
+    void Importieren1Click();
+    // The import dialog for a file (dropped on the window) or the clipboard's text (Ctrl+V on the grid).
+    void importFile(const QString& path);
+    void importText(const QString& text);
     void Verlauf1Click();
     void Ueberwachung1Click();
     void Beenden1Click();
@@ -98,6 +106,7 @@ public:
     ProgressStatus* Fortschritt; // the status bar's progress bar, page and times
 
     QMenu* Datei1;
+    QAction* Importieren1;
     QAction* Verlauf1;
     QAction* Ueberwachung1;
     QAction* Beenden1;
@@ -135,6 +144,8 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     // While a command runs, the commands and the filter items start nothing. Asked to close
@@ -164,6 +175,7 @@ private:
     retrieval::KeepGoing fetchHook();
     retrieval::CheckSetup checkSetup();
     void filterByStatus(std::string_view status);
+    void showImport(const std::function<void(ImportDialog&)>& open);
 
     std::string injectedFolder_;
     toolkit::Shared shared_;
