@@ -35,7 +35,7 @@ public:
     void openText(const QString& text);
 
     // Set once a list was read; with the columns the user chose.
-    const retrieval::LinkList* list() const { return list_ ? &*list_ : nullptr; }
+    retrieval::LinkList* list() { return list_ ? &*list_ : nullptr; }
     retrieval::ColumnRoles roles() const { return roles_; }
 
     // The file chooser; a test answers it in advance.

@@ -78,29 +78,29 @@ void NormaliseInto(std::string_view address, std::string& out) {
     out += rest;
 }
 
-// The Link-URLs seen so far, as hashes of their normal form with a reference to where each stands,
-// so that a million rows cost a few bytes each; an equal hash is confirmed by the text itself.
+// The Link-URLs seen so far, as a part of the hash of their normal form and a reference to where
+// each stands: eight bytes a row. An equal hash part is confirmed by the text itself.
 class UrlSet {
 public:
     using TextOf = std::function<void(std::uint32_t ref, std::string& normal)>;
 
-    UrlSet(std::size_t expected, TextOf textOf) : textOf_(std::move(textOf)) {
-        slots_.resize(std::bit_ceil(std::max<std::size_t>(16, expected * 2)));
-    }
+    UrlSet(std::size_t expected, TextOf textOf) : textOf_(std::move(textOf)) { resize(expected); }
 
-    // False when the address is in the set already.
+    // False when the address is in the set already. Every reference in the set must read by then,
+    // the new one included once it is in.
     bool insert(const std::string& normal, std::uint32_t ref) {
-        std::uint64_t hash = std::hash<std::string>{}(normal) | 1; // 0 marks a free slot
-        const std::size_t mask = slots_.size() - 1;
-        for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
+        if ((used_ + 1) * 5 > slots_.size() * 4)
+            grow();
+        const std::uint64_t hash = std::hash<std::string>{}(normal);
+        const auto tag = static_cast<std::uint32_t>(hash >> 32) | 1; // 0 marks a free slot
+        for (std::size_t i = hash % slots_.size();; i = i + 1 == slots_.size() ? 0 : i + 1) {
             Slot& slot = slots_[i];
-            if (slot.hash == 0) {
-                slot = {hash, ref};
-                if (++used_ * 10 > slots_.size() * 7)
-                    grow();
+            if (slot.tag == 0) {
+                slot = {tag, ref};
+                ++used_;
                 return true;
             }
-            if (slot.hash == hash) {
+            if (slot.tag == tag) {
                 textOf_(slot.ref, other_);
                 if (other_ == normal)
                     return false;
@@ -110,21 +110,25 @@ public:
 
 private:
     struct Slot {
-        std::uint64_t hash = 0;
+        std::uint32_t tag = 0;
         std::uint32_t ref = 0;
     };
+    void resize(std::size_t expected) { slots_.assign(expected + expected / 3 + 16, Slot{}); }
     void grow() {
-        std::vector<Slot> old(slots_.size() * 2);
+        std::vector<Slot> old;
         old.swap(slots_);
-        const std::size_t mask = slots_.size() - 1;
-        for (const Slot& s : old) {
-            if (s.hash == 0)
-                continue;
-            std::size_t i = s.hash & mask;
-            while (slots_[i].hash != 0)
-                i = (i + 1) & mask;
-            slots_[i] = s;
-        }
+        resize(old.size() * 2);
+        used_ = 0;
+        for (const Slot& s : old)
+            if (s.tag != 0) {
+                textOf_(s.ref, other_);
+                const std::uint64_t hash = std::hash<std::string>{}(other_);
+                std::size_t i = hash % slots_.size();
+                while (slots_[i].tag != 0)
+                    i = i + 1 == slots_.size() ? 0 : i + 1;
+                slots_[i] = s;
+                ++used_;
+            }
     }
     std::vector<Slot> slots_;
     std::size_t used_ = 0;
@@ -143,20 +147,22 @@ std::string_view Cell(const LinkSheet& sheet, std::size_t row, int col) {
     return col < 0 ? std::string_view() : text::ascii::Trim(sheet.cell(row, static_cast<std::size_t>(col)));
 }
 
-// Walks the list as an import does: every row with its verdict, new rows to `add`.
+// Walks the list as an import does: every row with its verdict, new rows to `add`. Where `add`
+// puts them into the table (`intoTable`), an earlier Link-URL is looked up there, not in the list.
 template <typename Add>
 ImportCounts Walk(const table::BacklinkTable& table, bool addsTo, const LinkList& list,
-                  const ColumnRoles& roles, Add&& add,
+                  const ColumnRoles& roles, bool intoTable, Add&& add,
                   const std::function<void(std::int64_t)>& progress = {}) {
     if (roles.source < 0 || static_cast<std::size_t>(roles.source) >= list.sheet.columns())
         throw toolkit::Error("Bitte die Spalte mit den verweisenden Seiten (Link-URL) wählen.");
     ImportCounts counts;
     const LinkSheet& sheet = list.sheet;
     const std::int32_t tableRows = addsTo ? std::max(table.RowCount() - kFirstRecordRow, 0) : 0;
-    // References below tableRows are table rows, the others rows of the list.
+    // References below tableRows are table rows; the others are rows of the list, or with
+    // intoTable the table rows they became.
     UrlSet seen(
         static_cast<std::size_t>(tableRows) + sheet.rows(), [&](std::uint32_t ref, std::string& normal) {
-            if (ref < static_cast<std::uint32_t>(tableRows))
+            if (intoTable || ref < static_cast<std::uint32_t>(tableRows))
                 NormaliseInto(table.GetCell(kLinkUrlColumn, static_cast<std::int32_t>(ref) + kFirstRecordRow),
                               normal);
             else
@@ -176,7 +182,10 @@ ImportCounts Walk(const table::BacklinkTable& table, bool addsTo, const LinkList
             continue;
         }
         NormaliseInto(source, normal);
-        if (!seen.insert(normal, static_cast<std::uint32_t>(tableRows) + static_cast<std::uint32_t>(row))) {
+        const std::uint32_t ref =
+            static_cast<std::uint32_t>(tableRows) +
+            static_cast<std::uint32_t>(intoTable ? counts.fresh : static_cast<std::int64_t>(row));
+        if (!seen.insert(normal, ref)) {
             ++counts.duplicate;
             continue;
         }
@@ -212,7 +221,7 @@ bool ImportAddsTo(const table::BacklinkTable& table) {
 }
 
 ImportCounts CountImport(const table::BacklinkTable& table, const LinkList& list, const ColumnRoles& roles) {
-    return Walk(table, ImportAddsTo(table), list, roles, [](std::size_t, std::string_view) {});
+    return Walk(table, ImportAddsTo(table), list, roles, false, [](std::size_t, std::string_view) {});
 }
 
 std::string NormalisedLinkUrl(std::string_view address) {
@@ -260,7 +269,28 @@ std::string MostCommonTargetDomain(const LinkList& list, int targetColumn) {
     return best;
 }
 
-ImportCounts RunImport(toolkit::Window& w, const LinkList& list, const ColumnRoles& roles) {
+ImportCounts AddToTable(table::BacklinkTable& table, LinkList& list, const ColumnRoles& roles,
+                        const std::function<void(std::int64_t)>& progress) {
+    const bool addsTo = ImportAddsTo(table);
+    if (!addsTo)
+        table.ResetWithHeaders(Headers(Service::Seokicks));
+    return Walk(
+        table, addsTo, list, roles, true,
+        [&](std::size_t row, std::string_view source) {
+            table.AppendRecord(std::vector<std::string>{
+                std::string(source), std::string(Cell(list.sheet, row, roles.anchor)),
+                FollowValue(Cell(list.sheet, row, roles.follow), roles.followKind),
+                std::string(Cell(list.sheet, row, roles.target))});
+            table.FitColumnWidths(kMinimumWidth);
+        },
+        [&](std::int64_t done) {
+            list.sheet.releaseBefore(static_cast<std::size_t>(done));
+            if (progress)
+                progress(done);
+        });
+}
+
+ImportCounts RunImport(toolkit::Window& w, LinkList& list, const ColumnRoles& roles) {
     // Everything that can refuse comes before the first change.
     if (roles.source < 0 || static_cast<std::size_t>(roles.source) >= list.sheet.columns())
         throw toolkit::Error("Bitte die Spalte mit den verweisenden Seiten (Link-URL) wählen.");
@@ -275,23 +305,10 @@ ImportCounts RunImport(toolkit::Window& w, const LinkList& list, const ColumnRol
     storage::RecordDomain(w);
     w.fields.setStatusLine({});
 
-    table::BacklinkTable& table = w.table;
-    const bool addsTo = ImportAddsTo(table);
-    if (!addsTo)
-        table.ResetWithHeaders(Headers(Service::Seokicks));
     const auto total = static_cast<std::int64_t>(list.sheet.rows());
-    const ImportCounts counts = Walk(
-        table, addsTo, list, roles,
-        [&](std::size_t row, std::string_view source) {
-            const std::string_view follow = Cell(list.sheet, row, roles.follow);
-            table.AppendRecord(std::vector<std::string>{
-                std::string(source), std::string(Cell(list.sheet, row, roles.anchor)),
-                FollowValue(follow, roles.followKind), std::string(Cell(list.sheet, row, roles.target))});
-            table.FitColumnWidths(kMinimumWidth);
-        },
-        [&](std::int64_t done) {
-            w.fields.setProgress({done, total});
-        });
+    const ImportCounts counts = AddToTable(w.table, list, roles, [&](std::int64_t done) {
+        w.fields.setProgress({done, total});
+    });
     w.fields.setProgress({});
     storage::WriteReports(w, kListReportFolder);
     RecordCheckRun(w, kListService, list.name);
@@ -299,8 +316,9 @@ ImportCounts RunImport(toolkit::Window& w, const LinkList& list, const ColumnRol
 }
 
 ImportCounts ImportFile(toolkit::Window& w, const std::string& path) {
-    const LinkList list = ReadLinkFile(path, DomainFormsOf(w.fields.domainText()));
-    return RunImport(w, list, list.roles);
+    LinkList list = ReadLinkFile(path, DomainFormsOf(w.fields.domainText()));
+    const ColumnRoles roles = list.roles;
+    return RunImport(w, list, roles);
 }
 
 } // namespace retrieval

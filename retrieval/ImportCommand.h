@@ -8,6 +8,7 @@
 #include "retrieval/import/LinkFile.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -38,10 +39,16 @@ bool ImportAddsTo(const table::BacklinkTable& table);
 // What importing the list with these columns would give; the table stays as it is.
 ImportCounts CountImport(const table::BacklinkTable& table, const LinkList& list, const ColumnRoles& roles);
 
-// Fills the table, writes the reports and stores the run. Where the domain field is empty it gets
-// the registrable domain most targets lie on. Throws toolkit::Error before anything changes when
-// the linking-page column is missing or no domain can be had.
-ImportCounts RunImport(toolkit::Window& window, const LinkList& list, const ColumnRoles& roles);
+// The rows into the table alone (adding to it where ImportAddsTo, else anew), with the progress
+// told every few thousand rows; what RunImport does before its reports. The list's rows are let go
+// of as they are added: it is spent afterwards.
+ImportCounts AddToTable(table::BacklinkTable& table, LinkList& list, const ColumnRoles& roles,
+                        const std::function<void(std::int64_t done)>& progress = {});
+
+// Fills the table (spending the list), writes the reports and stores the run. Where the domain field is empty
+// it gets the registrable domain most targets lie on. Throws toolkit::Error before anything changes when the
+// linking-page column is missing or no domain can be had.
+ImportCounts RunImport(toolkit::Window& window, LinkList& list, const ColumnRoles& roles);
 
 // Reads the file with the columns recognised in it and imports it (command line, watch list).
 ImportCounts ImportFile(toolkit::Window& window, const std::string& path);

@@ -30,6 +30,21 @@ std::size_t CountLines(std::string_view text, std::size_t from, std::size_t to) 
                                                text.begin() + static_cast<std::ptrdiff_t>(to), '\n'));
 }
 
+// Fields of the first record, quotes respected: the width the others most likely have.
+std::size_t FieldsOfFirstRecord(std::string_view s, const TextShape& shape) {
+    std::size_t fields = 1;
+    bool quoted = false;
+    for (std::size_t i = shape.from; i < s.size(); ++i) {
+        if (s[i] == '"')
+            quoted = !quoted;
+        else if (!quoted && s[i] == shape.delimiter)
+            ++fields;
+        else if (!quoted && s[i] == '\n')
+            break;
+    }
+    return fields;
+}
+
 } // namespace
 
 void FailAtLine(std::string_view name, std::size_t line, const std::string& what) {
@@ -103,6 +118,8 @@ void ReadDelimited(LinkSheet& sheet, const TextShape& shape, std::string_view na
     const std::size_t n = s.size();
     std::size_t pos = shape.from;
     std::size_t line = 1 + CountLines(s, 0, pos);
+    const std::size_t lines = CountLines(s, pos, n) + 1;
+    sheet.reserve(lines, lines * FieldsOfFirstRecord(s, shape));
     std::size_t rows = 0;
     const auto atLineEnd = [&](std::size_t at) {
         return at >= n || s[at] == '\n' || (s[at] == '\r' && (at + 1 == n || s[at + 1] == '\n'));
@@ -117,14 +134,16 @@ void ReadDelimited(LinkSheet& sheet, const TextShape& shape, std::string_view na
         }
         if (++rows > kMaxImportRows + 1)
             TooManyRows(name, rowLine);
-        sheet.beginRow();
+        sheet.beginRow(rowPos);
+        // Cells are moved together as they are read (a quoted one loses its quotes), each one byte
+        // behind the one before; the text never grows, so the copy never overtakes the reading.
+        std::size_t w = rowPos;
         for (;;) {
             if (sheet.cellsInLastRow() >= kMaxImportColumns)
                 FailAtLine(name, rowLine,
                            "Die Zeile hat mehr als " + GroupedNumber(kMaxImportColumns) + " Spalten");
             if (pos < n && s[pos] == '"') {
                 std::size_t r = pos + 1;
-                std::size_t w = pos;
                 for (;;) {
                     const void* q = std::memchr(s.data() + r, '"', n - r);
                     if (q == nullptr)
@@ -148,7 +167,6 @@ void ReadDelimited(LinkSheet& sheet, const TextShape& shape, std::string_view na
                     r = qi + 1;
                     break;
                 }
-                sheet.addSpan(pos, w - pos);
                 pos = r;
                 while (pos < n && s[pos] == ' ')
                     ++pos;
@@ -164,9 +182,13 @@ void ReadDelimited(LinkSheet& sheet, const TextShape& shape, std::string_view na
                 std::size_t end = e;
                 if (end > pos && s[end - 1] == '\r' && (e == n || s[e] == '\n'))
                     --end;
-                sheet.addSpan(pos, end - pos);
+                if (w != pos)
+                    std::memmove(s.data() + w, s.data() + pos, end - pos);
+                w += end - pos;
                 pos = e;
             }
+            sheet.endCell(w);
+            ++w; // the delimiter's place
             if (pos - rowPos > kMaxImportLineBytes)
                 TooLong(name, rowLine);
             if (pos >= n)
@@ -182,12 +204,14 @@ void ReadDelimited(LinkSheet& sheet, const TextShape& shape, std::string_view na
             break;
         }
     }
-    sheet.shrink();
+    sheet.finish();
 }
 
 void ReadPlainList(LinkSheet& sheet, std::string_view name) {
     const std::string& s = sheet.text();
     const std::size_t n = s.size();
+    const std::size_t lines = CountLines(s, 0, n) + 1;
+    sheet.reserve(lines, lines);
     std::size_t pos = 0, line = 1, rows = 0;
     while (pos < n) {
         const void* nl = std::memchr(s.data() + pos, '\n', n - pos);
@@ -199,13 +223,14 @@ void ReadPlainList(LinkSheet& sheet, std::string_view name) {
         if (!entry.empty() && entry.front() != '#') {
             if (++rows > kMaxImportRows)
                 TooManyRows(name, line);
-            sheet.beginRow();
-            sheet.addSpan(static_cast<std::size_t>(entry.data() - s.data()), entry.size());
+            const auto start = static_cast<std::size_t>(entry.data() - s.data());
+            sheet.beginRow(start);
+            sheet.endCell(start + entry.size());
         }
         pos = e + 1;
         ++line;
     }
-    sheet.shrink();
+    sheet.finish();
 }
 
 } // namespace retrieval

@@ -30,36 +30,42 @@ std::string GroupedNumber(std::uint64_t n);
 
 class LinkSheet {
 public:
-    // Data rows, the header row left out once TakeHeader has run.
-    std::size_t rows() const { return rowStart_.size() - first_; }
+    // Data rows, the header row left out once takeHeader has run.
+    std::size_t rows() const { return rows_.size() - first_; }
     std::size_t columns() const { return columns_; }
     std::string_view cell(std::size_t row, std::size_t col) const;
     const std::vector<std::string>& header() const { return header_; }
     bool hasHeader() const { return first_ == 1; }
 
-    // Building: the buffer that spans point into, then row after row.
+    // Building. The cells of a row lie in the buffer one after the other, each one byte (its
+    // delimiter) behind the end of the one before, so that a cell costs only its end offset.
     std::string& text() { return text_; }
-    void beginRow();
-    void addSpan(std::size_t offset, std::size_t size);
+    void reserve(std::size_t rows, std::size_t cells);
+    void beginRow(std::size_t start);
+    void endCell(std::size_t end);
     void appendCell(std::string_view cell); // copied to the end of the buffer
-    // Cells of the row begun last.
-    std::size_t cellsInLastRow() const { return cells_.size() - rowStart_.back(); }
-    void dropLastRow();
+    std::size_t cellsInLastRow() const { return ends_.size() - rows_.back().firstCell; }
     // The first row becomes the header.
     void takeHeader();
-    void shrink();
+    void finish();
+
+    // The text of the rows before `row` is not read again: its memory goes back to the system
+    // (a large list is let go of while the table fills). Their cells read as empty from then on.
+    void releaseBefore(std::size_t row);
 
 private:
-    struct Span {
-        std::uint32_t offset;
-        std::uint32_t size;
+    struct Row {
+        std::uint32_t start;
+        std::uint32_t firstCell;
     };
     std::string text_;
-    std::vector<Span> cells_;
-    std::vector<std::uint32_t> rowStart_;
+    std::vector<std::uint32_t> ends_;
+    std::vector<Row> rows_;
     std::vector<std::string> header_;
     std::size_t first_ = 0;
     std::size_t columns_ = 0;
+    std::size_t releasedRows_ = 0;
+    std::size_t releasedBytes_ = 0;
 };
 
 } // namespace retrieval

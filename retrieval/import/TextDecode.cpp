@@ -56,7 +56,10 @@ struct IconvCloser {
 };
 
 // Strict: a broken sequence is an error with its line, never a replacement character.
-std::string Utf16ToUtf8(std::string_view bytes, const char* from, std::string_view name) {
+// The bytes are let go of before the text is trimmed to its size, so that both never stand beside
+// the full-size output.
+std::string Utf16ToUtf8(std::string&& all, std::size_t mark, const char* from, std::string_view name) {
+    const std::string_view bytes = std::string_view(all).substr(mark);
     if (bytes.size() % 2 != 0)
         throw ImportError("Die Datei " + Quoted(name) + " ist als " + from +
                           " gespeichert, endet aber mitten in einem Zeichen.");
@@ -77,6 +80,7 @@ std::string Utf16ToUtf8(std::string_view bytes, const char* from, std::string_vi
                           GroupedNumber(line) + " enthält aber ein ungültiges Zeichen.");
     }
     out.resize(written);
+    std::string().swap(all);
     out.shrink_to_fit();
     return out;
 }
@@ -130,9 +134,8 @@ DecodedText DecodeText(std::string bytes, std::string_view name) {
         utf16 = Utf16WithoutMark(bytes);
     }
     if (utf16 != nullptr) {
-        decoded.text = Utf16ToUtf8(std::string_view(bytes).substr(mark), utf16, name);
+        decoded.text = Utf16ToUtf8(std::move(bytes), mark, utf16, name);
         decoded.encoding = utf16;
-        std::string().swap(bytes);
     } else if (bytes.starts_with("\xEF\xBB\xBF")) {
         const std::size_t bad = FirstInvalidUtf8(std::string_view(bytes).substr(3));
         if (bad != std::string_view::npos)

@@ -189,7 +189,7 @@ void ReadXlsx(ZipArchive& archive, LinkSheet& sheet, std::string_view name) {
             throw ImportError("Das erste Blatt von „" + std::string(name) + "“ hat mehr als " +
                               GroupedNumber(kMaxImportRows) +
                               " Zeilen. Bitte in kleineren Teilen importieren.");
-        sheet.beginRow();
+        sheet.beginRow(sheet.text().size());
         for (const std::string& cell : row)
             sheet.appendCell(cell);
         if (sheet.text().size() > kMaxImportBytes)
@@ -251,7 +251,7 @@ void ReadXlsx(ZipArchive& archive, LinkSheet& sheet, std::string_view name) {
                 Unreadable(name, "eine Zelle ist länger als 1 MiB");
         }
     }
-    sheet.shrink();
+    sheet.finish();
 }
 
 } // namespace retrieval

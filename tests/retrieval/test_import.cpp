@@ -250,7 +250,7 @@ TEST(Import, ASecondListAddsToTheFirstAndEachIsReportedAndStored) {
     EXPECT_EQ(retrieval::ImportFile(h.window, ImportData("semrush_backlinks.csv")),
               (retrieval::ImportCounts{2, 1, 0}));
     EXPECT_EQ(h.fields.domain, kDomain);
-    const retrieval::LinkList second =
+    retrieval::LinkList second =
         retrieval::ReadLinkBytes("https://sammlung.example/links.html\nhttps://neu.example/seite\n",
                                  "Zwischenablage", retrieval::DomainFormsOf(kDomain));
     EXPECT_EQ(retrieval::RunImport(h.window, second, second.roles), (retrieval::ImportCounts{1, 1, 0}));
