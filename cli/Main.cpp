@@ -174,7 +174,10 @@ WatchOptions ReadWatch(Arguments& args) {
             o.domain = args.value(a);
         } else if (a == "--liste") {
             // With a file it names the list of an entry; alone it lists the entries.
-            if (!args.done() && !args.peek().starts_with("-")) {
+            const bool file = !args.done() && !args.peek().starts_with("-");
+            if (!file && o.action == WatchAction::Add)
+                throw UsageError{"--liste braucht hinter --hinzufuegen eine Datei."};
+            if (file) {
                 o.request.listFile = ListPath(args.take(), true);
                 entryOptions = true;
             } else {

@@ -91,7 +91,7 @@ bool RowHasAddress(const LinkSheet& sheet, std::size_t row) {
 }
 
 [[noreturn]] void CountsOnly(std::string_view name) {
-    throw ImportError(
+    throw NotAListError(
         Quoted(name) +
         " zählt nur Links (wie „Top linking sites“, „Top linked pages“ oder „Top linking text“ der "
         "Search Console) und nennt keine verweisenden Seiten. In der Search Console unter Links > "
@@ -102,7 +102,7 @@ bool RowHasAddress(const LinkSheet& sheet, std::size_t row) {
 void Recognise(LinkList& list, const DomainForms& domain, bool plainList) {
     LinkSheet& sheet = list.sheet;
     if (sheet.rows() == 0)
-        throw ImportError(Quoted(list.name) + " ist leer.");
+        throw NotAListError(Quoted(list.name) + " ist leer.");
     if (!plainList && sheet.rows() > 1 && !RowHasAddress(sheet, 0))
         sheet.takeHeader();
     if (sheet.rows() > kMaxImportRows)
@@ -175,7 +175,7 @@ void Recognise(LinkList& list, const DomainForms& domain, bool plainList) {
             roles.source = open.front();
     }
     if (roles.source < 0)
-        throw ImportError(
+        throw NotAListError(
             Quoted(list.name) +
             " ist keine Linkliste: keine Spalte enthält Adressen, die mit http:// oder https:// "
             "beginnen.");
@@ -243,10 +243,12 @@ LinkList ReadZip(const std::string& bytes, std::string name, const DomainForms& 
         if (LooksLikeZip(data))
             continue;
         try {
-            LinkList list = ReadText(std::move(data), name, domain);
+            // Messages name the file in the archive; the list keeps the archive's name.
+            LinkList list = ReadText(std::move(data), name + " › " + entry.name, domain);
+            list.name = std::move(name);
             list.member = entry.name;
             return list;
-        } catch (const ImportError&) {
+        } catch (const NotAListError&) {
             // A file of counts, or none of links: the next one may be the list.
         }
     }

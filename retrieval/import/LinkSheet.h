@@ -25,6 +25,13 @@ public:
     using toolkit::Error::Error;
 };
 
+// The file is readable but lists no linking pages (it is empty, counts links, or has no column of
+// addresses); in a ZIP archive the next file may be the list.
+class NotAListError : public ImportError {
+public:
+    using ImportError::ImportError;
+};
+
 // "1.000.000" for messages.
 std::string GroupedNumber(std::uint64_t n);
 
