@@ -9,7 +9,6 @@
 #include "table/BacklinkTable.h"
 #include "text/Ascii.h"
 
-#include <bit>
 #include <functional>
 #include <idn2.h>
 #include <libpsl.h>
@@ -26,6 +25,8 @@ constexpr std::size_t kProgressStep = 8192;
 // What the domain field shows before anything is typed.
 constexpr std::string_view kDomainFieldStartText = "Domainname";
 
+// The Link-URL as duplicates are told: scheme and host in lower case, IDNA host, no default port,
+// no fragment, "/" for an empty path.
 void NormaliseInto(std::string_view address, std::string& out) {
     out.clear();
     address = text::ascii::Trim(address);
@@ -222,12 +223,6 @@ bool ImportAddsTo(const table::BacklinkTable& table) {
 
 ImportCounts CountImport(const table::BacklinkTable& table, const LinkList& list, const ColumnRoles& roles) {
     return Walk(table, ImportAddsTo(table), list, roles, false, [](std::size_t, std::string_view) {});
-}
-
-std::string NormalisedLinkUrl(std::string_view address) {
-    std::string out;
-    NormaliseInto(address, out);
-    return out;
 }
 
 std::string MostCommonTargetDomain(const LinkList& list, int targetColumn) {

@@ -53,10 +53,6 @@ ImportCounts RunImport(toolkit::Window& window, LinkList& list, const ColumnRole
 // Reads the file with the columns recognised in it and imports it (command line, watch list).
 ImportCounts ImportFile(toolkit::Window& window, const std::string& path);
 
-// The Link-URL as duplicates are told: scheme and host in lower case, IDNA host, no default port,
-// no fragment, "/" for an empty path.
-std::string NormalisedLinkUrl(std::string_view address);
-
 // The registrable domain most target addresses of the list lie on; empty when it has none.
 std::string MostCommonTargetDomain(const LinkList& list, int targetColumn);
 
