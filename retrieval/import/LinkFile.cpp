@@ -25,13 +25,23 @@ std::string Quoted(std::string_view name) {
     return "„" + std::string(name) + "“";
 }
 
+// A count: digits, grouped by thousands with '.', ',' or a space ("1.234"); never a date.
 bool IsNumber(std::string_view cell) {
     cell = text::ascii::Trim(cell);
-    if (cell.empty())
-        return false;
-    return std::all_of(cell.begin(), cell.end(),
-                       [](char c) { return (c >= '0' && c <= '9') || c == '.' || c == ',' || c == ' '; }) &&
-           std::any_of(cell.begin(), cell.end(), [](char c) { return c >= '0' && c <= '9'; });
+    std::size_t group = 0, groups = 0;
+    for (const char c : cell) {
+        if (c >= '0' && c <= '9') {
+            ++group;
+        } else if (c == '.' || c == ',' || c == ' ') {
+            if (group == 0 || (groups > 0 && group != 3) || (groups == 0 && group > 3))
+                return false;
+            ++groups;
+            group = 0;
+        } else {
+            return false;
+        }
+    }
+    return group > 0 && (groups == 0 || group == 3);
 }
 
 // A date as the crawl dates of Search Console show it: digits, short, no address, not a count.

@@ -11,6 +11,12 @@
 #include <gtest/gtest.h>
 #include <zip.h>
 
+namespace retrieval {
+inline void PrintTo(const ImportCounts& c, std::ostream* out) {
+    *out << CountsText(c);
+}
+} // namespace retrieval
+
 namespace {
 
 using storage_test::Harness;
@@ -68,8 +74,22 @@ std::string Utf16Le(std::string_view ascii) {
 constexpr const char* kDomain = "müller.example";
 const std::string kHome = "https://müller.example/";
 
+// UTF-16 of ASCII and Latin-1 text, with or without its byte order mark.
+std::string Utf16(std::string_view utf8, bool bigEndian, bool mark) {
+    std::string out = mark ? (bigEndian ? "\xFE\xFF" : "\xFF\xFE") : "";
+    for (std::size_t i = 0; i < utf8.size(); ++i) {
+        unsigned c = static_cast<unsigned char>(utf8[i]);
+        if (c >= 0xC0)
+            c = ((c & 0x1F) << 6) | (static_cast<unsigned char>(utf8[++i]) & 0x3F);
+        out += bigEndian ? static_cast<char>(c >> 8) : static_cast<char>(c & 0xFF);
+        out += bigEndian ? static_cast<char>(c & 0xFF) : static_cast<char>(c >> 8);
+    }
+    return out;
+}
+
 struct FormatCase {
-    const char* file;
+    const char* file; // in tests/data/import, or written from `bytes`
+    std::string bytes;
     const char* format; // as Describe begins
     const char* encoding;
     retrieval::ImportCounts counts;
@@ -79,6 +99,7 @@ struct FormatCase {
 TEST(Import, EachFormatFillsTheSeokicksColumns) {
     const FormatCase cases[] = {
         {"search_console_latest_links.csv",
+         "",
          "Google Search Console",
          "UTF-8",
          {3, 1, 0},
@@ -86,12 +107,14 @@ TEST(Import, EachFormatFillsTheSeokicksColumns) {
           {"https://forum.example.net/thread/4711?page=2", "", "", ""},
           {"http://verzeichnis.example.com/garten.html", "", "", ""}}},
         {"search_console_neueste_links_de.csv",
+         "",
          "Google Search Console",
          "UTF-8 mit BOM",
          {2, 0, 0},
          {{"https://nachrichten.example.de/lokal/gartenmesse", "", "", ""},
           {"https://www.vereine.example/links", "", "", ""}}},
         {"search_console_links_export.zip",
+         "",
          "Google Search Console aus „Latest links.csv“",
          "UTF-8",
          {3, 1, 0},
@@ -99,6 +122,7 @@ TEST(Import, EachFormatFillsTheSeokicksColumns) {
           {"https://forum.example.net/thread/4711?page=2", "", "", ""},
           {"http://verzeichnis.example.com/garten.html", "", "", ""}}},
         {"ahrefs_backlinks_utf16.csv",
+         "",
          "Ahrefs",
          "UTF-16LE",
          {3, 0, 0},
@@ -106,6 +130,7 @@ TEST(Import, EachFormatFillsTheSeokicksColumns) {
           {"https://forum.example.net/t/123", "hier", "0", "https://müller.example/hecken/"},
           {"https://links.example.org/", "Müller", "", kHome}}},
         {"semrush_backlinks.csv",
+         "",
          "Semrush",
          "UTF-8",
          {2, 1, 0},
@@ -113,36 +138,42 @@ TEST(Import, EachFormatFillsTheSeokicksColumns) {
           {"https://sammlung.example/links.html", "=HYPERLINK(\"http://böse.example\")", "0",
            "https://müller.example/kontakt"}}},
         {"majestic_backlinks.csv",
+         "",
          "Majestic",
          "UTF-8",
          {2, 0, 0},
          {{"https://gartenverband.example/mitglieder", "Müller GmbH", "1", kHome},
           {"http://kommentare.example/seite?id=9", "Tipps", "0", "https://müller.example/blog/"}}},
         {"moz_inbound_links.csv",
+         "",
          "Moz",
          "UTF-8",
          {2, 0, 0},
          {{"https://presse.example/garten", "Gartenbau Müller", "1", kHome},
           {"https://kommentar.example/beitrag/3", "Müller", "0", kHome}}},
         {"bing_backlinks.csv",
+         "",
          "Bing Webmaster Tools",
          "UTF-8",
          {2, 0, 0},
          {{"https://www.stadtportal.example/gewerbe", "Gartenbau", "", kHome},
           {"https://branchen.example/garten/muenchen", "Müller", "", "https://müller.example/standorte/"}}},
         {"quoted_multiline.tsv",
+         "",
          "Bing Webmaster Tools",
          "UTF-8",
          {2, 0, 0},
          {{"https://zitate.example/a", "Zeile eins\nZeile \"zwei\"", "", kHome},
           {"https://zitate.example/b", "<b>fett</b>", "", kHome}}},
         {"plain_list.txt",
+         "",
          "Adressliste",
          "UTF-8",
          {2, 1, 2},
          {{"https://partner-a.example/empfehlungen", "", "", ""},
           {"https://partner-b.example/garten?ref=muller", "", "", ""}}},
         {"windows1252_semicolon.csv",
+         "",
          "CSV",
          "Windows-1252",
          {2, 0, 0},
@@ -150,6 +181,7 @@ TEST(Import, EachFormatFillsTheSeokicksColumns) {
           {"https://verband.example/mitglieder", "Müller & Söhne", "", "https://müller.example/ueber-uns"}}},
         // No header: the column on the domain is the target, whichever comes first.
         {"headerless.csv",
+         "",
          "CSV",
          "UTF-8",
          {3, 0, 0},
@@ -158,19 +190,52 @@ TEST(Import, EachFormatFillsTheSeokicksColumns) {
           {"https://news.example.com/c", "", "", kHome}}},
         // The first sheet is the one the workbook names first, whatever its file.
         {"links.xlsx",
+         "",
          "Excel-Arbeitsmappe (erstes Blatt)",
          "",
          {2, 0, 0},
          {{"https://tabelle.example/a", "Gartenbau Müller", "", kHome},
           {"https://tabelle.example/b", "42", "", ""}}},
+        // A spreadsheet's delimiter line; commas inside the addresses stay theirs.
+        {"sep.csv",
+         "sep=;\r\nSource url;Anchor;Target url\r\nhttps://a.example/x?a=1,2;Anker, "
+         "zwei;https://müller.example/\r\n",
+         "CSV · UTF-8 · Semikolon",
+         "UTF-8",
+         {1, 0, 0},
+         {{"https://a.example/x?a=1,2", "Anker, zwei", "", kHome}}},
+        {"utf16be.txt",
+         Utf16("https://a.example/ä\n", true, true),
+         "Adressliste",
+         "UTF-16BE",
+         {1, 0, 0},
+         {{"https://a.example/ä", "", "", ""}}},
+        {"utf16le_ohne_bom.csv",
+         Utf16("Linking page\tLast crawled\nhttps://b.example/\t2024-05-01\n", false, false),
+         "Google Search Console",
+         "UTF-16LE",
+         {1, 0, 0},
+         {{"https://b.example/", "", "", ""}}},
+        // Header names with their case, spaces and punctuation of any kind.
+        {"schreibweisen.csv",
+         "SOURCE-URL,anchor_text,Target  URL\nhttps://c.example/,Anker,https://müller.example/\n",
+         "Bing Webmaster Tools",
+         "UTF-8",
+         {1, 0, 0},
+         {{"https://c.example/", "Anker", "", kHome}}},
     };
     for (const FormatCase& c : cases) {
         SCOPED_TRACE(c.file);
         Harness h;
         h.fields.domain = kDomain;
+        std::string path = ImportData(c.file);
+        if (!c.bytes.empty()) {
+            path = h.folder / c.file;
+            storage_test::WriteBytes(path, c.bytes);
+        }
         retrieval::LinkList list;
         try {
-            list = retrieval::ReadLinkFile(ImportData(c.file), retrieval::DomainFormsOf(kDomain));
+            list = retrieval::ReadLinkFile(path, retrieval::DomainFormsOf(kDomain));
         } catch (const std::exception& e) {
             ADD_FAILURE() << e.what();
             continue;
@@ -183,6 +248,46 @@ TEST(Import, EachFormatFillsTheSeokicksColumns) {
                   (std::vector<std::string>{"Nr.", "Link-URL", "Ankertext", "Follow", "Ziel-URL"}));
         EXPECT_EQ(Records(h.table), c.records);
     }
+}
+
+// Search Console's lists in the interface languages; in one whose names are not known, the
+// addresses beside dates still make it one.
+TEST(Import, SearchConsoleListsInEachLanguage) {
+    const std::pair<const char*, const char*> headers[] = {
+        {"Linking page", "Last crawled"},
+        {"LINKING PAGE", "LAST CRAWLED"},
+        {"Verweisende Seite", "Zuletzt gecrawlt"},
+        {"Page de référence", "Dernière exploration"},
+        {"Página que enlaza", "Último rastreo"},
+        {"Pagina di collegamento", "Ultima scansione"},
+        {"Linkende pagina", "Laatst gecrawld"},
+        {"Página de vinculação", "Último rastreamento"},
+        {"Strona z linkiem", "Ostatnie skanowanie"},
+        {"Связанная страница", "Последнее сканирование"},
+    };
+    for (const auto& [page, crawled] : headers) {
+        SCOPED_TRACE(page);
+        const std::string text = std::string(page) + "," + crawled + "\nhttps://a.example/1,17.05.2024\n" +
+                                 "https://a.example/2,\"May 2, 2024\"\n";
+        const retrieval::LinkList list = retrieval::ReadLinkBytes(text, "links.csv", {});
+        EXPECT_EQ(list.format, "Google Search Console");
+        EXPECT_EQ(list.roles, (retrieval::ColumnRoles{0, -1, -1, -1, retrieval::FollowKind::None}));
+        EXPECT_EQ(list.sheet.rows(), 2u);
+    }
+}
+
+// A long list is let go of while the table fills; a Link-URL seen long before is still known.
+TEST(Import, DuplicatesFarApartAreFoundWhileTheListIsLetGo) {
+    std::string text;
+    for (int i = 0; i < 30000; ++i)
+        text += "https://a.example/seite-" + std::to_string(i) + "\n";
+    text += "HTTPS://A.EXAMPLE:443/seite-0#oben\nhttps://a.example/seite-29999\nhttps://a.example/neu\n";
+    Harness h;
+    retrieval::LinkList list = retrieval::ReadLinkBytes(text, "lang.txt", {});
+    const retrieval::ColumnRoles roles = list.roles;
+    EXPECT_EQ(retrieval::AddToTable(h.table, list, roles), (retrieval::ImportCounts{30001, 2, 0}));
+    EXPECT_EQ(h.table.GetCell(1, 2), "https://a.example/seite-0");
+    EXPECT_EQ(h.table.GetCell(1, 30002), "https://a.example/neu");
 }
 
 struct BadCase {
@@ -219,6 +324,19 @@ TEST(Import, BadFilesAreRefusedWithWhatAndWhereAndTheTableStaysAsItWas) {
          {"als UTF-8 gekennzeichnet", "Zeile 2"}},
         {"brief.txt", "Liebe Grüße aus München,\nwir melden uns nächste Woche.\n", {"keine Linkliste"}},
         {"leer.csv", "", {"leer"}},
+        {"viele.zip",
+         [] {
+             std::vector<std::pair<std::string, std::string>> entries;
+             for (int i = 0; i <= 1000; ++i)
+                 entries.emplace_back("teil-" + std::to_string(i) + ".csv", "https://a.example/\n");
+             return MakeZip(entries);
+         }(),
+         {"mehr als 1.000 Einträge"}},
+        {"entitaeten.xlsx",
+         MakeZip(
+             {{"xl/workbook.xml", "<!DOCTYPE w [<!ENTITY a \"aaaa\">]><workbook><sheets><sheet r:id=\"r\"/>"
+                                  "</sheets></workbook>"}}),
+         {"entitaeten.xlsx", "Dokumenttyp", "als „CSV UTF-8“ speichern"}},
     };
     for (const BadCase& c : cases) {
         SCOPED_TRACE(c.name);
