@@ -14,7 +14,9 @@ namespace {
 
 class Width : public toolkit::TextWidth {
 public:
-    std::int32_t width(std::string_view text) const override { return static_cast<std::int32_t>(text.size()); }
+    std::int32_t width(std::string_view text) const override {
+        return static_cast<std::int32_t>(text.size());
+    }
 };
 
 } // namespace
