@@ -289,7 +289,8 @@ ImportCounts RunImport(toolkit::Window& w, LinkList& list, const ColumnRoles& ro
     // Everything that can refuse comes before the first change.
     if (roles.source < 0 || static_cast<std::size_t>(roles.source) >= list.sheet.columns())
         throw toolkit::Error("Bitte die Spalte mit den verweisenden Seiten (Link-URL) wählen.");
-    const std::string_view typed = text::ascii::Trim(w.fields.domainText());
+    const std::string field = w.fields.domainText();
+    const std::string_view typed = text::ascii::Trim(field);
     if (typed.empty() || typed == kDomainFieldStartText) {
         const std::string domain = MostCommonTargetDomain(list, roles.target);
         if (domain.empty())
