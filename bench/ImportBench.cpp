@@ -2,10 +2,12 @@
 // of 1,000,000 addresses, each read from a file and added to a table that measures its texts in
 // the grid's font (offscreen). Prints rows per second and the peak memory beyond what the process
 // held before, as a multiple of the file's size; then what the reports and the history add.
+// Last, the Semrush export into the table of the window, whose grid follows every row.
 // Usage: bench_import [semrush rows, 100000] [list rows, 1000000]
 // clang-format off
 #include <QWidget> // app/QtToolkit.h needs the full type for its QPointer<QWidget>
 #include "app/QtToolkit.h"
+#include "app/Unit1.h"
 #include "bench/BenchSupport.h"
 // clang-format on
 #include "retrieval/ImportCommand.h"
@@ -13,6 +15,7 @@
 #include "table/BacklinkTable.h"
 
 #include <QApplication>
+#include <QTemporaryDir>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -126,6 +129,26 @@ void Run(const char* what, const std::string& content, const toolkit::TextWidth&
                     bench::PeakRssMiB());
 }
 
+// The rows into the table that the window shows: the grid's model hears of every row.
+void RunInWindow(const std::string& content) {
+    QTemporaryDir folder;
+    const std::string path = folder.path().toStdString() + "/semrush.csv";
+    {
+        std::ofstream out(path, std::ios::binary);
+        out << content;
+    }
+    app::TForm1 form(folder.path().toStdString() + "/");
+    form.show();
+    retrieval::LinkList list = retrieval::ReadLinkFile(path, retrieval::DomainFormsOf(bench::kDomain));
+    const retrieval::ColumnRoles roles = list.roles;
+    const auto start = Clock::now();
+    const double cpuStart = CpuSeconds();
+    retrieval::AddToTable(form.table(), list, roles);
+    QCoreApplication::processEvents();
+    std::printf("Semrush export into the window's table: %.3f s, processor time %.3f s\n", Seconds(start),
+                CpuSeconds() - cpuStart);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -137,6 +160,7 @@ int main(int argc, char** argv) {
     try {
         Run("Semrush export", SemrushFile(semrushRows), measure, 0.5);
         Run("Plain list", PlainList(listRows), measure, 5.0);
+        RunInWindow(SemrushFile(semrushRows));
     } catch (const std::exception& e) {
         std::fprintf(stderr, "%s\n", e.what());
         return 1;
