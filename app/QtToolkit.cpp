@@ -218,6 +218,10 @@ std::string QtWindowFields::domainText() const {
     return toStd(w_.domain->currentText());
 }
 
+void QtWindowFields::setDomainText(const std::string& text) {
+    w_.domain->setEditText(QtText(text));
+}
+
 std::vector<std::string> QtWindowFields::domainHistory() const {
     std::vector<std::string> entries;
     entries.reserve(static_cast<std::size_t>(w_.domain->count()));

@@ -115,6 +115,7 @@ public:
     explicit QtWindowFields(const Widgets& widgets) : w_(widgets) {}
 
     std::string domainText() const override;
+    void setDomainText(const std::string& text) override;
     std::vector<std::string> domainHistory() const override;
     void setDomainHistory(const std::vector<std::string>& entries) override;
     bool seokicksChosen() const override;

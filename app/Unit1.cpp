@@ -2,28 +2,35 @@
 
 #include "app/CategoryPanel.h"
 #include "app/HistoryWindow.h"
+#include "app/ImportDialog.h"
 #include "app/ProgressStatus.h"
 #include "app/SingleLine.h"
 #include "app/TableModel.h"
 #include "app/WatchWindow.h"
 #include "retrieval/CrossCheck.h"
 #include "retrieval/render/PageRenderer.h"
+#include "retrieval/ImportCommand.h"
 #include "storage/ProgramFolder.h"
 #include "storage/Settings.h"
 #include "table/BacklinkTable.h"
 
 #include <QAction>
 #include <QCheckBox>
+#include <QApplication>
+#include <QClipboard>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QCompleter>
 #include <QCoreApplication>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMouseEvent>
+#include <QMimeData>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QShortcut>
@@ -268,6 +275,12 @@ void TForm1::buildControls() {
     connect(Button1, &QPushButton::clicked, this, &TForm1::Button1Click);
     connect(Button2, &QPushButton::clicked, this, &TForm1::Button2Click);
     connect(Button3, &QPushButton::clicked, this, &TForm1::Button3Click);
+
+    // Addresses pasted into the grid, or a list file dropped on the window, go to the import dialog.
+    auto* paste = new QShortcut(QKeySequence::Paste, StringGrid1);
+    paste->setContext(Qt::WidgetShortcut);
+    connect(paste, &QShortcut::activated, this, [this] { importText(QApplication::clipboard()->text()); });
+    setAcceptDrops(true);
 }
 
 void TForm1::buildMenu() {
@@ -276,6 +289,8 @@ void TForm1::buildMenu() {
 
     Datei1 = bar->addMenu(QStringLiteral("Datei"));
     Datei1->setObjectName(QStringLiteral("Datei1"));
+    Importieren1 = Datei1->addAction(QStringLiteral("Links importieren…"));
+    Importieren1->setObjectName(QStringLiteral("Importieren1"));
     Verlauf1 = Datei1->addAction(QStringLiteral("Verlauf…"));
     Verlauf1->setObjectName(QStringLiteral("Verlauf1"));
     Ueberwachung1 = Datei1->addAction(QStringLiteral("Überwachung…"));
@@ -299,6 +314,7 @@ void TForm1::buildMenu() {
     zurcksetzen1->setObjectName(QStringLiteral("zurcksetzen1"));
     ools1->menuAction()->setVisible(false);
 
+    connect(Importieren1, &QAction::triggered, this, &TForm1::Importieren1Click);
     connect(Verlauf1, &QAction::triggered, this, &TForm1::Verlauf1Click);
     connect(Ueberwachung1, &QAction::triggered, this, &TForm1::Ueberwachung1Click);
     connect(Beenden1, &QAction::triggered, this, &TForm1::Beenden1Click);
@@ -380,7 +396,7 @@ TForm1::CommandScope::~CommandScope() {
 void TForm1::setCommandsEnabled(bool enabled) {
     for (QWidget* w : {static_cast<QWidget*>(Button1), static_cast<QWidget*>(Button3)})
         w->setEnabled(enabled);
-    for (QAction* a : {BLgefunden1, BLnichtgefunden1, BLSpendertotFehler1, zurcksetzen1})
+    for (QAction* a : {Importieren1, BLgefunden1, BLnichtgefunden1, BLSpendertotFehler1, zurcksetzen1})
         a->setEnabled(enabled);
     Abbrechen->setEnabled(!enabled);
 }
@@ -473,6 +489,53 @@ void TForm1::Button3Click() {
                        retrieval::MakeCurlPageFetcher(robotsFetch, keepGoing, &events_), &robotsSideBySide,
                        browser ? renderer_.get() : nullptr, renderer_ != nullptr && !browser});
     });
+}
+
+void TForm1::Importieren1Click() {
+    guarded([this] {
+        const QString path = ImportDialog::askPath(this);
+        if (!path.isEmpty())
+            importFile(path);
+    });
+}
+
+void TForm1::importFile(const QString& path) {
+    showImport([&path](ImportDialog& dialog) { dialog.openFile(path); });
+}
+
+void TForm1::importText(const QString& text) {
+    showImport([&text](ImportDialog& dialog) { dialog.openText(text); });
+}
+
+// The dialog reads the list and shows it; "Importieren" fills the table as a command does.
+void TForm1::showImport(const std::function<void(ImportDialog&)>& open) {
+    if (busy_)
+        return;
+    guarded([&] {
+        auto* dialog = new ImportDialog(*table_, Domainname->currentText().toStdString(), this);
+        dialog->setAttribute(Qt::WA_DeleteOnClose);
+        open(*dialog);
+        connect(dialog, &QDialog::accepted, this, [this, dialog] {
+            if (busy_ || dialog->list() == nullptr)
+                return;
+            CommandScope scope(*this);
+            guarded([&] { retrieval::RunImport(*window_, *dialog->list(), dialog->roles()); });
+        });
+        dialog->open();
+    });
+}
+
+void TForm1::dragEnterEvent(QDragEnterEvent* event) {
+    if (!busy_ && event->mimeData()->hasUrls() && event->mimeData()->urls().value(0).isLocalFile())
+        event->acceptProposedAction();
+}
+
+void TForm1::dropEvent(QDropEvent* event) {
+    const QUrl url = event->mimeData()->urls().value(0);
+    if (!url.isLocalFile())
+        return;
+    event->acceptProposedAction();
+    importFile(url.toLocalFile());
 }
 
 // A window of its own per click, for the domain in the field; it goes when closed.

@@ -16,6 +16,7 @@
 #include "storage/FolderLock.h"
 
 #include <QMainWindow>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -23,6 +24,8 @@
 class QAction;
 class QCheckBox;
 class QCloseEvent;
+class QDragEnterEvent;
+class QDropEvent;
 class QComboBox;
 class QLabel;
 class QLineEdit;
@@ -50,6 +53,7 @@ inline constexpr const char* kFolderBusyWaiting = "Warte, bis der Lauf ohne Fens
 class BacklinkModel;
 class CategoryPanel;
 class CategoryPanelGroup;
+class ImportDialog;
 class ProgressStatus;
 class StringGrid;
 
@@ -75,6 +79,10 @@ public:
     void Button1Click();
     void Button2Click();
     void Button3Click();
+    void Importieren1Click();
+    // The import dialog for a file (dropped on the window) or the clipboard's text (Ctrl+V on the grid).
+    void importFile(const QString& path);
+    void importText(const QString& text);
     void Verlauf1Click();
     void Ueberwachung1Click();
     void Beenden1Click();
@@ -114,6 +122,7 @@ public:
     ProgressStatus* Fortschritt; // the status bar's progress bar, page and times
 
     QMenu* Datei1;
+    QAction* Importieren1;
     QAction* Verlauf1;
     QAction* Ueberwachung1;
     QAction* Beenden1;
@@ -157,6 +166,8 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     // While a command runs, the commands and the filter items start nothing. Asked to close
@@ -189,6 +200,7 @@ private:
     retrieval::KeepGoing fetchHook();
     retrieval::CheckSetup checkSetup();
     void filterByStatus(std::string_view status);
+    void showImport(const std::function<void(ImportDialog&)>& open);
 
     std::string injectedFolder_;
     toolkit::Shared shared_;

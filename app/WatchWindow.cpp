@@ -1,5 +1,6 @@
 #include "app/WatchWindow.h"
 
+#include "app/ImportDialog.h"
 #include "app/QtText.h"
 #include "retrieval/RunHistory.h"
 #include "storage/Changes.h"
@@ -8,6 +9,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFileInfo>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -33,7 +35,7 @@ WatchWindow::WatchWindow(std::string programFolder, const QString& domain, const
     Liste = new QTableWidget(0, 6, this);
     Liste->setObjectName(QStringLiteral("Liste"));
     Liste->setHorizontalHeaderLabels({QStringLiteral("Domain"), QStringLiteral("Dienst"),
-                                      QStringLiteral("Max"), QStringLiteral("Intervall"),
+                                      QStringLiteral("Max / Liste"), QStringLiteral("Intervall"),
                                       QStringLiteral("letzter Lauf"), QStringLiteral("fällig")});
     Liste->setEditTriggers(QAbstractItemView::NoEditTriggers);
     Liste->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -47,13 +49,19 @@ WatchWindow::WatchWindow(std::string programFolder, const QString& domain, const
     Dienst->setObjectName(QStringLiteral("Dienst"));
     Dienst->addItem(QStringLiteral("SEOkicks"), QStringLiteral("seokicks"));
     Dienst->addItem(QStringLiteral("XOVI"), QStringLiteral("xovi"));
-    Dienst->setCurrentIndex(service == QLatin1String("xovi") ? 1 : 0);
+    Dienst->addItem(QStringLiteral("Liste"), QStringLiteral("liste"));
+    Dienst->setCurrentIndex(std::max(0, Dienst->findData(service)));
     Max = new QSpinBox(this);
     Max->setObjectName(QStringLiteral("Max"));
     Max->setRange(1, 1'000'000);
     bool numeric = false;
     const int max = limit.trimmed().toInt(&numeric);
     Max->setValue(numeric && max >= 1 ? max : 100);
+    ListeDatei = new QLineEdit(this);
+    ListeDatei->setObjectName(QStringLiteral("ListeDatei"));
+    ListeDatei->setPlaceholderText(QStringLiteral("Datei der Liste"));
+    ListeWaehlen = new QPushButton(QStringLiteral("Datei…"), this);
+    ListeWaehlen->setObjectName(QStringLiteral("ListeWaehlen"));
     Intervall = new QComboBox(this);
     Intervall->setObjectName(QStringLiteral("Intervall"));
     for (const std::string_view name :
@@ -78,6 +86,8 @@ WatchWindow::WatchWindow(std::string programFolder, const QString& domain, const
     fields->addWidget(Domain, 3);
     fields->addWidget(Dienst);
     fields->addWidget(Max);
+    fields->addWidget(ListeDatei, 3);
+    fields->addWidget(ListeWaehlen);
     fields->addWidget(Intervall);
     fields->addWidget(Hinzufuegen);
     auto* layout = new QVBoxLayout(this);
@@ -94,6 +104,13 @@ WatchWindow::WatchWindow(std::string programFolder, const QString& domain, const
     resize(720, 420);
 
     connect(Hinzufuegen, &QPushButton::clicked, this, &WatchWindow::addEntry);
+    connect(Dienst, &QComboBox::currentIndexChanged, this, &WatchWindow::showServiceFields);
+    connect(ListeWaehlen, &QPushButton::clicked, this, [this] {
+        const QString path = ImportDialog::askPath(this);
+        if (!path.isEmpty())
+            ListeDatei->setText(path);
+    });
+    showServiceFields();
     connect(Entfernen, &QPushButton::clicked, this, &WatchWindow::removeSelected);
     connect(Automatisch, &QCheckBox::toggled, this, &WatchWindow::switchTimer);
     reload();
@@ -103,6 +120,14 @@ WatchWindow::WatchWindow(std::string programFolder, const QString& domain, const
 void WatchWindow::showMessage(const QString& text) {
     Meldung->setText(text);
     Meldung->setVisible(!text.isEmpty());
+}
+
+// A list has a file where a service has its maximum.
+void WatchWindow::showServiceFields() {
+    const bool list = Dienst->currentData().toString() == QLatin1String("liste");
+    Max->setVisible(!list);
+    ListeDatei->setVisible(list);
+    ListeWaehlen->setVisible(list);
 }
 
 void WatchWindow::reload() {
@@ -129,7 +154,7 @@ void WatchWindow::reload() {
     for (const storage::WatchEntry& e : list.value) {
         const QStringList cells{QtText(e.domain),
                                 QtText(e.service),
-                                QtText(e.limit),
+                                QtText(e.service == "liste" ? e.listPath : e.limit),
                                 QtText(e.interval),
                                 e.lastRun == 0 ? QStringLiteral("nie")
                                                : QtText(storage::RunTimeText(e.lastRun)),
@@ -151,12 +176,29 @@ void WatchWindow::addEntry() {
         showMessage(QStringLiteral("Bitte eine Domain eingeben."));
         return;
     }
-    const std::string key = retrieval::DomainKey(StdText(domain));
+    storage::WatchEntry entry{StdText(domain),
+                              retrieval::DomainKey(StdText(domain)),
+                              StdText(Dienst->currentData().toString()),
+                              std::to_string(Max->value()),
+                              StdText(Intervall->currentText()),
+                              0,
+                              {}};
+    if (entry.service == "liste") {
+        const QFileInfo file(ListeDatei->text().trimmed());
+        if (ListeDatei->text().trimmed().isEmpty() || !file.isFile()) {
+            showMessage(ListeDatei->text().trimmed().isEmpty()
+                            ? QStringLiteral("Bitte die Datei der Liste wählen.")
+                            : QStringLiteral("Die Liste ") + ListeDatei->text().trimmed() +
+                                  QStringLiteral(" gibt es nicht."));
+            return;
+        }
+        entry.limit.clear();
+        entry.listPath = StdText(file.absoluteFilePath());
+    }
     storage::History::Opened opened = storage::History::Open(folder_);
     storage::Fault fault = opened.fault;
     if (opened.history)
-        fault = opened.history->SaveWatch({StdText(domain), key, StdText(Dienst->currentData().toString()),
-                                           std::to_string(Max->value()), StdText(Intervall->currentText()), 0});
+        fault = opened.history->SaveWatch(entry);
     reload();
     if (fault)
         showMessage(QStringLiteral("Die Domain konnte nicht aufgenommen werden: ") + QtText(fault.reason));

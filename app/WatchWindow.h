@@ -41,6 +41,8 @@ public:
     QLineEdit* Domain;   // the entry to add
     QComboBox* Dienst;
     QSpinBox* Max;
+    QLineEdit* ListeDatei;     // service "Liste": the file read again at each run
+    QPushButton* ListeWaehlen; // chooses it
     QComboBox* Intervall;
     QPushButton* Hinzufuegen;
     QPushButton* Entfernen;
@@ -50,6 +52,7 @@ public:
 
 private:
     void showMessage(const QString& text);
+    void showServiceFields();
     void switchTimer(bool on);
     void showTimerUnavailable(const std::string& problem);
 

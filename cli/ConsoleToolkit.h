@@ -41,6 +41,7 @@ public:
     ConsoleFields(Progress& progress, const toolkit::Shared& shared) : progress_(progress), shared_(shared) {}
 
     std::string domainText() const override { return domain; }
+    void setDomainText(const std::string& text) override { domain = text; }
     std::vector<std::string> domainHistory() const override { return history; }
     void setDomainHistory(const std::vector<std::string>& entries) override { history = entries; }
     bool seokicksChosen() const override { return !xovi; }

@@ -19,6 +19,7 @@
 #include <memory>
 #include <optional>
 #include <string_view>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -38,6 +39,7 @@ public:
     Arguments(int argc, char** argv) : args_(argv + 2, argv + argc) {}
     bool done() const { return next_ >= args_.size(); }
     std::string take() { return args_[next_++]; }
+    const std::string& peek() const { return args_[next_]; }
     std::string value(const std::string& option) {
         if (done())
             throw UsageError{"Die Option " + option + " braucht einen Wert."};
@@ -85,6 +87,18 @@ std::chrono::seconds ReadSeconds(const std::string& text) {
     return std::chrono::seconds(n);
 }
 
+// The list file as given; a watch entry keeps it absolute, since the timer runs elsewhere.
+std::string ListPath(const std::string& path, bool absolute) {
+    if (path.empty())
+        throw UsageError{"--liste braucht eine Datei."};
+    if (!absolute || path.front() == '/')
+        return path;
+    char cwd[PATH_MAX];
+    if (::getcwd(cwd, sizeof cwd) == nullptr)
+        return path;
+    return std::string(cwd) + "/" + path;
+}
+
 struct PruefenOptions {
     RunRequest request;
     bool json = false;
@@ -95,31 +109,39 @@ struct PruefenOptions {
 PruefenOptions ReadPruefen(Arguments& args) {
     PruefenOptions o;
     std::optional<std::string> domain;
+    bool serviceOptions = false;
     while (!args.done()) {
         const std::string a = args.take();
-        if (a == "--dienst")
+        if (a == "--dienst") {
             o.request.xovi = ReadService(args.value(a));
-        else if (a == "--max")
+            serviceOptions = true;
+        } else if (a == "--max") {
             o.request.limit = ReadLimit(args.value(a));
-        else if (a == "--ohne-pruefe")
+            serviceOptions = true;
+        } else if (a == "--liste") {
+            o.request.listFile = ListPath(args.value(a), false);
+        } else if (a == "--ohne-pruefe") {
             o.request.withCrossCheck = false;
-        else if (a == "--ohne-browser")
+        } else if (a == "--ohne-browser") {
             o.request.browser = false;
-        else if (a == "--json")
+        } else if (a == "--json") {
             o.json = true;
-        else if (a == "--benachrichtigen")
+        } else if (a == "--benachrichtigen") {
             o.notify = true;
-        else if (a == "--warten")
+        } else if (a == "--warten") {
             o.lockWait = ReadSeconds(args.value(a));
-        else if (a.starts_with("-") && a != "-")
+        } else if (a.starts_with("-") && a != "-") {
             throw UsageError{"Unbekannte Option: " + a};
-        else if (domain)
+        } else if (domain) {
             throw UsageError{"Unerwartetes Argument: " + a};
-        else
+        } else {
             domain = a;
+        }
     }
     if (!domain || domain->empty())
         throw UsageError{"pruefen braucht eine Domain."};
+    if (serviceOptions && !o.request.listFile.empty())
+        throw UsageError{"--dienst und --max gelten nicht zusammen mit --liste."};
     o.request.domain = *domain;
     return o;
 }
@@ -139,6 +161,7 @@ struct WatchOptions {
 WatchOptions ReadWatch(Arguments& args) {
     WatchOptions o;
     bool entryOptions = false;
+    bool serviceOptions = false;
     const auto setAction = [&o](WatchAction action) {
         if (o.action != WatchAction::None)
             throw UsageError{"Nur eine von --hinzufuegen, --entfernen, --liste, --faellige."};
@@ -153,15 +176,24 @@ WatchOptions ReadWatch(Arguments& args) {
             setAction(WatchAction::Remove);
             o.domain = args.value(a);
         } else if (a == "--liste") {
-            setAction(WatchAction::List);
+            // With a file it names the list of an entry; alone it lists the entries.
+            const bool file = !args.done() && !args.peek().starts_with("-");
+            if (!file && o.action == WatchAction::Add)
+                throw UsageError{"--liste braucht hinter --hinzufuegen eine Datei."};
+            if (file) {
+                o.request.listFile = ListPath(args.take(), true);
+                entryOptions = true;
+            } else {
+                setAction(WatchAction::List);
+            }
         } else if (a == "--faellige") {
             setAction(WatchAction::Due);
         } else if (a == "--dienst") {
             o.request.xovi = ReadService(args.value(a));
-            entryOptions = true;
+            entryOptions = serviceOptions = true;
         } else if (a == "--max") {
             o.request.limit = ReadLimit(args.value(a));
-            entryOptions = true;
+            entryOptions = serviceOptions = true;
         } else if (a == "--intervall") {
             const std::string value = args.value(a);
             const auto interval = storage::ReadInterval(value);
@@ -180,7 +212,9 @@ WatchOptions ReadWatch(Arguments& args) {
     if (o.action == WatchAction::None)
         throw UsageError{"ueberwachen braucht --hinzufuegen, --entfernen, --liste oder --faellige."};
     if (entryOptions && o.action != WatchAction::Add)
-        throw UsageError{"--dienst, --max und --intervall gehören zu --hinzufuegen."};
+        throw UsageError{"--dienst, --max, --intervall und --liste DATEI gehören zu --hinzufuegen."};
+    if (!o.request.listFile.empty() && serviceOptions)
+        throw UsageError{"--dienst und --max gelten nicht zusammen mit --liste."};
     if ((o.action == WatchAction::Add || o.action == WatchAction::Remove) && o.domain.empty())
         throw UsageError{"Die Domain fehlt."};
     return o;
@@ -257,8 +291,21 @@ int RunWatch(const WatchOptions& o, RunContext& context) {
 
     switch (o.action) {
     case WatchAction::Add: {
-        storage::WatchEntry entry{o.domain, retrieval::DomainKey(o.domain), o.request.xovi ? "xovi" : "seokicks",
-                                  o.request.limit.empty() ? "100" : o.request.limit, o.interval, 0};
+        storage::WatchEntry entry{o.domain,
+                                  retrieval::DomainKey(o.domain),
+                                  o.request.xovi ? "xovi" : "seokicks",
+                                  o.request.limit.empty() ? "100" : o.request.limit,
+                                  o.interval,
+                                  0,
+                                  {}};
+        if (!o.request.listFile.empty()) {
+            struct stat st {};
+            if (::stat(o.request.listFile.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+                return Fail("Die Liste " + o.request.listFile + " gibt es nicht.");
+            entry.service = "liste";
+            entry.limit.clear();
+            entry.listPath = o.request.listFile;
+        }
         if (const storage::Fault fault = history.SaveWatch(entry))
             return Fail(fault.reason);
         std::printf("%s wird %s geprüft.\n", o.domain.c_str(), o.interval.c_str());
@@ -277,9 +324,9 @@ int RunWatch(const WatchOptions& o, RunContext& context) {
         if (list.fault)
             return Fail(list.fault.reason);
         for (const storage::WatchEntry& e : list.value)
-            std::printf("%s\t%s\t%s\t%s\t%s%s\n", e.domain.c_str(), e.service.c_str(), e.limit.c_str(),
-                        e.interval.c_str(), LastRunText(e.lastRun).c_str(),
-                        storage::IsDue(e, now) ? "\tfällig" : "");
+            std::printf("%s\t%s\t%s\t%s\t%s%s\n", e.domain.c_str(), e.service.c_str(),
+                        e.service == "liste" ? e.listPath.c_str() : e.limit.c_str(), e.interval.c_str(),
+                        LastRunText(e.lastRun).c_str(), storage::IsDue(e, now) ? "\tfällig" : "");
         return kExitDone;
     }
     case WatchAction::Due:
@@ -297,7 +344,9 @@ int RunWatch(const WatchOptions& o, RunContext& context) {
     for (const storage::WatchEntry& e : list.value) {
         if (!storage::IsDue(e, now))
             continue;
-        RunRequest request{e.domain, e.service == "xovi", e.limit, true, o.browser};
+        RunRequest request{e.domain, e.service == "xovi", e.limit, true, o.browser, {}};
+        if (e.service == "liste")
+            request.listFile = e.listPath.empty() ? std::string("(keine Datei)") : e.listPath;
         const std::time_t started = std::time(nullptr);
         const RunOutcome outcome = LockedRun(request, context, o.lockWait);
         if (outcome.exitCode > kExitLoss) // stopped by a signal: the rest waits for the next run
@@ -333,12 +382,12 @@ bool IsCommand(int argc, char** argv) {
 
 std::string CommandsUsage(const std::string& program) {
     return "       " + program +
-           " pruefen DOMAIN [--dienst seokicks|xovi] [--max N] [--ohne-pruefe]\n"
-           "                 [--json] [--benachrichtigen] [--warten S] [--ohne-browser]\n"
+           " pruefen DOMAIN [--dienst seokicks|xovi] [--max N] [--liste DATEI]\n"
+           "                 [--ohne-pruefe] [--json] [--benachrichtigen] [--warten S] [--ohne-browser]\n"
            "       " +
            program +
            " ueberwachen --hinzufuegen DOMAIN [--dienst seokicks|xovi] [--max N]\n"
-           "                 [--intervall täglich|wöchentlich|monatlich]\n"
+           "                 [--liste DATEI] [--intervall täglich|wöchentlich|monatlich]\n"
            "       " +
            program +
            " ueberwachen --entfernen DOMAIN | --liste\n"
@@ -354,6 +403,10 @@ std::string CommandsHelp() {
            "                    Zusammenfassung der Änderungen auf die Standardausgabe.\n"
            "    --dienst D        seokicks (Vorgabe) oder xovi\n"
            "    --max N           höchstens N Backlinks abrufen (Vorgabe 100)\n"
+           "    --liste DATEI     die Backlinks aus DATEI lesen statt einen Dienst zu fragen:\n"
+           "                      Search-Console-Export (CSV oder ZIP), Bing, Ahrefs, Semrush,\n"
+           "                      Majestic, Moz, jede CSV/TSV, eine Adresse je Zeile, .xlsx;\n"
+           "                      Berichte unter reporting/liste/\n"
            "    --ohne-pruefe     nur der Check, keine Prüfe\n"
            "    --json            Zählungen und Berichtspfade als ein JSON-Objekt ausgeben\n"
            "    --benachrichtigen bei Verlusten eine Desktop-Benachrichtigung zeigen\n"
@@ -362,9 +415,11 @@ std::string CommandsHelp() {
            "    --ohne-browser    Seiten, die ihren Inhalt mit JavaScript bauen, nicht im\n"
            "                      Browser nachprüfen; ihre Links gelten dann als nicht geprüft\n"
            "  ueberwachen       die Überwachungsliste in halmfang.db:\n"
-           "    --hinzufuegen DOMAIN  aufnehmen (Intervall: Vorgabe wöchentlich)\n"
+           "    --hinzufuegen DOMAIN  aufnehmen (Intervall: Vorgabe wöchentlich); mit\n"
+           "                          --liste DATEI wird DATEI bei jedem Lauf neu gelesen\n"
            "    --entfernen DOMAIN    streichen\n"
-           "    --liste               Domain, Dienst, Max, Intervall, letzter Lauf (Tab-getrennt)\n"
+           "    --liste               Domain, Dienst, Max (oder Liste), Intervall, letzter Lauf\n"
+           "                          (Tab-getrennt)\n"
            "    --faellige            jede fällige Domain prüfen wie pruefen; bei Verlusten eine\n"
            "                          Desktop-Benachrichtigung. Arbeitet das Fenster im selben\n"
            "                          Ordner länger als --warten, wird die Domain übersprungen.\n"

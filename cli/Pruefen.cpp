@@ -5,6 +5,7 @@
 #include "retrieval/CheckCommand.h"
 #include "retrieval/CrossCheck.h"
 #include "retrieval/SiteRobots.h"
+#include "retrieval/ImportCommand.h"
 #include "retrieval/http/PageFetch.h"
 #include "retrieval/render/PageRenderer.h"
 #include "storage/Changes.h"
@@ -105,12 +106,25 @@ RunOutcome RunDomain(const RunRequest& request, RunContext& context) {
             options.tlsTransportAttached = attached != nullptr;
             return std::make_unique<retrieval::CurlHttpClient>(options, keepGoing, &context.events);
         };
-        retrieval::RunCheck(window, setup);
+        if (!request.listFile.empty()) {
+            // A watched list is read again at each run; a user who moved it away learns where it was.
+            if (!Exists(request.listFile))
+                throw toolkit::Error(
+                    "Die Liste " + request.listFile +
+                    " gibt es nicht (mehr). Einen neuen Export dort ablegen oder den Eintrag mit "
+                    "ueberwachen --hinzufuegen DOMAIN --liste DATEI ändern.");
+            const retrieval::ImportCounts counts = retrieval::ImportFile(window, request.listFile);
+            outcome.backlinks = std::max(0, table.RowCount() - kFirstRecordRow);
+            outcome.summary = std::to_string(outcome.backlinks) + " Backlinks aus der Liste gelesen (" +
+                              retrieval::CountsText(counts) + ")";
+        } else {
+            retrieval::RunCheck(window, setup);
+            outcome.backlinks = std::max(0, table.RowCount() - kFirstRecordRow);
+            outcome.summary = std::to_string(outcome.backlinks) + " Backlinks von " +
+                              (request.xovi ? "XOVI" : "SEOkicks") + " geholt";
+        }
         if (stopped())
             throw toolkit::Cancelled();
-        outcome.backlinks = std::max(0, table.RowCount() - kFirstRecordRow);
-        outcome.summary = std::to_string(outcome.backlinks) + " Backlinks von " +
-                          (request.xovi ? "XOVI" : "SEOkicks") + " geholt";
         if (request.withCrossCheck) {
             retrieval::CrossCheckSetup crossSetup;
             crossSetup.fetch =
@@ -162,7 +176,11 @@ std::string OutcomeJson(const RunRequest& request, const RunOutcome& outcome) {
         reports.append(Q(path));
     QJsonObject o;
     o.insert(QStringLiteral("domain"), Q(request.domain));
-    o.insert(QStringLiteral("dienst"), request.xovi ? QStringLiteral("xovi") : QStringLiteral("seokicks"));
+    o.insert(QStringLiteral("dienst"), !request.listFile.empty() ? QStringLiteral("liste")
+                                       : request.xovi            ? QStringLiteral("xovi")
+                                                                 : QStringLiteral("seokicks"));
+    if (!request.listFile.empty())
+        o.insert(QStringLiteral("liste"), Q(request.listFile));
     o.insert(QStringLiteral("status"), outcome.exitCode);
     if (!outcome.error.empty())
         o.insert(QStringLiteral("fehler"), Q(outcome.error));

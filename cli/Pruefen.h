@@ -24,6 +24,7 @@ struct RunRequest {
     std::string limit; // empty: the window's starting value
     bool withCrossCheck = true;
     bool browser = true; // pages built with scripts are looked at in a browser (unless browser.txt says no)
+    std::string listFile; // a link list read instead of asking a service
 };
 
 struct RunOutcome {

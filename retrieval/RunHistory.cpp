@@ -126,7 +126,7 @@ void HistoryMessages::tell(toolkit::MessageBox& box) {
         box.showError("Der Verlauf wurde nicht gespeichert: " + std::exchange(fault_, {}) + ".");
 }
 
-void RecordCheckRun(toolkit::Window& w, std::string_view service) {
+void RecordCheckRun(toolkit::Window& w, std::string_view service, std::string_view sourceFile) {
     HistoryMessages messages;
     try {
         storage::CheckRun run;
@@ -134,7 +134,8 @@ void RecordCheckRun(toolkit::Window& w, std::string_view service) {
         run.domain = w.fields.domainText();
         run.domainKey = DomainKey(run.domain);
         run.service = service;
-        run.limit = w.fields.maxergText();
+        run.limit = sourceFile.empty() ? w.fields.maxergText() : std::string();
+        run.sourceFile = sourceFile;
         run.headers = w.table.RowCells(0);
         for (std::int32_t row = 2; row < w.table.RowCount(); ++row)
             run.rows.push_back(w.table.RowCells(row));

@@ -53,7 +53,8 @@ private:
 };
 
 // Stores the table the Check has just filled as a run of `service`, then tells of any fault.
-void RecordCheckRun(toolkit::Window& window, std::string_view service);
+// `sourceFile`: the name of the file an imported list came from.
+void RecordCheckRun(toolkit::Window& window, std::string_view service, std::string_view sourceFile = {});
 
 class CrossCheckHistory {
 public:

@@ -2,6 +2,7 @@
 # Installs the Debian packages the project needs, only those that are missing.
 set -euo pipefail
 packages=(qt6-base-dev qt6-svg-dev libcurl4-openssl-dev libidn2-dev libgumbo-dev libseccomp-dev libsqlite3-dev
+          libzip-dev libxml2-dev libpsl-dev
           cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libbenchmark-dev
           xvfb xdotool fonts-dejavu-core openssl ca-certificates
           dpkg-dev file lintian desktop-file-utils appstream python3 dbus-daemon

@@ -126,8 +126,14 @@ UPDATE OR IGNORE watch_list SET domain_key = substr(domain_key, 5)
 DELETE FROM watch_list WHERE domain_key LIKE 'www.%' AND instr(substr(domain_key, 6), '.') > 0;
 )sql";
 
-constexpr const char* kMigrations[] = {kSchemaV1, kMigrateV1ToV2, kMigrateV2ToV3,
-                                       kMigrateV3ToV4}; // step i leads to version i + 1
+// Imported lists: the file a Check run read, and the list a watch entry reads at each run.
+constexpr const char* kMigrateListFiles = R"sql(
+ALTER TABLE check_runs ADD COLUMN source_file TEXT;
+ALTER TABLE watch_list ADD COLUMN list_path TEXT;
+)sql";
+
+constexpr const char* kMigrations[] = {kSchemaV1, kMigrateV1ToV2, kMigrateV2ToV3, kMigrateV3ToV4,
+                                       kMigrateListFiles}; // step i leads to version i + 1
 static_assert(std::size(kMigrations) == kHistorySchemaVersion);
 
 constexpr char kCellSeparator = '\x1F'; // the unit separator: no table cell holds it
@@ -432,7 +438,7 @@ Fault History::StoreCheck(const CheckRun& run) {
         JoinCells(run.headers, headers);
         Transaction tx(*db_);
         Statement addRun(*db_, "INSERT INTO check_runs(started, domain, domain_key, service, result_limit, "
-                               "record_count, headers) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7)");
+                               "record_count, headers, source_file) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)");
         addRun.bind(1, static_cast<std::int64_t>(run.time))
             .bind(2, run.domain)
             .bind(3, run.domainKey)
@@ -440,6 +446,7 @@ Fault History::StoreCheck(const CheckRun& run) {
             .bind(5, run.limit)
             .bind(6, static_cast<std::int64_t>(run.rows.size()))
             .bind(7, headers)
+            .bindOrNull(8, run.sourceFile)
             .run();
         const std::int64_t runId = db_->lastInsertId();
         Statement addRow(*db_, "INSERT INTO check_rows(run_id, row_no, cells) VALUES (?1, ?2, ?3)");
@@ -641,11 +648,15 @@ Result<std::vector<RunSummary>> History::RunSummaries(const std::string& domainK
 
 Fault History::SaveWatch(const WatchEntry& e) {
     return Guarded([&] {
-        Statement st(*db_, "INSERT INTO watch_list(domain_key, domain, service, result_limit, run_interval) "
-                           "VALUES (?1, ?2, ?3, ?4, ?5) ON CONFLICT(domain_key) DO UPDATE SET "
-                           "domain = excluded.domain, service = excluded.service, "
-                           "result_limit = excluded.result_limit, run_interval = excluded.run_interval");
-        st.bind(1, e.domainKey).bind(2, e.domain).bind(3, e.service).bind(4, e.limit).bind(5, e.interval).run();
+        Statement st(
+            *db_,
+            "INSERT INTO watch_list(domain_key, domain, service, result_limit, run_interval, list_path) "
+            "VALUES (?1, ?2, ?3, ?4, ?5, ?6) ON CONFLICT(domain_key) DO UPDATE SET "
+            "domain = excluded.domain, service = excluded.service, "
+            "result_limit = excluded.result_limit, run_interval = excluded.run_interval, "
+            "list_path = excluded.list_path");
+        st.bind(1, e.domainKey).bind(2, e.domain).bind(3, e.service).bind(4, e.limit).bind(5, e.interval);
+        st.bindOrNull(6, e.listPath).run();
     });
 }
 
@@ -699,11 +710,12 @@ Fault History::KeyRows(const std::function<std::string(std::string_view)>& keyOf
 Result<std::vector<WatchEntry>> History::WatchList() {
     Result<std::vector<WatchEntry>> result;
     result.fault = Guarded([&] {
-        Statement st(*db_, "SELECT domain, domain_key, service, result_limit, run_interval, last_run "
-                           "FROM watch_list ORDER BY rowid");
+        Statement st(*db_,
+                     "SELECT domain, domain_key, service, result_limit, run_interval, last_run, list_path "
+                     "FROM watch_list ORDER BY rowid");
         while (st.step())
             result.value.push_back({st.text(0), st.text(1), st.text(2), st.text(3), st.text(4),
-                                    static_cast<std::time_t>(st.optionalInteger(5).value_or(0))});
+                                    static_cast<std::time_t>(st.optionalInteger(5).value_or(0)), st.text(6)});
     });
     return result;
 }

@@ -21,7 +21,7 @@ class Database;
 }
 
 inline constexpr const char* kHistoryFileName = "halmfang.db";
-inline constexpr int kHistorySchemaVersion = 4;
+inline constexpr int kHistorySchemaVersion = 5;
 
 // A failure of the history with its German reason; empty when there was none.
 struct Fault {
@@ -74,6 +74,7 @@ struct CheckRun {
     std::string limit;     // the max-results text the request carried
     std::vector<std::string> headers;
     std::vector<std::vector<std::string>> rows; // the records as the table shows them; column 1 is the Link-URL
+    std::string sourceFile{};                   // the file an imported list ("liste") was read from
 };
 
 // A row of an earlier Prüfe with the start of its run.
@@ -143,6 +144,7 @@ struct WatchEntry {
     std::string limit;     // the max-results text
     std::string interval;  // "täglich", "wöchentlich" or "monatlich"
     std::time_t lastRun = 0; // 0: never run
+    std::string listPath{};  // service "liste": the file read again at each run
 
     bool operator==(const WatchEntry&) const = default;
 };

@@ -53,6 +53,8 @@ public:
     virtual ~WindowFields() = default;
 
     virtual std::string domainText() const = 0;
+    // Puts a domain into the field (an import that found it in its list).
+    virtual void setDomainText(const std::string& text) = 0;
     virtual std::vector<std::string> domainHistory() const = 0;
     // Replaces the drop-down list of the domain field (redrawing suspended meanwhile).
     virtual void setDomainHistory(const std::vector<std::string>& entries) = 0;

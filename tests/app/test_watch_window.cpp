@@ -8,6 +8,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QRadioButton>
@@ -169,4 +170,28 @@ TEST_F(WatchWindowTest, TimerSwitchFollowsSystemctlOrOffersTheCronLine) {
             EXPECT_EQ(calls.mid(3), QStringList({disable, isEnabled}));
         }
     }
+}
+
+// "Liste" asks for its file instead of a maximum, and stores the file's absolute path.
+TEST_F(WatchWindowTest, ListEntryKeepsItsFile) {
+    writeFile("links.csv", "Linking page,Last crawled\nhttps://blog.example/a,2024-05-17\n");
+    app::TForm1& form = makeForm();
+    form.Domainname->setEditText(QString::fromUtf8("müller.example"));
+    app::WatchWindow* window = openWatch(form);
+    ASSERT_NE(window, nullptr);
+    window->Dienst->setCurrentIndex(window->Dienst->findData(QStringLiteral("liste")));
+    EXPECT_TRUE(window->ListeDatei->isVisibleTo(window));
+    EXPECT_FALSE(window->Max->isVisibleTo(window));
+    QTest::mouseClick(window->Hinzufuegen, Qt::LeftButton);
+    EXPECT_EQ(window->Meldung->text(), QString::fromUtf8("Bitte die Datei der Liste wählen."));
+    EXPECT_TRUE(stored().empty());
+
+    window->ListeDatei->setText(QString::fromStdString(folder_ + "links.csv"));
+    QTest::mouseClick(window->Hinzufuegen, Qt::LeftButton);
+    const std::vector<storage::WatchEntry> entries = stored();
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].service, "liste");
+    EXPECT_EQ(entries[0].listPath,
+              QFileInfo(QString::fromStdString(folder_ + "links.csv")).absoluteFilePath().toStdString());
+    EXPECT_EQ(TableRow(window->Liste, 0)[2], entries[0].listPath);
 }

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # `pruefen` without a display, against the loopback proxy that plays SEOkicks and the linking
-# pages (XOVI, over https, it refuses: the failing service), and `ueberwachen` with its watch list.
+# pages (XOVI, over https, it refuses: the failing service), and `ueberwachen` with its watch list;
+# then a Search Console list read instead of a service, on its own and from the watch list.
 # One table of runs, each with its exit status and what stdout and stderr must hold; then a run
 # stopped by SIGTERM mid-Prüfe. The session bus is one that does not exist, except for the
 # scheduled run, which notifies through a private bus and a fake notification service.
@@ -56,6 +57,7 @@ control() {
 }
 remove_link() { control link-entfernen; }
 take_page_off() { control seite-abschalten; }
+take_page_on() { control seite-anschalten; }
 
 # Another process at work in the program folder (as the window during a command), for 2 s.
 hold_lock() {
@@ -64,6 +66,9 @@ hold_lock() {
   sleep 0.3
 }
 release_lock() { wait "$holder"; }
+
+# Search Console's "Latest links" of two of the proxy's pages, one of them twice.
+printf 'Linking page,Last crawled\r\nhttp://latin1.example/verzeichnis.html,2024-05-17\r\nhttp://puny.example/links.html,2024-05-12\r\nhttp://PUNY.example/links.html,2024-05-12\r\n' >"$work/links.csv"
 
 failures=0
 # name | before | arguments | status | stdout pattern | stderr pattern
@@ -88,6 +93,13 @@ cases=(
   "nichts mehr fällig||ueberwachen --liste|0|täglich.[0-9]{2}\.[0-9]{2}\.[0-9]{4} [0-9:]{5}$|"
   "entfernen||ueberwachen --entfernen MÜLLER.example|0||"
   "nicht in der Liste||ueberwachen --entfernen müller.example|1||steht nicht in der"
+  "Liste ohne Datei||pruefen müller.example --liste|2||--liste braucht einen Wert"
+  "Liste und Dienst||pruefen müller.example --liste $work/links.csv --dienst xovi|2||gelten nicht zusammen mit --liste"
+  "Liste lesen|take_page_on|pruefen müller.example --liste $work/links.csv --json|0|\"backlinks\":2,\"berichte\":\[[^]]*reporting/liste/müllerexample_.*\"dienst\":\"liste\",.*\"gefunden\":2,|checke: http://puny.example"
+  "Liste überwachen||ueberwachen --hinzufuegen müller.example --liste $work/links.csv --intervall täglich|0|täglich geprüft|"
+  "Liste steht drin||ueberwachen --liste|0|^müller.example.liste.$work/links.csv.täglich.nie.fällig$|"
+  "Liste fehlt|mv $work/links.csv $work/links.alt|ueberwachen --faellige|1||^müller.example: Die Liste $work/links.csv gibt es nicht \(mehr\)"
+  "Liste geprüft|mv $work/links.alt $work/links.csv|ueberwachen --faellige|0|^müller.example: Seit der Prüfung.*keine Änderungen|"
 )
 for entry in "${cases[@]}"; do
   IFS='|' read -r name before arguments want out_pattern err_pattern <<<"$entry"

@@ -34,6 +34,7 @@ public:
     Lines* progressLog = nullptr; // gets every progress report as "done/total current", when set
 
     std::string domainText() const override { return domain; }
+    void setDomainText(const std::string& text) override { domain = text; }
     std::vector<std::string> domainHistory() const override { return history; }
     void setDomainHistory(const std::vector<std::string>& entries) override {
         history = entries;

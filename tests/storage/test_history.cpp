@@ -134,8 +134,8 @@ TEST(History, FreshFileIsPrivateAndAStoredVersionOneFileIsMigratedWithItsRuns) {
     EXPECT_TRUE(base.value.earlier.empty());
 }
 
-// A version-2 file keeps its runs and gains the watch list: entries added, replaced (keeping their
-// last run), listed in the order added, removed.
+// A version-2 file keeps its runs and gains the watch list: entries added (one that reads a list
+// file), replaced (keeping their last run), listed in the order added, removed.
 TEST(History, AStoredVersionTwoFileGainsTheWatchList) {
     TempFolder old;
     fs::copy_file(DataFile("halmfang_v2.db"), old / "halmfang.db");
@@ -148,7 +148,8 @@ TEST(History, AStoredVersionTwoFileGainsTheWatchList) {
 
     using storage::WatchEntry;
     WatchEntry a{"müller.example", kKey, "seokicks", "100", "wöchentlich", 0};
-    WatchEntry b{"beispiel.example", "beispiel.example", "xovi", "50", "täglich", 0};
+    WatchEntry b{
+        "beispiel.example", "beispiel.example", "liste", "", "täglich", 0, "/home/nutzer/exporte/links.csv"};
     ASSERT_FALSE(h->SaveWatch(a));
     ASSERT_FALSE(h->SaveWatch(b));
     ASSERT_FALSE(h->SetWatchLastRun(kKey, 1796140000));

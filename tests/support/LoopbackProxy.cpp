@@ -7,8 +7,8 @@
 // The chosen port goes to stdout and to <port-file> (written whole, then renamed into place).
 // Every request line goes to <log-file> as it arrives. A request for http://loopback.steuerung/
 // link-entfernen takes the link off the page of gefunden.example from then on, one for
-// http://loopback.steuerung/seite-abschalten makes the page of puny.example answer 404, for tests
-// of what a later Prüfe finds lost. The proxy ends on SIGTERM or SIGINT, and
+// http://loopback.steuerung/seite-abschalten makes the page of puny.example answer 404 (until
+// seite-anschalten), for tests of what a later Prüfe finds lost. The proxy ends on SIGTERM or SIGINT, and
 // by itself after the lifetime (300 s unless given), so a crashed test leaves nothing behind.
 
 #include <arpa/inet.h>
@@ -41,6 +41,7 @@ constexpr const char* kFoundPage = "http://gefunden.example/artikel.html";
 constexpr const char* kRemoveLinkControl = "http://loopback.steuerung/link-entfernen";
 constexpr const char* kPunyPage = "http://puny.example/links.html";
 constexpr const char* kPageOffControl = "http://loopback.steuerung/seite-abschalten";
+constexpr const char* kPageOnControl = "http://loopback.steuerung/seite-anschalten";
 
 std::atomic<bool> g_stop{false};
 std::atomic<bool> g_later{false};
@@ -167,8 +168,8 @@ public:
         }
         if (linkRemoved_ && target == kFoundPage)
             return Page("<html><body><p>Alles f\xc3\xbcr den Garten.</p></body></html>\n");
-        if (target == kPageOffControl) {
-            pageOff_ = true;
+        if (target == kPageOffControl || target == kPageOnControl) {
+            pageOff_ = target == kPageOffControl;
             return Page("ok\n");
         }
         if (pageOff_ && target == kPunyPage) {
