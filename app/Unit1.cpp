@@ -519,6 +519,8 @@ void TForm1::showImport(const std::function<void(ImportDialog&)>& open) {
             if (busy_ || dialog->list() == nullptr)
                 return;
             CommandScope scope(*this);
+            if (!scope.ownsFolder())
+                return;
             guarded([&] { retrieval::RunImport(*window_, *dialog->list(), dialog->roles()); });
         });
         dialog->open();
